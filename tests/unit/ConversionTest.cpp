@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "measure/Conversion.h"
+#include "measure/UnitTable.h"
+
+namespace trax::measure {
+namespace {
+
+constexpr uint32_t kPlusInfinityBits = 0x7F800000u;
+constexpr uint32_t kMinusInfinityBits = 0xFF800000u;
+constexpr uint32_t kInvalidBits = 0xFFFFFFFFu;
+constexpr int32_t kMetric = 0;
+constexpr int32_t kInch = 1;
+constexpr int32_t kInteger = 2;
+
+uint32_t Bits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+FloatValue Convert(int32_t raw, int32_t row, int32_t column) {
+    // Start from a pattern the conversion must overwrite in both fields.
+    FloatValue out;
+    std::memset(&out, 0xA5, sizeof out);
+    ConvertMeasuredValue(&out, raw, row, column);
+    return out;
+}
+
+struct Case {
+    int32_t raw;
+    int32_t row;
+    int32_t column;
+    int32_t status;
+    uint32_t bits;
+};
+
+std::string Describe(const Case& c) {
+    return "raw " + std::to_string(c.raw) + " row " + std::to_string(c.row) + " column " +
+           std::to_string(c.column);
+}
+
+// Expected values are the single nearest to the decimal the display shows.
+const Case kCases[] = {
+    // Metric, column 1 (0.001 mm; step 100 counts, limit 1000 mm).
+    {123456, kMetric, 1, kValueValid, Bits(static_cast<float>(1.235))},
+    {123449, kMetric, 1, kValueValid, Bits(static_cast<float>(1.234))},
+    {-123450, kMetric, 1, kValueValid, Bits(static_cast<float>(-1.235))},
+    {-123449, kMetric, 1, kValueValid, Bits(static_cast<float>(-1.234))},
+    {49, kMetric, 1, kValueValid, Bits(0.0f)},
+    {-49, kMetric, 1, kValueValid, Bits(0.0f)},
+    {0, kMetric, 1, kValueValid, Bits(0.0f)},
+    {50, kMetric, 1, kValueValid, Bits(static_cast<float>(0.001))},
+    {-50, kMetric, 1, kValueValid, Bits(static_cast<float>(-0.001))},
+    {99999999, kMetric, 1, kValueValid, Bits(1000.0f)},
+    {-99999999, kMetric, 1, kValueValid, Bits(-1000.0f)},
+    {100000000, kMetric, 1, kValueOverPositive, kPlusInfinityBits},
+    {-100000000, kMetric, 1, kValueOverNegative, kMinusInfinityBits},
+    // Metric, the other columns.
+    {123456, kMetric, 0, kValueValid, Bits(static_cast<float>(1.23))},
+    {123500, kMetric, 0, kValueValid, Bits(static_cast<float>(1.24))},
+    {999999999, kMetric, 0, kValueValid, Bits(10000.0f)},
+    {1000000000, kMetric, 0, kValueOverPositive, kPlusInfinityBits},
+    {123456, kMetric, 2, kValueValid, Bits(static_cast<float>(1.2346))},
+    {9999999, kMetric, 2, kValueValid, Bits(100.0f)},
+    {-10000000, kMetric, 2, kValueOverNegative, kMinusInfinityBits},
+    {123456, kMetric, 3, kValueValid, Bits(static_cast<float>(1.23456))},
+    {-123457, kMetric, 3, kValueValid, Bits(static_cast<float>(-1.23457))},
+    {999999, kMetric, 3, kValueValid, Bits(static_cast<float>(9.99999))},
+    {1000000, kMetric, 3, kValueOverPositive, kPlusInfinityBits},
+    {123456, kMetric, 4, kValueValid, Bits(static_cast<float>(1234.6))},
+    {10000000, kMetric, 4, kValueOverPositive, kPlusInfinityBits},
+    {123456, kMetric, 5, kValueValid, Bits(static_cast<float>(1234.56))},
+    {-1000000, kMetric, 5, kValueOverNegative, kMinusInfinityBits},
+    {123456, kMetric, 6, kValueValid, Bits(123456.0f)},
+    {999999, kMetric, 6, kValueValid, Bits(999999.0f)},
+    {1000000, kMetric, 6, kValueOverPositive, kPlusInfinityBits},
+    {-999999, kMetric, 6, kValueValid, Bits(-999999.0f)},
+    {-1000000, kMetric, 6, kValueOverNegative, kMinusInfinityBits},
+    // Inch.
+    {123456, kInch, 0, kValueValid, Bits(static_cast<float>(0.0123))},
+    {999999999, kInch, 0, kValueValid, Bits(100.0f)},
+    {1000000000, kInch, 0, kValueOverPositive, kPlusInfinityBits},
+    {123456, kInch, 1, kValueValid, Bits(static_cast<float>(0.01235))},
+    {-100000000, kInch, 1, kValueOverNegative, kMinusInfinityBits},
+    {123456, kInch, 2, kValueValid, Bits(static_cast<float>(12.3))},
+    {-123500, kInch, 2, kValueValid, Bits(static_cast<float>(-12.4))},
+    {123456, kInch, 3, kValueValid, Bits(static_cast<float>(12.35))},
+    {100000000, kInch, 3, kValueOverPositive, kPlusInfinityBits},
+    {123456, kInch, 4, kValueValid, Bits(static_cast<float>(12.346))},
+    {-10000000, kInch, 4, kValueOverNegative, kMinusInfinityBits},
+    {123456, kInch, 5, kValueValid, Bits(static_cast<float>(12.3456))},
+    {-999999, kInch, 5, kValueValid, Bits(static_cast<float>(-99.9999))},
+    {1000000, kInch, 5, kValueOverPositive, kPlusInfinityBits},
+    {-123456, kInch, 6, kValueValid, Bits(-123456.0f)},
+    {-1000000, kInch, 6, kValueOverNegative, kMinusInfinityBits},
+    // Integer display: the count itself, whatever the column.
+    {123456, kInteger, 0, kValueValid, Bits(123456.0f)},
+    {-7, kInteger, 3, kValueValid, Bits(-7.0f)},
+    {1000000, kInteger, 6, kValueOverPositive, kPlusInfinityBits},
+    // Display-unit codes without a record: a four-bit code reaches 15, a byte 255.
+    {123456, kMetric, 7, kValueInvalid, kInvalidBits},
+    {123456, kInch, 15, kValueInvalid, kInvalidBits},
+    {0, kMetric, 255, kValueInvalid, kInvalidBits},
+    {123456, kMetric, -1, kValueInvalid, kInvalidBits},
+    {123456, 3, 0, kValueInvalid, kInvalidBits},
+    {123456, -1, 0, kValueInvalid, kInvalidBits},
+};
+
+TEST(ConvertMeasuredValue, TableOfRowsColumnsAndLimits) {
+    for (const Case& c : kCases) {
+        const FloatValue out = Convert(c.raw, c.row, c.column);
+        EXPECT_EQ(out.status, c.status) << Describe(c);
+        EXPECT_EQ(Bits(out.value), c.bits) << Describe(c);
+    }
+}
+
+TEST(ConvertMeasuredValue, NoValueMarkersAreInvalidEverywhere) {
+    const int32_t rows[] = {kMetric, kInch, kInteger, 3, -1};
+    const int32_t columns[] = {0, 3, 6, 7, 255, -1};
+    for (int32_t raw : {kRawNoValueHigh, kRawNoValueLow}) {
+        for (int32_t row : rows) {
+            for (int32_t column : columns) {
+                const FloatValue out = Convert(raw, row, column);
+                EXPECT_EQ(out.status, kValueInvalid) << raw << " " << row << " " << column;
+                EXPECT_EQ(Bits(out.value), kInvalidBits) << raw << " " << row << " " << column;
+            }
+        }
+    }
+}
+
+TEST(ConvertMeasuredValue, RecordIsEightBytesSoArraysHaveFixedStride) {
+    EXPECT_EQ(sizeof(FloatValue), 8u);
+    FloatValue values[2];
+    EXPECT_EQ(reinterpret_cast<char*>(&values[1]) - reinterpret_cast<char*>(&values[0]), 8);
+}
+
+TEST(CheckDisplayRange, MarkersAndInclusiveLimits) {
+    struct RangeCase {
+        int32_t raw, row, column, expected;
+    };
+    const RangeCase cases[] = {
+        {kRawNoValueLow, kMetric, 1, kRangeNoValue},
+        {kRawNoValueHigh, kMetric, 1, kRangeAbove},
+        {99999999, kMetric, 1, 99999999},
+        {100000000, kMetric, 1, kRangeAbove},
+        {-99999999, kMetric, 1, -99999999},
+        {-100000000, kMetric, 1, kRangeBelow},
+        {kRawNoValueLow + 1, kInch, 0, kRangeBelow},
+        {123, kMetric, 7, kRangeNoValue},
+        {123, 3, 0, kRangeNoValue},
+    };
+    for (const RangeCase& c : cases) {
+        EXPECT_EQ(CheckDisplayRange(c.raw, c.row, c.column), c.expected)
+            << c.raw << " " << c.row << " " << c.column;
+    }
+}
+
+TEST(RoundToResolution, HalfAwayFromZeroAndStepOneUntouched) {
+    struct RoundCase {
+        int32_t raw, row, column, expected;
+    };
+    const RoundCase cases[] = {
+        {50, kMetric, 1, 100},
+        {-50, kMetric, 1, -100},
+        {49, kMetric, 1, 0},
+        {-49, kMetric, 1, 0},
+        {149, kMetric, 1, 100},
+        {-150, kMetric, 1, -200},
+        {499, kMetric, 0, 0},
+        {-500, kMetric, 0, -1000},
+        {123457, kMetric, 3, 123457},
+        {-123457, kInch, 5, -123457},
+        {5, kMetric, 2, 10},
+        {-4, kMetric, 2, 0},
+        // Near the 32-bit ends the result still fits.
+        {INT32_MAX - 1, kMetric, 0, 2147483000},
+        {INT32_MIN, kMetric, 0, -2147483000},
+        // No record: nothing to round to.
+        {123, kMetric, 7, 123},
+    };
+    for (const RoundCase& c : cases) {
+        EXPECT_EQ(RoundToResolution(c.raw, c.row, c.column), c.expected)
+            << c.raw << " " << c.row << " " << c.column;
+    }
+    EXPECT_TRUE(std::isnan(ScaleToDisplayUnit(123, kInch, 15)));
+}
+
+// The display format, step text and resolution of a decimal record describe
+// the same resolution; a typo in any one of them shows up as a mismatch.
+TEST(UnitTable, DecimalRecordsAgreeWithTheirResolution) {
+    for (int32_t row : {kMetric, kInch}) {
+        for (int32_t column = 0; column < 6; ++column) {
+            const UnitRecord& r = UnitTable[row][column];
+            SCOPED_TRACE("row " + std::to_string(row) + " column " + std::to_string(column));
+            int decimals = 0;
+            for (int32_t d = r.resolutionDivisor; d > 1; d /= 10) {
+                ++decimals;
+            }
+            EXPECT_EQ(r.displayKind, 0);
+            EXPECT_EQ(std::string(r.displayFormat),
+                      "%" + std::to_string(decimals + 1) + "." + std::to_string(decimals) + "f");
+            EXPECT_EQ(std::string(r.stepText), "0." + std::string(decimals - 1, '0') + "1");
+            EXPECT_EQ(r.divisor % r.resolutionDivisor, 0);
+        }
+        const UnitRecord& raw = UnitTable[row][6];
+        EXPECT_STREQ(raw.displayFormat, "%f");
+        EXPECT_STREQ(raw.unitName, "--");
+        EXPECT_EQ(raw.divisor, 1);
+        EXPECT_EQ(raw.resolutionDivisor, 1);
+    }
+    for (const UnitRecord& r : UnitTable[kInteger]) {
+        EXPECT_EQ(r.displayKind, 1);
+        EXPECT_STREQ(r.displayFormat, "%d");
+        EXPECT_EQ(r.unitName, nullptr);
+        EXPECT_EQ(r.stepText, nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace trax::measure
