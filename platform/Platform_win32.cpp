@@ -1,0 +1,164 @@
+// Win32 backend of the platform layer: every handle is a kernel handle, the
+// notification is a posted window message and the assertion report is a
+// message box. Counters, the assertion hook and the module name live in
+// PlatformCommon.cpp, shared with the POSIX backend.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include "platform/PlatformCommon.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <new>
+
+namespace trax::platform {
+
+namespace {
+
+HANDLE AsHandle(Handle handle) { return static_cast<HANDLE>(handle); }
+
+WaitResult FromWaitCode(DWORD code) {
+    switch (code) {
+    case WAIT_OBJECT_0:
+        return WaitResult::Signalled0;
+    case WAIT_OBJECT_0 + 1:
+        return WaitResult::Signalled1;
+    case WAIT_TIMEOUT:
+        return WaitResult::Timeout;
+    default:
+        return WaitResult::Failed;
+    }
+}
+
+// What a new thread runs first. The start record is allocated by the starting
+// thread and freed by the new one, so neither has to wait for the other.
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* argument;
+};
+
+DWORD WINAPI ThreadEntry(LPVOID parameter) {
+    ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    start.routine(start.argument);
+    return 0;
+}
+
+CRITICAL_SECTION* AsCriticalSection(unsigned char* storage) {
+    return reinterpret_cast<CRITICAL_SECTION*>(storage);
+}
+
+}  // namespace
+
+Handle CreateAutoEvent() {
+    // Auto-reset, not signalled, unnamed.
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr) return nullptr;
+    CountHandleCreated();
+    return event;
+}
+
+bool SignalEvent(Handle event) {
+    if (event == nullptr) return false;
+    return SetEvent(AsHandle(event)) != FALSE;
+}
+
+WaitResult WaitOne(Handle waitable, uint32_t timeoutMs) {
+    if (waitable == nullptr) return WaitResult::Failed;
+    // kInfinite is INFINITE, so the time-out passes through unchanged.
+    return FromWaitCode(WaitForSingleObject(AsHandle(waitable), timeoutMs));
+}
+
+WaitResult WaitEither(Handle first, Handle second, uint32_t timeoutMs) {
+    if (first == nullptr || second == nullptr) return WaitResult::Failed;
+    // WaitForMultipleObjects refuses a handle listed twice; waiting on one
+    // event twice is just a wait on that event.
+    if (first == second) return WaitOne(first, timeoutMs);
+    // bWaitAll FALSE: the lowest signalled index is reported, and only that
+    // object's auto-reset is consumed.
+    const HANDLE handles[2] = {AsHandle(first), AsHandle(second)};
+    return FromWaitCode(WaitForMultipleObjects(2, handles, FALSE, timeoutMs));
+}
+
+Handle CreateOneCountLock() {
+    HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    if (semaphore == nullptr) return nullptr;
+    CountHandleCreated();
+    return semaphore;
+}
+
+bool ReleaseLock(Handle lock) {
+    if (lock == nullptr) return false;
+    // Fails when the count is already at its maximum of one.
+    return ReleaseSemaphore(AsHandle(lock), 1, nullptr) != FALSE;
+}
+
+void CloseHandle(Handle handle) {
+    if (handle == nullptr) return;
+    ::CloseHandle(AsHandle(handle));
+    CountHandleClosed();
+}
+
+Handle StartThread(ThreadRoutine routine, void* argument) {
+    auto* start = new (std::nothrow) ThreadStart{routine, argument};
+    if (start == nullptr) return nullptr;
+    HANDLE thread = CreateThread(nullptr, 0, ThreadEntry, start, 0, nullptr);
+    if (thread == nullptr) {
+        delete start;
+        return nullptr;
+    }
+    CountHandleCreated();
+    return thread;
+}
+
+void JoinThread(Handle thread) {
+    if (thread == nullptr) return;
+    WaitForSingleObject(AsHandle(thread), INFINITE);
+    CloseHandle(thread);
+}
+
+void SleepMilliseconds(uint32_t ms) { Sleep(ms); }
+
+uint64_t NowMilliseconds() {
+    // Ticks since boot: unaffected by changes of the wall clock, and 64 bits
+    // wide, so no wrap after 49.7 days as with GetTickCount.
+    return GetTickCount64();
+}
+
+RecursiveLock::RecursiveLock() {
+    static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_), "lock storage too small");
+    static_assert(alignof(CRITICAL_SECTION) <= alignof(RecursiveLock), "lock storage misaligned");
+    // A critical section may be entered again by the thread that holds it.
+    InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
+}
+RecursiveLock::~RecursiveLock() { DeleteCriticalSection(AsCriticalSection(storage_)); }
+void RecursiveLock::Lock() { EnterCriticalSection(AsCriticalSection(storage_)); }
+void RecursiveLock::Unlock() { LeaveCriticalSection(AsCriticalSection(storage_)); }
+
+void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second) {
+    // A null window posts to the calling thread's own queue.
+    PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(first),
+                 static_cast<LPARAM>(second));
+}
+
+bool TakeNotification(Notification* out) {
+    MSG msg;
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) == FALSE) return false;
+    out->message = msg.message;
+    out->first = static_cast<uintptr_t>(msg.wParam);
+    out->second = static_cast<intptr_t>(msg.lParam);
+    return true;
+}
+
+void ShowAssertion(const char* module, int line) {
+    char text[128];
+    std::snprintf(text, sizeof text, "assert[%s][%d]", module, line);
+    MessageBoxA(nullptr, text, "Fatal error", MB_ICONERROR);
+}
+
+}  // namespace trax::platform
