@@ -1,0 +1,289 @@
+#include "protocol/Command.h"
+
+#include <cstring>
+
+namespace trax::protocol {
+
+namespace {
+
+constexpr CommandInfo kCommandTable[] = {
+    {CmdMeasureMode, 4, 5, kOrdinaryReplyMax, 0},
+    {CmdSettingMode, 4, 7, kOrdinaryReplyMax, 0},
+    {CmdWriteSetting, 0, 9, kOrdinaryReplyMax, 0},
+    {CmdReadSetting, 8, 11, kOrdinaryReplyMax, 0},
+    {CmdZero, 6, 13, kOrdinaryReplyMax, 0},
+    {CmdTiming, 6, 15, kOrdinaryReplyMax, 0},
+    {CmdReset, 5, 17, kOrdinaryReplyMax, 0},
+    {CmdCalcData, 6, 21, kOrdinaryReplyMax, 0},
+    {CmdPanel, 4, 23, kOrdinaryReplyMax, 0},
+    {CmdLight, 6, 25, kOrdinaryReplyMax, 0},
+    {CmdProbeSettingMode, 6, 27, kOrdinaryReplyMax, 0},
+    {CmdStorageInit, 4, 35, kOrdinaryReplyMax, 0},
+    // The storage reply can be longer than its 16-bit length field can say.
+    {CmdStorageData, 5, 37, kStorageReplyMax, 1},
+    {CmdStorageStart, 4, 39, kOrdinaryReplyMax, 0},
+    {CmdStorageStop, 4, 41, kOrdinaryReplyMax, 0},
+    {CmdStatus, 4, 43, kOrdinaryReplyMax, 0},
+    {CmdFigureClear, 4, 45, kOrdinaryReplyMax, 0},
+    {CmdFigureData, 6, 47, kOrdinaryReplyMax, 0},
+};
+
+uint8_t replyBufferBytes[kReplyRecordSize];
+Reply replyBuffer{replyBufferBytes, kReplyRecordSize, 0};
+
+// At least the storage reply maximum, rounded up to whole 32-bit slots.
+uint8_t storageReplyBytes[kStorageReplyMax + 4];
+Reply storageReply{storageReplyBytes, kStorageReplyMax + 4, 0};
+
+EngineTiming engineTiming = DefaultEngineTiming();
+
+}  // namespace
+
+const CommandInfo* FindCommand(uint8_t code) {
+    for (const CommandInfo& info : kCommandTable) {
+        if (info.code == code) return &info;
+    }
+    return nullptr;
+}
+
+uint16_t Reply::U16(int32_t offset) const {
+    uint16_t value;
+    std::memcpy(&value, data + offset, sizeof value);
+    return value;
+}
+
+uint32_t Reply::U32(int32_t offset) const {
+    uint32_t value;
+    std::memcpy(&value, data + offset, sizeof value);
+    return value;
+}
+
+Reply& ReplyBuffer() { return replyBuffer; }
+Reply& StorageReply() { return storageReply; }
+
+uint16_t Swap16(uint16_t value) { return static_cast<uint16_t>((value >> 8) | (value << 8)); }
+
+uint32_t Swap32(uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) | (value << 24);
+}
+
+void SwapReplyLength(uint8_t* record) {
+    uint16_t length;
+    std::memcpy(&length, record, sizeof length);
+    length = Swap16(length);
+    std::memcpy(record, &length, sizeof length);
+}
+
+void SwapField16(Reply& reply, int32_t offset) {
+    const uint16_t value = Swap16(reply.U16(offset));
+    std::memcpy(reply.data + offset, &value, sizeof value);
+}
+
+void SwapField32(Reply& reply, int32_t offset) {
+    const uint32_t value = Swap32(reply.U32(offset));
+    std::memcpy(reply.data + offset, &value, sizeof value);
+}
+
+void BuildHeader(uint8_t* packet, uint8_t code, uint16_t length) {
+    packet[0] = static_cast<uint8_t>(length >> 8);
+    packet[1] = static_cast<uint8_t>(length & 0xFF);
+    packet[2] = kPacketMarker;
+    packet[3] = code;
+}
+
+uint8_t HeadToWire(int32_t head) { return head == 2 ? 0xFF : static_cast<uint8_t>(head); }
+
+EngineTiming DefaultEngineTiming() { return EngineTiming{&platform::NowMilliseconds, 10000, 10000}; }
+
+void SetEngineTiming(const EngineTiming& timing) { engineTiming = timing; }
+
+int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t length) {
+    return session.Send(packet, length);
+}
+
+int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax) {
+    uint32_t taken = 0;
+    if (session.Receive(reply.data, replyMax, 0, &taken) != 1 || taken == 0) return kNoReply;
+    // From here on the record holds this reply, whatever it turns out to be.
+    reply.received = static_cast<int32_t>(taken);
+    if (taken < 4) return kNoReply;
+    SwapReplyLength(reply.data);
+    if (noLengthCheck != 1 && taken != reply.U16(0)) {
+        // The bytes taken are dropped; the wait for a proper reply goes on.
+        TRAX_ASSERT_FAILED();
+        return kNoReply;
+    }
+    return reply.data[3];
+}
+
+int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply,
+             int32_t replyMax, int32_t expectedCode, int32_t noLengthCheck) {
+    if (platform::WaitOne(session.TransactionLock(), platform::kInfinite) != platform::WaitResult::Signalled0) {
+        TRAX_ASSERT_FAILED();
+        return 0;
+    }
+    if (replyMax > reply.size) {
+        TRAX_ASSERT_FAILED();
+        replyMax = reply.size;
+    }
+    uint8_t sendBuffer[1024];
+    int result = 0;
+    if (length > 0 && length <= static_cast<int32_t>(sizeof sendBuffer)) {
+        std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
+        if (SendPacket(session, sendBuffer, length) == 1) {
+            const uint64_t t0 = engineTiming.now();
+            bool waiting = true;
+            while (waiting) {
+                if (platform::WaitOne(session.ReplyEvent(), engineTiming.replyWaitMs) !=
+                    platform::WaitResult::Signalled0) {
+                    break;
+                }
+                if (session.LastStatus().status != 1) break;
+                const int code = ReadReply(session, reply, noLengthCheck, replyMax);
+                if (code == kNoReply) continue;
+                if (code == expectedCode) {
+                    result = 1;
+                    break;
+                }
+                if (code == kReplyCodeBusy) {
+                    if (engineTiming.now() < t0 + engineTiming.busyLimitMs) {
+                        // Wake our own next wait so the ring is looked at again;
+                        // the request is never sent twice.
+                        platform::SignalEvent(session.ReplyEvent());
+                        continue;
+                    }
+                    break;
+                }
+                if (code == kReplyCodeError && reply.received >= 5) {
+                    platform::PostNotification(session.NotifyWindow(), session.NotifyMessage(),
+                                               static_cast<uintptr_t>(reply.data[4]), 0);
+                }
+                waiting = false;
+            }
+        }
+    } else {
+        TRAX_ASSERT_FAILED();
+    }
+    if (result != 1) {
+        session.ClearErrors();
+        session.Purge();
+    }
+    platform::ReleaseLock(session.TransactionLock());
+    return result;
+}
+
+int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arguments, int32_t argumentCount,
+               Reply& reply) {
+    const CommandInfo* info = FindCommand(code);
+    const int32_t length = 4 + argumentCount;
+    if (info == nullptr || length > kMaxPacketLength ||
+        (info->requestLength != 0 && info->requestLength != length)) {
+        TRAX_ASSERT_FAILED();
+        return 0;
+    }
+    uint8_t packet[kMaxPacketLength];
+    BuildHeader(packet, code, static_cast<uint16_t>(length));
+    if (argumentCount > 0) std::memcpy(packet + 4, arguments, static_cast<size_t>(argumentCount));
+    return Transact(session, packet, length, reply, info->replyMax, info->replyCode, info->noLengthCheck);
+}
+
+bool Accepted(int transactionResult, const Reply& reply, int32_t minLength) {
+    return transactionResult == 1 && reply.Has(minLength) && reply.ErrorByte() == 0;
+}
+
+int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
+    return RunCommand(session, CmdMeasureMode, nullptr, 0, reply);
+}
+
+int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
+    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, 5) ? 1 : 0;
+}
+
+int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item,
+                 const uint8_t* data, int32_t length) {
+    uint8_t arguments[3 + 64];
+    if (length < 0 || length > 64) {
+        TRAX_ASSERT_FAILED();
+        return 0;
+    }
+    arguments[0] = category;
+    arguments[1] = head;
+    arguments[2] = item;
+    if (length > 0) std::memcpy(arguments + 3, data, static_cast<size_t>(length));
+    const int sent = RunCommand(session, CmdWriteSetting, arguments, 3 + length, reply);
+    if (!Accepted(sent, reply, kSettingData + 1)) return 0;
+    const uint8_t outcome = reply.Byte(kSettingData);
+    return (outcome == 0 || outcome == 2) ? 1 : 0;
+}
+
+int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item) {
+    const uint8_t arguments[4] = {category, head, item, 0};
+    return Accepted(RunCommand(session, CmdReadSetting, arguments, 4, reply), reply, kSettingData) ? 1 : 0;
+}
+
+int ProbeSettingMode(session::DeviceSession& session, Reply& reply) {
+    const uint8_t arguments[2] = {0, 0xFF};
+    return RunCommand(session, CmdProbeSettingMode, arguments, 2, reply);
+}
+
+int ReadStatus(session::DeviceSession& session, Reply& reply) {
+    const int result = RunCommand(session, CmdStatus, nullptr, 0, reply);
+    if (result == 1 && reply.Has(kStatusCountB + 4)) {
+        SwapField32(reply, kStatusCountA);
+        SwapField32(reply, kStatusCountB);
+    }
+    return result;
+}
+
+int QueryMode(session::DeviceSession& session, int* mode) {
+    *mode = ModeUndetermined;
+    LocalReply local;
+    Reply& reply = local.reply;
+    if (ReadStatus(session, reply) != 1) return 0;
+    const uint8_t statusError = reply.ErrorByte();
+    if (statusError == 0) {
+        *mode = ModeMeasure;
+        return 1;
+    }
+    if (statusError != kErrorOtherMode) return 0;
+
+    if (ProbeSettingMode(session, reply) != 1) return 1;  // mode stays undetermined
+    const uint8_t probeError = reply.ErrorByte();
+    if (probeError == 0) {
+        *mode = ModeSetting;
+        return 1;
+    }
+    if (probeError != kErrorOtherMode) return 0;
+
+    // The controller may be inside the Able adjustment; cancelling it both
+    // answers the question and leaves a plain setting mode.
+    if (WriteSetting(session, reply, 0, 0xFF, 9, nullptr, 0) == 1 || reply.ErrorByte() == kErrorOtherMode) {
+        *mode = ModeSetting;
+        return 1;
+    }
+    return 0;
+}
+
+int SwitchMode(session::DeviceSession& session, int mode) {
+    LocalReply local;
+    Reply& reply = local.reply;
+    int current = ModeUndetermined;
+    if (mode == ModeMeasure) {
+        if (RequestMeasureMode(session, reply) != 1) return 0;
+        const uint8_t error = reply.ErrorByte();
+        if (error == 0) return 1;
+        if (error != kErrorOtherMode) return 0;
+        return (QueryMode(session, &current) == 1 && current == ModeMeasure) ? 1 : 0;
+    }
+    if (mode == ModeSetting) {
+        if (QueryMode(session, &current) != 1) return 0;
+        if (current == ModeSetting) return 1;
+        if (current != ModeMeasure) return 0;
+        if (RequestSettingMode(session, reply) != 1) return 0;
+        return (QueryMode(session, &current) == 1 && current == ModeSetting) ? 1 : 0;
+    }
+    TRAX_ASSERT_FAILED();
+    return 0;
+}
+
+}  // namespace trax::protocol

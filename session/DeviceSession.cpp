@@ -1,0 +1,95 @@
+#include "session/DeviceSession.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "driver/UsbDriver.h"
+
+namespace trax::session {
+
+SessionOpenParamsRecord SessionOpenParams;
+
+namespace {
+DeviceSession theSession;
+std::atomic<bool> libraryUsable{false};
+}  // namespace
+
+DeviceSession& TheSession() { return theSession; }
+
+int ProcessAttach() {
+    std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
+    const int started = driver::UsbDriverStartup();
+    libraryUsable.store(started == 1);
+    return started;
+}
+
+bool LibraryUsable() { return libraryUsable.load(); }
+
+void SetLibraryUsableForTesting(bool usable) { libraryUsable.store(usable); }
+
+DeviceSession::DeviceSession()
+    : replyEvent(nullptr), transactionLock(nullptr), openCount(0), notifyWindow(nullptr), notifyMessage(0) {
+    std::memset(&lastStatus, 0, sizeof lastStatus);
+}
+
+int DeviceSession::Open(const SessionOpenParamsRecord& params) {
+    if (Exists()) {
+        ++openCount;
+        return 1;
+    }
+    transport::ChannelParams channel;
+    std::memset(&channel, 0, sizeof channel);
+    transport::ChannelType kind = transport::ChannelNone;
+    if (params.kind == 0) {
+        kind = transport::ChannelUsb;
+        channel.sendCapacity = kSessionSendCapacity;
+        channel.receiveCapacity = kSessionReceiveCapacity;
+    }
+    // Any other kind names a channel this library does not build; the
+    // selector reports it and the open fails below with nothing sent.
+    if (Connect(kind, channel) != 1 || !Exists()) {
+        // The close releases whatever Connect made, a half-started channel too,
+        // and brings the count back to what it was.
+        ++openCount;
+        Close();
+        return 0;
+    }
+    ++openCount;
+    return 1;
+}
+
+int DeviceSession::Connect(transport::ChannelType kind, const transport::ChannelParams& params) {
+    replyEvent = platform::CreateAutoEvent();
+    if (replyEvent == nullptr) return 0;
+    transactionLock = platform::CreateOneCountLock();
+    if (transactionLock == nullptr) return 0;
+    return Create(kind, &params, &DeviceSession::OnChannelStatus);
+}
+
+void DeviceSession::Close() {
+    --openCount;
+    if (openCount > 0) return;
+    if (openCount < 0) {
+        TRAX_ASSERT_FAILED();
+        openCount = 0;
+        return;
+    }
+    if (replyEvent != nullptr) {
+        platform::CloseHandle(replyEvent);
+        replyEvent = nullptr;
+    }
+    if (transactionLock != nullptr) {
+        platform::CloseHandle(transactionLock);
+        transactionLock = nullptr;
+    }
+    Destroy();
+}
+
+void DeviceSession::OnChannelStatus(int32_t /*channelType*/, transport::ChannelStatus* status,
+                                    transport::MultiIo* source) {
+    auto* self = static_cast<DeviceSession*>(source);
+    std::memcpy(&self->lastStatus, status, sizeof self->lastStatus);
+    platform::SignalEvent(self->replyEvent);
+}
+
+}  // namespace trax::session

@@ -1,0 +1,133 @@
+#include "transport/AsyncUSB.h"
+
+#include <cstdlib>
+
+#include "driver/QelUsbDrv.h"
+
+namespace trax::transport {
+
+AsyncUSB::~AsyncUSB() {
+    Shutdown();
+    sendRing.Destroy();
+    receiveRing.Destroy();
+}
+
+int AsyncUSB::Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine,
+                     void* routineOwner) {
+    callback = routine;
+    owner = routineOwner;
+    sendEvent = platform::CreateAutoEvent();
+    if (sendEvent == nullptr) return 0;
+    stopEvent = platform::CreateAutoEvent();
+    if (stopEvent == nullptr) return 0;
+    if (receiveRing.Create(receiveCapacity) != 1) return 0;
+    if (sendRing.Create(sendCapacity) != 1) return 0;
+    // The flag reads "ended" until a thread really runs, so a channel whose
+    // creation failed early refuses sends instead of queueing into nothing.
+    threadDone.store(0, std::memory_order_release);
+    threadHandle = platform::StartThread(&AsyncUSB::IoThread, this);
+    if (threadHandle == nullptr) {
+        // No thread will ever set the flag: mark the channel dead ourselves.
+        threadDone.store(1, std::memory_order_release);
+        return 0;
+    }
+    return 1;
+}
+
+void AsyncUSB::IoThread(void* self) { static_cast<AsyncUSB*>(self)->RunIoLoop(); }
+
+void AsyncUSB::RunIoLoop() {
+    // Allocated once per thread, not per exchange.
+    auto* request = static_cast<uint8_t*>(std::malloc(kRequestBufferSize));
+    auto* reply = request != nullptr ? static_cast<uint8_t*>(std::malloc(kReplyBufferSize)) : nullptr;
+
+    if (request != nullptr && reply != nullptr && CheckUsbDllStatus(0) == 1) {
+        bool running = true;
+        while (running) {
+            switch (platform::WaitEither(sendEvent, stopEvent, kIoWaitMs)) {
+                case platform::WaitResult::Signalled0: {
+                    const int32_t taken = sendRing.Read(request, kRequestBufferSize, 1);
+                    if (taken == 0) break;
+                    unsigned long replyLength = kReplyBufferSize;
+                    const unsigned long done =
+                        QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
+                    // A driver that claims more than our buffer holds is treated as a
+                    // failed exchange rather than read past the buffer.
+                    if (done == 0 || replyLength > static_cast<unsigned long>(kReplyBufferSize)) {
+                        if (callback != nullptr) callback(0, owner);
+                        running = false;
+                        break;
+                    }
+                    // The whole answer goes in at once, or not at all.
+                    if (receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1) {
+                        if (callback != nullptr) callback(1, owner);
+                    } else {
+                        if (callback != nullptr) callback(0, owner);
+                        running = false;
+                    }
+                    break;
+                }
+                case platform::WaitResult::Signalled1:
+                    running = false;
+                    break;
+                case platform::WaitResult::Timeout:
+                    break;
+                case platform::WaitResult::Failed:
+                    TRAX_ASSERT_FAILED();
+                    break;
+            }
+        }
+    }
+    std::free(reply);
+    std::free(request);
+    threadDone.store(1, std::memory_order_release);
+}
+
+int AsyncUSB::Send(const uint8_t* bytes, int32_t length) {
+    if (threadDone.load(std::memory_order_acquire) != 0) return 0;
+    if (sendRing.Write(bytes, length) == 1) {
+        platform::SignalEvent(sendEvent);
+        return 1;
+    }
+    TRAX_ASSERT_FAILED();
+    return 0;
+}
+
+int AsyncUSB::Receive(uint8_t* destination, int32_t maximum, uint32_t* count) {
+    const int32_t copied = receiveRing.Read(destination, maximum, 1);
+    *count = static_cast<uint32_t>(copied);
+    return copied > 0 ? 1 : 0;
+}
+
+int AsyncUSB::Peek(uint8_t* destination, int32_t maximum, uint32_t* count) {
+    const int32_t copied = receiveRing.Read(destination, maximum, 0);
+    *count = static_cast<uint32_t>(copied);
+    return copied > 0 ? 1 : 0;
+}
+
+void AsyncUSB::Purge() {
+    receiveRing.Reset();
+    sendRing.Reset();
+}
+
+void AsyncUSB::Shutdown() {
+    if (stopEvent != nullptr) platform::SignalEvent(stopEvent);
+    // Wait for the thread's end itself rather than polling the flag: the
+    // channel's life then costs one thread start and join.
+    if (threadHandle != nullptr) {
+        platform::JoinThread(threadHandle);
+        threadHandle = nullptr;
+    }
+    if (sendEvent != nullptr) {
+        platform::CloseHandle(sendEvent);
+        sendEvent = nullptr;
+    }
+    if (stopEvent != nullptr) {
+        platform::CloseHandle(stopEvent);
+        stopEvent = nullptr;
+    }
+    receiveRing.Destroy();
+    sendRing.Destroy();
+}
+
+}  // namespace trax::transport

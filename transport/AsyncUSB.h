@@ -1,0 +1,63 @@
+// The USB channel: decouples the calling thread from the driver's blocking
+// exchange. The caller queues a request in the send ring; the channel's own
+// I/O thread hands it to the driver, puts the whole answer into the receive
+// ring and reports through the completion callback.
+//
+// Threads: the calling thread runs Create, Send, Receive, Peek, Purge and
+// Shutdown; the I/O thread runs IoThread and the callback. They meet only at
+// the two rings (each with its own lock), the two events and threadDone.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Platform.h"
+#include "transport/RingBuffer.h"
+
+namespace trax::transport {
+
+using CompletionRoutine = void (*)(int32_t status, void* owner);
+
+// Capacities of the I/O thread's work buffers.
+constexpr int32_t kRequestBufferSize = 1024;
+constexpr int32_t kReplyBufferSize = 0x100000;
+// The I/O thread's wait only wakes it to wait again; it does no work on time-out.
+constexpr uint32_t kIoWaitMs = 100;
+
+class AsyncUSB {
+public:
+    AsyncUSB() = default;
+    ~AsyncUSB();
+    AsyncUSB(const AsyncUSB&) = delete;
+    AsyncUSB& operator=(const AsyncUSB&) = delete;
+
+    // 1 when events, rings and thread were all made. Releases nothing on
+    // failure: Shutdown (and the destructor) release whatever was made.
+    int Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine, void* routineOwner);
+    int Send(const uint8_t* bytes, int32_t length);
+    int Receive(uint8_t* destination, int32_t maximum, uint32_t* count);
+    int Peek(uint8_t* destination, int32_t maximum, uint32_t* count);
+    void Purge();
+    // Stops the I/O thread, waits for its end (not for a thread that never
+    // started), then closes the events and frees the rings. Idempotent.
+    void Shutdown();
+
+    bool ThreadDone() const { return threadDone.load(std::memory_order_acquire) != 0; }
+
+private:
+    static void IoThread(void* self);
+    void RunIoLoop();
+
+    platform::Handle sendEvent = nullptr;
+    platform::Handle stopEvent = nullptr;
+    // Written once by the I/O thread as its last act; read by the calling
+    // thread on every send, so it is atomic and read afresh each time.
+    std::atomic<int32_t> threadDone{1};
+    RingBuffer receiveRing;
+    RingBuffer sendRing;
+    CompletionRoutine callback = nullptr;
+    void* owner = nullptr;
+    platform::Handle threadHandle = nullptr;
+};
+
+}  // namespace trax::transport

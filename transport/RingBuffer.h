@@ -1,0 +1,46 @@
+// Fixed-capacity circular byte queue with a one-count lock. One thread writes,
+// another reads; Write, Read and Reset hold the lock for their whole run.
+// A ring never blocks on full or empty: a write that does not fit is refused
+// whole, a read returns what is there.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Platform.h"
+
+namespace trax::transport {
+
+class RingBuffer {
+public:
+    RingBuffer() = default;
+    ~RingBuffer() { Destroy(); }
+    RingBuffer(const RingBuffer&) = delete;
+    RingBuffer& operator=(const RingBuffer&) = delete;
+
+    // 1 when storage (zeroed) and lock were made. Only the owner calls it,
+    // while no other thread can reach the ring.
+    int Create(int32_t capacity);
+    // 1 when all bytes were stored, 0 when none were (overflow is reported).
+    int Write(const uint8_t* source, int32_t length);
+    // Copies up to maximum bytes; only a consume flag of exactly 1 removes them.
+    int32_t Read(uint8_t* destination, int32_t maximum, int32_t consume);
+    void Reset();
+    // Frees storage and lock; takes no lock and may run any number of times.
+    void Destroy();
+
+    int32_t FillCount() const { return fillCount; }
+    int32_t Capacity() const { return capacity; }
+    int32_t ReadPos() const { return readPos; }
+    int32_t WritePos() const { return writePos; }
+    bool HasStorage() const { return storage != nullptr; }
+
+private:
+    uint8_t* storage = nullptr;
+    int32_t readPos = 0;
+    int32_t writePos = 0;
+    int32_t fillCount = 0;
+    int32_t capacity = 0;
+    platform::Handle lock = nullptr;
+};
+
+}  // namespace trax::transport
