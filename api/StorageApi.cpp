@@ -1,0 +1,178 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "api/CallFrame.h"
+#include "api/MeasureCommands.h"
+#include "measure/Conversion.h"
+
+namespace trax::api {
+
+namespace {
+
+using protocol::Reply;
+
+constexpr int32_t kStorageUnitCode = 8;
+constexpr int32_t kStorageUnitSystem = 9;
+constexpr int32_t kStorageCount = 12;
+constexpr int32_t kStorageValues = 16;
+constexpr uint32_t kStorageMaxValues = 65536;
+
+// Storage settings: category 2, head byte 0.
+constexpr uint8_t kStorageCategory = 2;
+constexpr uint8_t kItemTarget = 5;
+constexpr uint8_t kItemCount = 6;
+constexpr uint8_t kItemCycle = 7;
+constexpr int32_t kCountDigits = 5;
+
+int RunPlain(session::DeviceSession& session, Reply& reply, uint8_t code) {
+    return protocol::RunCommand(session, code, nullptr, 0, reply);
+}
+
+// Everything a head's value array needs in one pass over the slots, which
+// StorageReadData has already turned to host order.
+void ConvertStoredValues(const Reply& reply, int32_t count, int32_t row, int32_t column, FloatValue* out) {
+    const uint8_t* slot = reply.data + kStorageValues;
+    for (int32_t i = 0; i < count; ++i, slot += 4) {
+        int32_t raw;
+        std::memcpy(&raw, slot, sizeof raw);
+        measure::ConvertMeasuredValue(&out[i], raw, row, column);
+    }
+}
+
+}  // namespace
+
+int StorageInit(session::DeviceSession& session, Reply& reply) {
+    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageInit), reply, 5) ? 1 : 0;
+}
+
+int StorageStart(session::DeviceSession& session, Reply& reply) {
+    return RunPlain(session, reply, protocol::CmdStorageStart);
+}
+
+int StorageStop(session::DeviceSession& session, Reply& reply) {
+    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageStop), reply, 5) ? 1 : 0;
+}
+
+int StorageReadData(session::DeviceSession& session, Reply& reply, uint8_t head) {
+    const int sent = protocol::RunCommand(session, protocol::CmdStorageData, &head, 1, reply);
+    if (!protocol::Accepted(sent, reply, kStorageValues)) return 0;
+    protocol::SwapField32(reply, kStorageCount);
+    // Unsigned on purpose: a negative count is as impossible as a huge one.
+    const uint32_t count = reply.U32(kStorageCount);
+    if (count > kStorageMaxValues) {
+        TRAX_ASSERT_FAILED();
+        return 0;
+    }
+    // The reply's length field cannot describe it, so the bytes that arrived
+    // are the only measure of how many slots are real.
+    uint32_t slots = static_cast<uint32_t>(reply.received - kStorageValues) / 4;
+    if (slots < count) return 0;
+    if (slots > kStorageMaxValues) slots = kStorageMaxValues;
+    uint8_t* slot = reply.data + kStorageValues;
+    for (uint32_t i = 0; i < slots; ++i, slot += 4) {
+        uint32_t value;
+        std::memcpy(&value, slot, sizeof value);
+        value = protocol::Swap32(value);
+        std::memcpy(slot, &value, sizeof value);
+    }
+    return 1;
+}
+
+}  // namespace trax::api
+
+using namespace trax;
+
+namespace {
+
+int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&)) {
+    return api::WithSession([command](session::DeviceSession& s) {
+        protocol::Reply& reply = protocol::ReplyBuffer();
+        return protocol::Accepted(command(s, reply), reply, 5) ? 1 : 0;
+    });
+}
+
+}  // namespace
+
+extern "C" TRAX_API int TRAX_DataStorageInit(void) { return RunStorageCommand(&api::StorageInit); }
+
+extern "C" TRAX_API int TRAX_DataStorageStart(void) { return RunStorageCommand(&api::StorageStart); }
+
+extern "C" TRAX_API int TRAX_DataStorageStop(void) { return RunStorageCommand(&api::StorageStop); }
+
+extern "C" TRAX_API int TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
+    if (!api::InRange(head, 0, 1)) return 0;
+    return api::WithSession([&](session::DeviceSession& s) {
+        protocol::Reply& reply = protocol::ReplyBuffer();
+        if (!protocol::Accepted(protocol::ReadStatus(s, reply), reply, protocol::kStatusReplyLength)) return 0;
+        if (storedCount != nullptr) {
+            const int32_t offset = head == 0 ? protocol::kStatusCountA : protocol::kStatusCountB;
+            *storedCount = static_cast<int>(reply.U32(offset));
+        }
+        if (storageState != nullptr) *storageState = reply.Byte(protocol::kStatusStoring) == 1 ? 1 : 0;
+        return 1;
+    });
+}
+
+extern "C" TRAX_API int TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values, int* returnedCount) {
+    if (maxCount <= 0 || !api::InRange(head, 0, 1)) return 0;
+    return api::WithSession([&](session::DeviceSession& s) {
+        protocol::Reply& reply = protocol::StorageReply();
+        if (api::StorageReadData(s, reply, static_cast<uint8_t>(head)) != 1) return 0;
+        const uint8_t system = reply.Byte(api::kStorageUnitSystem);
+        const int32_t row = system == 1 ? 1 : 0;
+        const int32_t column = reply.Byte(api::kStorageUnitCode);
+        const auto stored = static_cast<int32_t>(reply.U32(api::kStorageCount));
+        const int32_t n = stored < maxCount ? stored : maxCount;
+        if (returnedCount != nullptr) *returnedCount = n;
+        if (values != nullptr) api::ConvertStoredValues(reply, n, row, column, values);
+        // An unknown unit system still hands out what it got, read as metric,
+        // but the caller must not take it for a clean read.
+        return (system == 0 || system == 1) ? 1 : 0;
+    });
+}
+
+extern "C" TRAX_API int TRAX_SetDataStorage(int target, int count, int cycle) {
+    if (!api::InRange(target, 0, 3) || !api::InRange(count, 1, 65536) || !api::InRange(cycle, 0, 9)) return 0;
+    return api::WithSettingMode([&](session::DeviceSession& s) {
+        protocol::Reply& reply = protocol::ReplyBuffer();
+        const uint8_t targetByte = static_cast<uint8_t>(target);
+        const uint8_t cycleByte = static_cast<uint8_t>(cycle);
+        char text[16];
+        std::snprintf(text, sizeof text, "%05d", count);
+        const auto* digits = reinterpret_cast<const uint8_t*>(text);
+        return (protocol::WriteSetting(s, reply, api::kStorageCategory, 0, api::kItemTarget, &targetByte, 1) == 1 &&
+                protocol::WriteSetting(s, reply, api::kStorageCategory, 0, api::kItemCount, digits,
+                                       api::kCountDigits) == 1 &&
+                protocol::WriteSetting(s, reply, api::kStorageCategory, 0, api::kItemCycle, &cycleByte, 1) == 1)
+                   ? 1
+                   : 0;
+    });
+}
+
+extern "C" TRAX_API int TRAX_GetDataStorage(int* target, int* count, int* cycle) {
+    return api::WithSettingMode([&](session::DeviceSession& s) {
+        protocol::Reply& reply = protocol::ReplyBuffer();
+        const int32_t data = protocol::kSettingData;
+        if (protocol::ReadSetting(s, reply, api::kStorageCategory, 0, api::kItemTarget) != 1 || !reply.Has(data + 1)) {
+            return 0;
+        }
+        if (target != nullptr) *target = reply.Byte(data);
+
+        if (protocol::ReadSetting(s, reply, api::kStorageCategory, 0, api::kItemCount) != 1 ||
+            !reply.Has(data + api::kCountDigits)) {
+            return 0;
+        }
+        // The digits carry no terminator of their own.
+        char digits[api::kCountDigits + 1];
+        std::memcpy(digits, reply.data + data, api::kCountDigits);
+        digits[api::kCountDigits] = '\0';
+        if (count != nullptr) *count = static_cast<int>(std::strtol(digits, nullptr, 10));
+
+        if (protocol::ReadSetting(s, reply, api::kStorageCategory, 0, api::kItemCycle) != 1 || !reply.Has(data + 1)) {
+            return 0;
+        }
+        if (cycle != nullptr) *cycle = reply.Byte(data);
+        return 1;
+    });
+}
