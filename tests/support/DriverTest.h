@@ -23,6 +23,8 @@ protected:
     std::vector<std::string> RequestsHex();
     // Assertion reports made since SetUp, as "Module:line".
     std::vector<std::string> Assertions();
+
+    int handleBaseline = 0;  // handles the test itself owns before it starts
 };
 
 }  // namespace trax::test
