@@ -195,6 +195,7 @@ uint8_t SettingStore::Read(uint8_t category, uint8_t head, uint8_t item, std::ve
         text += FormatReadBack(spec->fields[f], slot->values[f]);
     }
     data->assign(text.begin(), text.end());
+    data->push_back(0);  // end of the text: readers terminate each field at its end character
     return 0;
 }
 

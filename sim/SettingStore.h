@@ -9,7 +9,8 @@
 // character wider, with a decimal point before their last three digits
 // ("+001234" reads back "+001.234", "001234" reads back "001.234": the
 // controller shows these settings with three decimals). The narrow unsigned
-// fields (2, 3 and 5 digits) come back exactly as written.
+// fields (2, 3 and 5 digits) come back exactly as written. Read-back text ends
+// with a NUL byte, so every field is followed by one end character (',' or NUL).
 #pragma once
 
 #include <cstddef>

@@ -37,7 +37,12 @@ inline int32_t At32(const std::vector<uint8_t>& r, size_t i)
 
 inline uint16_t At16(const std::vector<uint8_t>& r, size_t i) { return static_cast<uint16_t>((r[i] << 8) | r[i + 1]); }
 
-inline std::string DataText(const std::vector<uint8_t>& r) { return std::string(r.begin() + 8, r.end()); }
+// The setting text of a read reply, with its NUL end byte; "" when there is none.
+inline std::string DataText(const std::vector<uint8_t>& r)
+{
+    if (r.size() < 10 || r.back() != 0) return "";
+    return std::string(r.begin() + 8, r.end() - 1);
+}
 
 inline void EnterSettingMode(SimController& c) { c.Exchange(Packet(6)); }
 
