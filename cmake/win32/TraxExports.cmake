@@ -1,0 +1,46 @@
+# The export list of Trax.dll comes from the public header, the one place where
+# the exported functions are declared: every "TRAX_API int TRAX_<Name>(" line
+# is one export. Sorted by name (byte order, which for these names is also the
+# case-blind alphabetical order), they take the ordinals 1, 2, 3, ...
+
+set(TRAX_EXPORT_COUNT 69)
+
+# Reads the exported names from `header` into `out_var`, sorted.
+function(trax_read_exports header out_var)
+  file(STRINGS "${header}" lines REGEX "^[ \t]*TRAX_API[ \t]+int[ \t]+TRAX_[A-Za-z0-9_]+[ \t]*\\(")
+  set(names "")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "TRAX_[A-Za-z0-9_]+[ \t]*\\(" name "${line}")
+    string(REGEX REPLACE "[ \t]*\\($" "" name "${name}")
+    list(APPEND names "${name}")
+  endforeach()
+  list(LENGTH names count)
+  list(REMOVE_DUPLICATES names)
+  list(LENGTH names unique)
+  if(NOT count EQUAL unique)
+    message(FATAL_ERROR "${header} declares an exported function twice")
+  endif()
+  list(SORT names COMPARE STRING)
+  set(${out_var} "${names}" PARENT_SCOPE)
+endfunction()
+
+# Writes the module-definition file of Trax.dll from the header. The file is
+# only rewritten when its content changes, so the DLL is not relinked for
+# nothing.
+function(trax_write_export_def header def_file)
+  trax_read_exports("${header}" names)
+  list(LENGTH names count)
+  if(NOT count EQUAL TRAX_EXPORT_COUNT)
+    message(FATAL_ERROR "${header} declares ${count} exported functions; Trax.dll exports ${TRAX_EXPORT_COUNT}")
+  endif()
+  set(text "; Exports of Trax.dll, generated from include/trax.h: names in byte order,\n")
+  string(APPEND text "; ordinals 1..${count} in that order. Do not edit.\n")
+  string(APPEND text "LIBRARY \"Trax.dll\"\nEXPORTS\n")
+  set(ordinal 0)
+  foreach(name IN LISTS names)
+    math(EXPR ordinal "${ordinal} + 1")
+    string(APPEND text "    ${name} @${ordinal}\n")
+  endforeach()
+  file(CONFIGURE OUTPUT "${def_file}" CONTENT "${text}" @ONLY)
+  set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${header}")
+endfunction()
