@@ -14,17 +14,22 @@ bool WithinSignal(int head, int32_t raw)
     return std::abs(raw - MeasurementModel::kCentre[head]) <= limit;
 }
 
-TEST(MeasuredValues, ReplyLayoutCarriesUnitsAndBothHeads)
+TEST(MeasuredValues, ReplyCarriesDisplayUnitsUnitSystemAndBothHeads)
 {
-    SimController c;
-    std::vector<uint8_t> r = c.Exchange(Packet(20, {0, 255}));
-    ASSERT_EQ(r.size(), 20u);
-    EXPECT_EQ(At16(r, 0), 20);
-    EXPECT_EQ(r[3], 21);
-    EXPECT_EQ(r[10], 0x11);  // display unit 1 on both heads by default
-    EXPECT_EQ(r[11], 0);     // metric
-    EXPECT_TRUE(WithinSignal(0, At32(r, 12)));
-    EXPECT_TRUE(WithinSignal(1, At32(r, 16)));
+    ControllerConfig inch;
+    inch.inch = true;
+    for (SimController c : {SimController(), SimController(inch)}) {
+        std::vector<uint8_t> r = c.Exchange(Packet(20, {0, 255}));
+        ASSERT_EQ(r.size(), 20u);
+        EXPECT_EQ(r[3], 21);
+        EXPECT_EQ(r[10], 0x11);  // display unit 1 on both heads by default
+        EXPECT_EQ(r[11], c.Config().inch ? 1 : 0);
+        EXPECT_TRUE(WithinSignal(0, At32(r, 12)));
+        EXPECT_TRUE(WithinSignal(1, At32(r, 16)));
+        WriteInSettingMode(c, 1, 0, 10, std::string(1, '\x05'));
+        WriteInSettingMode(c, 1, 1, 10, std::string(1, '\x00'));
+        EXPECT_EQ(c.Exchange(Packet(20, {0, 255}))[10], 0x50);
+    }
 }
 
 TEST(MeasuredValues, SignalMovesAndIsReproducibleFromTheSeed)
@@ -44,18 +49,6 @@ TEST(MeasuredValues, SignalMovesAndIsReproducibleFromTheSeed)
     EXPECT_NE(CalcValue(third, 0), a.front());
 }
 
-TEST(MeasuredValues, DisplayUnitSettingAndInchAreReported)
-{
-    ControllerConfig inch;
-    inch.inch = true;
-    SimController c(inch);
-    WriteInSettingMode(c, 1, 0, 10, std::string(1, '\x05'));
-    WriteInSettingMode(c, 1, 1, 10, std::string(1, '\x00'));
-    std::vector<uint8_t> r = c.Exchange(Packet(20, {0, 255}));
-    EXPECT_EQ(r[10], 0x50);
-    EXPECT_EQ(r[11], 1);
-}
-
 TEST(ControlCommands, ZeroSetMakesTheNextValueZeroUntilCleared)
 {
     SimController c;
@@ -69,15 +62,11 @@ TEST(ControlCommands, ZeroSetMakesTheNextValueZeroUntilCleared)
 
     c.Exchange(Packet(12, {0, 0}));
     EXPECT_TRUE(WithinSignal(0, CalcValue(c, 0)));
-}
 
-TEST(ControlCommands, ZeroSetOnBothHeads)
-{
-    SimController c;
     c.Exchange(Packet(12, {1, 255}));
-    std::vector<uint8_t> r = c.Exchange(Packet(20, {0, 255}));
-    EXPECT_EQ(At32(r, 12), 0);
-    EXPECT_EQ(At32(r, 16), 0);
+    std::vector<uint8_t> both = c.Exchange(Packet(20, {0, 255}));
+    EXPECT_EQ(At32(both, 12), 0);
+    EXPECT_EQ(At32(both, 16), 0);
 }
 
 TEST(ControlCommands, TimingHoldFreezesTheValueAndResetReleasesIt)

@@ -84,93 +84,65 @@ TEST_F(StandInDriverTest, ReplyThatDoesNotFitFailsTheExchange)
     EXPECT_EQ(Io(Packet(24, {0, 0}), 1046).size(), 1046u);
 }
 
-struct EnvCase {
-    std::map<std::string, std::string> env;
-    size_t messages;
-    DriverConfig (*expected)();
-};
-
-DriverConfig Default() { return DriverConfig(); }
-
-TEST(DriverEnvironment, ValuesParsedAndBadOnesRejectedWithTheDefaultKept)
+// Parses one environment; variables not in the map are unset.
+DriverConfig Parse(std::map<std::string, std::string> env, std::vector<std::string>* messages)
 {
-    const EnvCase cases[] = {
-        {{}, 0, Default},
-        {{{"TRAX_SIM_LATENCY_US", "250"}, {"TRAX_SIM_TRACE", "1"}, {"TRAX_SIM_UNITS", "inch"}},
-         0,
-         [] {
-             DriverConfig c;
-             c.latencyUs = 250;
-             c.trace = true;
-             c.controller.inch = true;
-             return c;
-         }},
-        {{{"TRAX_SIM_ERROR_REPLY", "12"}},
-         0,
-         [] {
-             DriverConfig c;
-             c.controller.errorNumber = 12;
-             c.controller.errorCommand = 20;
-             return c;
-         }},
-        {{{"TRAX_SIM_ERROR_REPLY", "0"}, {"TRAX_SIM_ERROR_COMMAND", "42"}, {"TRAX_SIM_BUSY_COMMAND", "24"}},
-         0,
-         [] {
-             DriverConfig c;
-             c.controller.errorNumber = 0;
-             c.controller.errorCommand = 42;
-             c.controller.busyCommand = 24;
-             return c;
-         }},
-        {{{"TRAX_SIM_FAIL_AFTER", "0"}, {"TRAX_SIM_STARTUP_FAIL", "1"}, {"TRAX_SIM_SEED", "7"}},
-         0,
-         [] {
-             DriverConfig c;
-             c.failAfter = 0;
-             c.startupFail = true;
-             c.controller.seed = 7;
-             return c;
-         }},
-        {{{"TRAX_SIM_LATENCY_US", "abc"},
-          {"TRAX_SIM_TRACE", "yes"},
-          {"TRAX_SIM_UNITS", "furlong"},
-          {"TRAX_SIM_FAIL_AFTER", "-1"},
-          {"TRAX_SIM_ERROR_REPLY", "256"},
-          {"TRAX_SIM_BUSY_COMMAND", "12x"},
-          {"TRAX_SIM_SEED", ""}},
-         7,
-         Default},
-        {{{"TRAX_SIM_ERROR_COMMAND", "42"}}, 1, Default},
-    };
-    for (const EnvCase& c : cases) {
-        std::vector<std::string> messages;
-        DriverConfig got = ParseDriverConfig(
-            [&c](const char* name) -> const char* {
-                auto it = c.env.find(name);
-                return it == c.env.end() ? nullptr : it->second.c_str();
-            },
-            &messages);
-        DriverConfig want = c.expected();
-        EXPECT_EQ(messages.size(), c.messages);
-        EXPECT_EQ(got.latencyUs, want.latencyUs);
-        EXPECT_EQ(got.trace, want.trace);
-        EXPECT_EQ(got.startupFail, want.startupFail);
-        EXPECT_EQ(got.failAfter, want.failAfter);
-        EXPECT_EQ(got.controller.inch, want.controller.inch);
-        EXPECT_EQ(got.controller.seed, want.controller.seed);
-        EXPECT_EQ(got.controller.errorCommand, want.controller.errorCommand);
-        EXPECT_EQ(got.controller.errorNumber, want.controller.errorNumber);
-        EXPECT_EQ(got.controller.busyCommand, want.controller.busyCommand);
-        for (const std::string& m : messages) EXPECT_EQ(m.rfind("trax-sim: TRAX_SIM_", 0), 0u) << m;
-    }
+    return ParseDriverConfig(
+        [&env](const char* name) -> const char* {
+            auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        },
+        messages);
 }
 
-TEST(DriverTrace, HexLineShowsBytesAndCutsLongOnes)
+TEST(DriverEnvironment, GoodValuesAreTaken)
 {
-    const uint8_t bytes[] = {0x00, 0x06, 0x07, 0x14, 0x00, 0xFF};
-    EXPECT_EQ(HexLine(bytes, 6, 100), "00 06 07 14 00 FF");
-    EXPECT_EQ(HexLine(bytes, 6, 2), "00 06 ... (+4 bytes)");
-    EXPECT_EQ(HexLine(bytes, 0, 10), "");
+    std::vector<std::string> messages;
+    DriverConfig c = Parse({{"TRAX_SIM_LATENCY_US", "250"},
+                            {"TRAX_SIM_TRACE", "1"},
+                            {"TRAX_SIM_UNITS", "inch"},
+                            {"TRAX_SIM_FAIL_AFTER", "0"},
+                            {"TRAX_SIM_STARTUP_FAIL", "1"},
+                            {"TRAX_SIM_SEED", "7"},
+                            {"TRAX_SIM_ERROR_REPLY", "0"},
+                            {"TRAX_SIM_BUSY_COMMAND", "24"}},
+                           &messages);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(c.latencyUs, 250u);
+    EXPECT_TRUE(c.trace);
+    EXPECT_TRUE(c.controller.inch);
+    EXPECT_EQ(c.failAfter, 0);
+    EXPECT_TRUE(c.startupFail);
+    EXPECT_EQ(c.controller.seed, 7u);
+    EXPECT_EQ(c.controller.errorNumber, 0);
+    EXPECT_EQ(c.controller.errorCommand, 20);  // the measured values unless named
+    EXPECT_EQ(c.controller.busyCommand, 24);
+
+    c = Parse({{"TRAX_SIM_ERROR_REPLY", "12"}, {"TRAX_SIM_ERROR_COMMAND", "42"}}, &messages);
+    EXPECT_EQ(c.controller.errorNumber, 12);
+    EXPECT_EQ(c.controller.errorCommand, 42);
+}
+
+TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"TRAX_SIM_LATENCY_US", "abc"},  {"TRAX_SIM_LATENCY_US", "-5"},   {"TRAX_SIM_TRACE", "yes"},
+        {"TRAX_SIM_STARTUP_FAIL", "2"},  {"TRAX_SIM_UNITS", "furlong"},   {"TRAX_SIM_FAIL_AFTER", "-1"},
+        {"TRAX_SIM_ERROR_REPLY", "256"}, {"TRAX_SIM_BUSY_COMMAND", "12x"}, {"TRAX_SIM_SEED", ""},
+        {"TRAX_SIM_ERROR_COMMAND", "42"},  // meaningless without an error number
+    };
+    const DriverConfig defaults;
+    for (const auto& c : cases) {
+        std::vector<std::string> messages;
+        DriverConfig got = Parse({{c.first, c.second}}, &messages);
+        ASSERT_EQ(messages.size(), 1u) << c.first << "=" << c.second;
+        EXPECT_NE(messages[0].find(c.first), std::string::npos);
+        EXPECT_TRUE(got.latencyUs == defaults.latencyUs && got.trace == defaults.trace &&
+                    got.startupFail == defaults.startupFail && got.failAfter == defaults.failAfter &&
+                    got.controller.inch == defaults.controller.inch && got.controller.seed == defaults.controller.seed &&
+                    got.controller.errorCommand == defaults.controller.errorCommand &&
+                    got.controller.busyCommand == defaults.controller.busyCommand);
+    }
 }
 
 }  // namespace
