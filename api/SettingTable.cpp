@@ -208,8 +208,10 @@ bool DecodeStep(const Step& step, protocol::Reply& reply, int* const* outputs, b
     for (int i = 0; i < step.fieldCount; ++i) {
         if (step.fields[i].end > lastEnd) lastEnd = step.fields[i].end;
     }
-    // The terminator goes where the field's end character arrived.
-    if (!reply.Has(kSettingData + lastEnd + 1)) return false;
+    // Every character of every field must have arrived. The text may end
+    // right after its last field, so that terminator can land just past the
+    // received bytes, still inside the record.
+    if (!reply.Has(kSettingData + lastEnd) || kSettingData + lastEnd >= reply.size) return false;
     for (int i = 0; i < step.fieldCount; ++i) data[step.fields[i].end] = '\0';
     for (int i = 0; i < step.fieldCount; ++i) {
         const Field& field = step.fields[i];

@@ -117,7 +117,7 @@ bool EncodeStep(const Step& step, const int32_t* values, EncodedStep* out);
 
 // Parses one item read from `reply` into the outputs, indexed like the call's
 // arguments. Fails, without looking past the received bytes, when the reply
-// is too short for the step's fields.
+// ends inside one of the step's fields.
 bool DecodeStep(const Step& step, protocol::Reply& reply, int* const* outputs, bool skipNullOutputs);
 
 template <typename... Arguments>
