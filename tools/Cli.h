@@ -1,0 +1,82 @@
+// Command-line plumbing shared by the traxctl commands: argument parsing,
+// the two kinds of failure (usage errors and library calls that returned 0),
+// heads and integers as typed by a person.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace traxctl {
+
+// Wrong input: the command prints its usage and exits with status 2. Thrown
+// before any library call, so nothing reaches the controller.
+struct UsageError {
+    std::string message;
+};
+
+// A library call returned 0: exit status 1, the message names the call.
+struct CallFailed {
+    std::string call;
+};
+
+inline void Check(int result, const char* call)
+{
+    if (result != 1) throw CallFailed{call};
+}
+
+// Calls a library function and turns a 0 result into CallFailed naming it.
+#define TRAXCTL_CALL(fn, ...) ::traxctl::Check(fn(__VA_ARGS__), #fn)
+
+enum class UnitSystem { Metric, Inch };
+
+// One parsed command line: positional words and --options.
+struct Args {
+    std::vector<std::string> words;
+    std::map<std::string, std::string> options;  // flags map to ""
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    const std::string* Option(const std::string& name) const
+    {
+        auto it = options.find(name);
+        return it == options.end() ? nullptr : &it->second;
+    }
+};
+
+// What every command gets to run with.
+struct Context {
+    Args args;
+    bool json = false;
+    UnitSystem units = UnitSystem::Metric;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// Option accepted by a command: name without the dashes, and whether a value follows.
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+};
+
+// Splits argv into words and options. Words that look like negative numbers
+// ("-5") are words. Options not in `allowed` are usage errors.
+Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& allowed);
+
+// Whole decimal number within [low, high]; `what` names it in the message.
+int ParseInt(const std::string& text, long long low, long long high, const std::string& what);
+
+// "A"/"a" -> 0, "B"/"b" -> 1, and when allowBoth, "both" -> 2.
+int ParseHead(const std::string& text, bool allowBoth);
+const char* HeadName(int head);  // "A", "B", "both"
+
+// "on"/"1" -> 1, "off"/"0" -> 0.
+int ParseOnOff(const std::string& text);
+
+// Exactly n..m positional words, else a usage error.
+void ExpectWords(const Args& args, size_t least, size_t most);
+
+// Text as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
+}  // namespace traxctl

@@ -1,0 +1,30 @@
+// The traxctl commands. Each takes the parsed command line and returns the
+// exit status; wrong input throws UsageError before anything is sent, a
+// library call that returns 0 throws CallFailed.
+#pragma once
+
+#include "Cli.h"
+
+namespace traxctl {
+
+int RunValues(Context& ctx);
+int RunWatch(Context& ctx);
+int RunFigure(Context& ctx);
+int RunClearFigure(Context& ctx);
+int RunLight(Context& ctx);
+int RunStorage(Context& ctx);
+
+int RunGet(Context& ctx);
+int RunSet(Context& ctx);
+int RunSettings(Context& ctx);
+
+int RunZero(Context& ctx);
+int RunTiming(Context& ctx);
+int RunReset(Context& ctx);
+int RunPanel(Context& ctx);
+int RunLock(Context& ctx);
+int RunProgram(Context& ctx);
+int RunAble(Context& ctx);
+int RunMode(Context& ctx);
+
+}  // namespace traxctl

@@ -1,0 +1,320 @@
+// Commands that read what the controller measures: values, watch, figure
+// data, the light-intensity profile and the data storage.
+#include <trax.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "Commands.h"
+#include "Profile.h"
+#include "Units.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define TRAXCTL_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define TRAXCTL_ISATTY(fd) isatty(fd)
+#endif
+
+namespace traxctl {
+
+namespace {
+
+// Opens an output file before anything is sent, so that a bad path costs no traffic.
+std::unique_ptr<std::ofstream> OpenOutput(const std::string* path)
+{
+    if (path == nullptr) return nullptr;
+    auto file = std::make_unique<std::ofstream>(*path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!*file) throw UsageError{"cannot write '" + *path + "'"};
+    return file;
+}
+
+std::string ValueText(const FloatValue& v, const DisplayUnit& unit)
+{
+    std::string text = FormatValue(v, unit);
+    if (v.status == TRAX_VALUE_VALID && unit.name[0] != '\0') text += std::string(" ") + unit.name;
+    return text;
+}
+
+std::string BothValuesJson(const FloatValue& a, const DisplayUnit& ua, const FloatValue& b, const DisplayUnit& ub)
+{
+    auto one = [](const FloatValue& v, const DisplayUnit& u) {
+        std::string j = ValueJson(v, u);
+        j.pop_back();
+        return j + ",\"unit\":" + JsonString(u.name) + "}";
+    };
+    return "{\"A\":" + one(a, ua) + ",\"B\":" + one(b, ub) + "}";
+}
+
+// Written by the SIGINT handler, read by the watch loop.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+int RunValues(Context& ctx)
+{
+    ExpectWords(ctx.args, 0, 0);
+    DisplayUnit ua = ReadUnit(ctx, 0), ub = ReadUnit(ctx, 1);
+    FloatValue a{}, b{};
+    TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
+    if (ctx.json) {
+        ctx.out << BothValuesJson(a, ua, b, ub) << "\n";
+    } else {
+        ctx.out << "A  " << ValueText(a, ua) << "\n";
+        ctx.out << "B  " << ValueText(b, ub) << "\n";
+    }
+    return 0;
+}
+
+int RunWatch(Context& ctx)
+{
+    ExpectWords(ctx.args, 0, 0);
+    int count = 0;  // 0: until Ctrl-C
+    int intervalMs = 200;
+    if (auto* v = ctx.args.Option("count")) count = ParseInt(*v, 1, 1000000000, "--count");
+    if (auto* v = ctx.args.Option("interval")) intervalMs = ParseInt(*v, 0, 3600000, "--interval");
+
+    DisplayUnit ua = ReadUnit(ctx, 0), ub = ReadUnit(ctx, 1);
+    // Refresh in place only on a terminal; a pipe or file gets one line per reading.
+    bool inPlace = !ctx.json && &ctx.out == &std::cout && TRAXCTL_ISATTY(1);
+    g_interrupted = 0;
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    int status = 0;
+    try {
+        for (int n = 0; (count == 0 || n < count) && !g_interrupted; ++n) {
+            FloatValue a{}, b{};
+            TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
+            if (ctx.json) {
+                ctx.out << BothValuesJson(a, ua, b, ub) << "\n";
+            } else {
+                char line[128];
+                if (inPlace) {
+                    std::snprintf(line, sizeof line, "A  %-16s  B  %-16s", ValueText(a, ua).c_str(),
+                                  ValueText(b, ub).c_str());
+                } else {
+                    std::snprintf(line, sizeof line, "A  %s    B  %s", ValueText(a, ua).c_str(), ValueText(b, ub).c_str());
+                }
+                ctx.out << (inPlace ? "\r" : "") << line << (inPlace ? "\033[K" : "\n");
+            }
+            ctx.out.flush();
+            if (count != 0 && n + 1 == count) break;
+            // Short slices so that Ctrl-C ends the wait promptly.
+            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
+            while (!g_interrupted && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                    std::chrono::milliseconds(50), until - std::chrono::steady_clock::now()));
+            }
+        }
+    } catch (...) {
+        std::signal(SIGINT, previous);
+        if (inPlace) ctx.out << "\n";
+        throw;
+    }
+    std::signal(SIGINT, previous);
+    if (inPlace) ctx.out << "\n";
+    return status;
+}
+
+int RunFigure(Context& ctx)
+{
+    ExpectWords(ctx.args, 1, 1);
+    int head = ParseHead(ctx.args.words[0], false);
+    DisplayUnit unit = ReadUnit(ctx, head);
+    FigureData f{};
+    TRAXCTL_CALL(TRAX_GetFigureData, head, &f);
+    if (ctx.json) {
+        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << JsonString(unit.name)
+                << ",\"values\":[";
+        for (int i = 0; i < 7; ++i) ctx.out << (i ? "," : "") << ValueJson(f.values[i], unit);
+        ctx.out << "],\"integers\":[";
+        for (int i = 0; i < 4; ++i) ctx.out << (i ? "," : "") << f.integers[i];
+        ctx.out << "]}\n";
+        return 0;
+    }
+    ctx.out << "figure data of head " << HeadName(head) << "\n";
+    for (int i = 0; i < 7; ++i) ctx.out << "  value " << i << "    " << ValueText(f.values[i], unit) << "\n";
+    for (int i = 0; i < 4; ++i) ctx.out << "  integer " << i << "  " << f.integers[i] << "\n";
+    return 0;
+}
+
+int RunClearFigure(Context& ctx)
+{
+    ExpectWords(ctx.args, 0, 0);
+    TRAXCTL_CALL(TRAX_ClearFigureData);
+    ctx.out << "figure data cleared\n";
+    return 0;
+}
+
+int RunLight(Context& ctx)
+{
+    ExpectWords(ctx.args, 1, 1);
+    int head = ParseHead(ctx.args.words[0], false);
+    int selector = 0;
+    if (auto* v = ctx.args.Option("selector")) selector = ParseInt(*v, 0, 3, "--selector");
+    auto csv = OpenOutput(ctx.args.Option("csv"));
+    auto svg = OpenOutput(ctx.args.Option("svg"));
+
+    LightData light{};
+    int extra = 0;
+    unsigned char profile[kProfileLength] = {};
+    TRAXCTL_CALL(TRAX_GetLight, head, selector, &light, &extra, profile);
+
+    if (csv) *csv << ProfileCsv(profile);
+    if (svg) {
+        *svg << ProfileSvg(profile, "Light intensity, head " + std::string(HeadName(head)) + ", selector " +
+                                        std::to_string(selector));
+    }
+    if (ctx.json) {
+        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"selector\":" << selector << ",\"light\":["
+                << light.values[0] << "," << light.values[1] << "," << light.values[2] << "," << light.values[3]
+                << "],\"extra\":" << extra << ",\"profile\":[";
+        for (int i = 0; i < kProfileLength; ++i) ctx.out << (i ? "," : "") << static_cast<int>(profile[i]);
+        ctx.out << "]}\n";
+        return 0;
+    }
+    ctx.out << "light intensity of head " << HeadName(head) << ", selector " << selector << "\n";
+    ctx.out << "light figures  " << light.values[0] << " " << light.values[1] << " " << light.values[2] << " "
+            << light.values[3] << "   extra " << extra << "\n";
+    ctx.out << TerminalPlot(profile, 64, 10);
+    if (csv) ctx.out << "wrote " << *ctx.args.Option("csv") << "\n";
+    if (svg) ctx.out << "wrote " << *ctx.args.Option("svg") << "\n";
+    return 0;
+}
+
+namespace {
+
+int StorageSetup(Context& ctx)
+{
+    ExpectWords(ctx.args, 1, 1);
+    // Check every given value before the first call.
+    const int* given[3] = {nullptr, nullptr, nullptr};
+    int parsed[3] = {0, 0, 0};
+    const char* names[3] = {"target", "count", "cycle"};
+    const int low[3] = {0, 1, 0}, high[3] = {3, 65536, 9};
+    for (int i = 0; i < 3; ++i) {
+        if (auto* v = ctx.args.Option(names[i])) {
+            parsed[i] = ParseInt(*v, low[i], high[i], std::string("--") + names[i]);
+            given[i] = &parsed[i];
+        }
+    }
+    int current[3] = {0, 0, 0};
+    TRAXCTL_CALL(TRAX_GetDataStorage, &current[0], &current[1], &current[2]);
+    for (int i = 0; i < 3; ++i) {
+        if (given[i]) current[i] = *given[i];
+    }
+    if (given[0] || given[1] || given[2]) TRAXCTL_CALL(TRAX_SetDataStorage, current[0], current[1], current[2]);
+    TRAXCTL_CALL(TRAX_DataStorageInit);
+    ctx.out << "storage ready: target " << current[0] << ", count " << current[1] << ", cycle " << current[2]
+            << "\n";
+    return 0;
+}
+
+int StorageStatus(Context& ctx)
+{
+    ExpectWords(ctx.args, 1, 2);
+    int first = 0, last = 1;
+    if (ctx.args.words.size() == 2) first = last = ParseHead(ctx.args.words[1], false);
+    int storing = 0;
+    int counts[2] = {0, 0};
+    for (int h = first; h <= last; ++h) TRAXCTL_CALL(TRAX_DataStorageGetStatus, h, &storing, &counts[h]);
+    if (ctx.json) {
+        ctx.out << "{\"storing\":" << (storing ? "true" : "false");
+        for (int h = first; h <= last; ++h) ctx.out << ",\"" << HeadName(h) << "\":" << counts[h];
+        ctx.out << "}\n";
+        return 0;
+    }
+    ctx.out << "storing  " << (storing ? "yes" : "no") << "\n";
+    for (int h = first; h <= last; ++h) ctx.out << HeadName(h) << "  " << counts[h] << " values\n";
+    return 0;
+}
+
+int StorageRead(Context& ctx)
+{
+    ExpectWords(ctx.args, 2, 2);
+    int head = ParseHead(ctx.args.words[1], false);
+    int maxCount = 65536;
+    if (auto* v = ctx.args.Option("max")) maxCount = ParseInt(*v, 1, 65536, "--max");
+    auto csv = OpenOutput(ctx.args.Option("csv"));
+
+    DisplayUnit unit = ReadUnit(ctx, head);
+    std::vector<FloatValue> values(static_cast<size_t>(maxCount));
+    int returned = 0;
+    TRAXCTL_CALL(TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
+
+    if (csv) {
+        *csv << "index,status,value,unit\n";
+        for (int i = 0; i < returned; ++i) {
+            const FloatValue& v = values[static_cast<size_t>(i)];
+            *csv << i << "," << StatusName(v.status) << "," << (v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "")
+                 << "," << unit.name << "\n";
+        }
+    }
+    if (ctx.json) {
+        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << JsonString(unit.name)
+                << ",\"count\":" << returned << ",\"values\":[";
+        for (int i = 0; i < returned; ++i) ctx.out << (i ? "," : "") << ValueJson(values[static_cast<size_t>(i)], unit);
+        ctx.out << "]}\n";
+        return 0;
+    }
+    ctx.out << "head " << HeadName(head) << ": " << returned << " values" << (unit.name[0] ? " in " : "")
+            << unit.name << "\n";
+    if (csv) {
+        ctx.out << "wrote " << *ctx.args.Option("csv") << "\n";
+        return 0;
+    }
+    for (int i = 0; i < returned; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%6d  %s\n", i, FormatValue(values[static_cast<size_t>(i)], unit).c_str());
+        ctx.out << line;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RunStorage(Context& ctx)
+{
+    if (ctx.args.words.empty()) throw UsageError{"missing storage action"};
+    const std::string& action = ctx.args.words[0];
+    // Options belong to one action each; reject the ones that do not fit.
+    auto only = [&](std::initializer_list<const char*> allowed) {
+        for (const auto& option : ctx.args.options) {
+            bool ok = false;
+            for (const char* a : allowed) ok = ok || option.first == a;
+            if (!ok) throw UsageError{"storage " + action + " does not take --" + option.first};
+        }
+    };
+    if (action == "setup") {
+        only({"target", "count", "cycle"});
+        return StorageSetup(ctx);
+    }
+    if (action == "start" || action == "stop") {
+        only({});
+        ExpectWords(ctx.args, 1, 1);
+        if (action == "start") TRAXCTL_CALL(TRAX_DataStorageStart);
+        else TRAXCTL_CALL(TRAX_DataStorageStop);
+        ctx.out << "storage " << (action == "start" ? "started" : "stopped") << "\n";
+        return 0;
+    }
+    if (action == "status") {
+        only({"json"});
+        return StorageStatus(ctx);
+    }
+    if (action == "read") {
+        only({"json", "max", "csv"});
+        return StorageRead(ctx);
+    }
+    throw UsageError{"unknown storage action '" + action + "'"};
+}
+
+}  // namespace traxctl

@@ -1,0 +1,223 @@
+// traxctl: the controller from the command line, through the public C
+// interface of libtrax alone.
+//
+// Exit status: 0 success, 1 a library call returned 0, 2 wrong input (the
+// usage is shown and nothing was sent).
+#include <trax.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "Commands.h"
+#include "Settings.h"
+
+namespace traxctl {
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* usage;  // after "traxctl "
+    const char* summary;
+    std::vector<OptionSpec> options;
+    bool reads;  // accepts --json
+    int (*run)(Context&);
+};
+
+int RunBatch(Context& ctx);
+
+const std::vector<Command>& Commands()
+{
+    static const std::vector<Command> kCommands = {
+        {"values", "values [--json]", "measured values of both heads, in their display unit", {}, true, RunValues},
+        {"watch", "watch [--count N] [--interval MS] [--json]",
+         "live values of both heads, refreshed in place until Ctrl-C (or N readings; MS between them, default 200)",
+         {{"count", true}, {"interval", true}}, true, RunWatch},
+        {"figure", "figure A|B [--json]", "figure data of one head", {}, true, RunFigure},
+        {"clear-figure", "clear-figure", "clears the figure data of both heads", {}, false, RunClearFigure},
+        {"light", "light A|B [--selector 0..3] [--csv FILE] [--svg FILE] [--json]",
+         "light-intensity profile of one head: plot in the terminal, CSV (pixel,intensity), SVG picture",
+         {{"selector", true}, {"csv", true}, {"svg", true}}, true, RunLight},
+        {"storage",
+         "storage setup [--target 0..3] [--count 1..65536] [--cycle 0..9]\n"
+         "       traxctl storage start|stop\n"
+         "       traxctl storage status [A|B] [--json]\n"
+         "       traxctl storage read A|B [--max N] [--csv FILE] [--json]",
+         "data storage: setup writes the given storage settings and empties the storage; read fetches one "
+         "head's stored values (CSV: index,status,value,unit)",
+         {{"target", true}, {"count", true}, {"cycle", true}, {"max", true}, {"csv", true}}, true, RunStorage},
+        {"get", "get SETTING [A|B] [--json]", "reads a setting (a head setting of both heads when no head is given)",
+         {}, true, RunGet},
+        {"set", "set SETTING [A|B] VALUE... [--json]",
+         "writes a setting (head settings need a head), then reads it back", {}, true, RunSet},
+        {"settings", "settings [A|B] [--json]", "every readable setting in one table", {}, true, RunSettings},
+        {"zero", "zero A|B|both [on|off]", "zero set (on, the default) or cleared (off)", {}, false, RunZero},
+        {"timing", "timing A|B|both on|off", "timing input on or off", {}, false, RunTiming},
+        {"reset", "reset A|B|both", "resets a head", {}, false, RunReset},
+        {"panel", "panel [A|B|both] [--json]", "reads the panel selection, or selects the panel", {}, true, RunPanel},
+        {"lock", "lock on|off", "locks or unlocks the controller's panel", {}, false, RunLock},
+        {"program", "program [0..7] [--json]", "reads the program number, or selects one", {}, true, RunProgram},
+        {"able", "able start A|B | able stop | able cancel", "the Able adjustment", {}, false, RunAble},
+        {"mode", "mode measure|setting", "switches the controller's operating mode", {}, false, RunMode},
+        {"batch", "batch [FILE] [--echo]",
+         "runs commands from FILE (or standard input), one per line, in one process; stops at the first failure",
+         {{"echo", false}}, false, RunBatch},
+    };
+    return kCommands;
+}
+
+const Command* FindCommand(const std::string& name)
+{
+    for (const Command& c : Commands()) {
+        if (name == c.name) return &c;
+    }
+    return nullptr;
+}
+
+void PrintOverview(std::ostream& os)
+{
+    os << "usage: traxctl [--units metric|inch] COMMAND [ARGS] [--json] [--help]\n\ncommands:\n";
+    for (const Command& c : Commands()) os << "  traxctl " << c.usage << "\n";
+    os << "\nHeads are A and B. --units tells traxctl the controller's unit system (default metric),\n"
+          "which names the unit of the values. Exit status: 0 success, 1 a library call failed,\n"
+          "2 wrong input (nothing sent). traxctl COMMAND --help explains one command.\n";
+}
+
+void PrintSettingList(std::ostream& os)
+{
+    os << "\nsettings (values in order, with their ranges):\n";
+    for (const Setting& s : SettingTable()) {
+        std::string line = std::string("  ") + s.name + (s.scope == Scope::Head ? " A|B" : "");
+        for (int i = 0; i < s.arity; ++i) {
+            line += std::string(" ") + s.fields[i].name + "=" + std::to_string(s.fields[i].low) + ".." +
+                    std::to_string(s.fields[i].high);
+        }
+        if (line.size() < 60) line += std::string(60 - line.size(), ' ');
+        os << line << "  " << s.about << "\n";
+    }
+}
+
+void PrintCommandHelp(std::ostream& os, const Command& c)
+{
+    os << "usage: traxctl " << c.usage << "\n\n" << c.summary << ".\n";
+    std::string name = c.name;
+    if (name == "get" || name == "set" || name == "settings") PrintSettingList(os);
+}
+
+std::vector<std::string> Split(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
+
+int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch);
+
+int RunBatch(Context& ctx)
+{
+    ExpectWords(ctx.args, 0, 1);
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (ctx.args.words.size() == 1 && ctx.args.words[0] != "-") {
+        file.open(ctx.args.words[0]);
+        if (!file) throw UsageError{"cannot read '" + ctx.args.words[0] + "'"};
+        in = &file;
+    }
+    std::string line;
+    while (std::getline(*in, line)) {
+        std::vector<std::string> words = Split(line);
+        if (words.empty() || words[0][0] == '#') continue;
+        if (words[0] == "traxctl") words.erase(words.begin());
+        if (ctx.args.Has("echo")) ctx.out << "$ traxctl " << line.substr(line.find_first_not_of(" \t")) << "\n";
+        int status = Dispatch(words, ctx.out, ctx.err, true);
+        if (status != 0) return status;
+    }
+    return 0;
+}
+
+int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch)
+{
+    UnitSystem units = UnitSystem::Metric;
+    size_t i = 0;
+    // Options before the command name.
+    for (; i < argv.size() && argv[i].rfind("-", 0) == 0; ++i) {
+        if (argv[i] == "--help" || argv[i] == "-h") {
+            PrintOverview(out);
+            return 0;
+        }
+        if (argv[i] == "--units" && i + 1 < argv.size()) {
+            const std::string& u = argv[++i];
+            if (u != "metric" && u != "inch") {
+                err << "traxctl: --units takes metric or inch, not '" << u << "'\n";
+                PrintOverview(err);
+                return 2;
+            }
+            units = u == "inch" ? UnitSystem::Inch : UnitSystem::Metric;
+            continue;
+        }
+        err << "traxctl: unknown option '" << argv[i] << "'\n";
+        PrintOverview(err);
+        return 2;
+    }
+    if (i == argv.size()) {
+        err << "traxctl: missing command\n";
+        PrintOverview(err);
+        return 2;
+    }
+    std::string name = argv[i++];
+    if (name == "help") {
+        const Command* c = i < argv.size() ? FindCommand(argv[i]) : nullptr;
+        if (c) PrintCommandHelp(out, *c);
+        else PrintOverview(out);
+        return 0;
+    }
+    const Command* command = FindCommand(name);
+    if (command == nullptr || (inBatch && name == "batch")) {
+        err << "traxctl: unknown command '" << name << "'\n";
+        PrintOverview(err);
+        return 2;
+    }
+
+    std::vector<OptionSpec> allowed = command->options;
+    allowed.push_back({"help", false});
+    allowed.push_back({"h", false});
+    if (command->reads) allowed.push_back({"json", false});
+    Context ctx{Args{}, false, units, out, err};
+    try {
+        ctx.args = ParseArgs(std::vector<std::string>(argv.begin() + static_cast<long>(i), argv.end()), allowed);
+        if (ctx.args.Has("help") || ctx.args.Has("h")) {
+            PrintCommandHelp(out, *command);
+            return 0;
+        }
+        ctx.json = ctx.args.Has("json");
+        ctx.args.options.erase("json");
+        return command->run(ctx);
+    } catch (const UsageError& e) {
+        out.flush();
+        err << "traxctl " << name << ": " << e.message << "\nusage: traxctl " << command->usage << "\n";
+        return 2;
+    } catch (const CallFailed& e) {
+        out.flush();
+        err << "traxctl " << name << ": " << e.call
+            << " returned 0 (no answer, refused by the controller, or the USB driver did not start)\n";
+        return 1;
+    }
+}
+
+}  // namespace
+
+}  // namespace traxctl
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int status = traxctl::Dispatch(args, std::cout, std::cerr, false);
+    std::cout.flush();
+    return status;
+}
