@@ -117,7 +117,9 @@ std::vector<std::string> Split(const std::string& line)
     return words;
 }
 
-int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch);
+// inBatch: a line of a batch, which starts with the batch's own --units.
+int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch,
+             UnitSystem units);
 
 int RunBatch(Context& ctx)
 {
@@ -135,15 +137,15 @@ int RunBatch(Context& ctx)
         if (words.empty() || words[0][0] == '#') continue;
         if (words[0] == "traxctl") words.erase(words.begin());
         if (ctx.args.Has("echo")) ctx.out << "$ traxctl " << line.substr(line.find_first_not_of(" \t")) << "\n";
-        int status = Dispatch(words, ctx.out, ctx.err, true);
+        int status = Dispatch(words, ctx.out, ctx.err, true, ctx.units);
         if (status != 0) return status;
     }
     return 0;
 }
 
-int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch)
+int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch,
+             UnitSystem units)
 {
-    UnitSystem units = UnitSystem::Metric;
     size_t i = 0;
     // Options before the command name.
     for (; i < argv.size() && argv[i].rfind("-", 0) == 0; ++i) {
@@ -217,7 +219,7 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    int status = traxctl::Dispatch(args, std::cout, std::cerr, false);
+    int status = traxctl::Dispatch(args, std::cout, std::cerr, false, traxctl::UnitSystem::Metric);
     std::cout.flush();
     return status;
 }

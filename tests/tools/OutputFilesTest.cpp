@@ -1,0 +1,167 @@
+// The files traxctl and the examples write: the CSV of a storage run, the
+// light profile as CSV and SVG, and the examples' own output.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
+#include "Support.h"
+
+using namespace traxctl_test;
+
+namespace {
+
+std::vector<std::string> Cells(const std::string& line)
+{
+    std::vector<std::string> cells;
+    std::stringstream s(line);
+    std::string cell;
+    while (std::getline(s, cell, ',')) cells.push_back(cell);
+    if (!line.empty() && line.back() == ',') cells.push_back("");
+    return cells;
+}
+
+TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit)
+{
+    TempDir dir;
+    std::string csv = dir.Path("run.csv");
+    std::string script = "storage setup --count 250 --cycle 2\n"
+                         "storage start\n"
+                         "storage status\n"
+                         "storage stop\n"
+                         "storage read B --csv " + csv + "\n"
+                         "storage read B --max 100 --json\n";
+    Result r = Traxctl({"batch"}, {}, script);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("A  250 values\nB  250 values\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("head B: 250 values in mm\nwrote " + csv), std::string::npos) << r.out;
+
+    std::vector<std::string> lines = Lines(ReadFile(csv));
+    ASSERT_EQ(lines.size(), 251u);
+    EXPECT_EQ(lines[0], "index,status,value,unit");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> cells = Cells(lines[i]);
+        ASSERT_EQ(cells.size(), 4u) << lines[i];
+        EXPECT_EQ(cells[0], std::to_string(i - 1));
+        EXPECT_EQ(cells[1], "valid");
+        EXPECT_TRUE(std::regex_match(cells[2], std::regex("-?\\d+\\.\\d{3}"))) << lines[i];
+        EXPECT_EQ(cells[3], "mm");
+    }
+
+    // The JSON of the same run holds the same first values.
+    std::string last = Lines(r.out).back();
+    Json json = Json::Parse(last);
+    ASSERT_EQ(json["count"].number, 100);
+    for (size_t i = 0; i < 100; ++i) EXPECT_EQ(json["values"][i]["value"].text, Cells(lines[i + 1])[2]);
+}
+
+TEST(StorageCsv, EmptyStorageGivesHeaderOnly)
+{
+    TempDir dir;
+    Result r = Traxctl({"storage", "read", "A", "--csv", dir.Path("empty.csv")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir.Path("empty.csv")), "index,status,value,unit\n");
+}
+
+TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel)
+{
+    TempDir dir;
+    Result r = Traxctl({"light", "A", "--csv", dir.Path("p.csv"), "--svg", dir.Path("p.svg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    std::vector<std::string> csv = Lines(ReadFile(dir.Path("p.csv")));
+    ASSERT_EQ(csv.size(), 1025u);
+    EXPECT_EQ(csv[0], "pixel,intensity");
+    std::vector<int> profile;
+    for (size_t i = 1; i < csv.size(); ++i) {
+        std::vector<std::string> cells = Cells(csv[i]);
+        ASSERT_EQ(cells.size(), 2u);
+        ASSERT_EQ(cells[0], std::to_string(i - 1));
+        profile.push_back(std::atoi(cells[1].c_str()));
+    }
+
+    std::unique_ptr<XmlElement> svg;
+    ASSERT_NO_THROW(svg = ParseXml(ReadFile(dir.Path("p.svg"))));
+    EXPECT_EQ(svg->name, "svg");
+    EXPECT_EQ(svg->attributes["xmlns"], "http://www.w3.org/2000/svg");
+    std::vector<const XmlElement*> paths, lines, texts;
+    svg->Collect("path", &paths);
+    svg->Collect("line", &lines);
+    svg->Collect("text", &texts);
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_GE(lines.size(), 2u) << "no axes";
+    // Tick labels and the two axis names.
+    EXPECT_GE(texts.size(), 6u);
+    std::string doc = ReadFile(dir.Path("p.svg"));
+    EXPECT_NE(doc.find(">pixel</text>"), std::string::npos);
+    EXPECT_NE(doc.find(">intensity</text>"), std::string::npos);
+
+    // "M x,y L x,y ...": 1024 points, one per pixel from left to right, the
+    // height following the profile in the CSV of the same reading.
+    std::string d = paths[0]->attributes.at("d");
+    std::regex point("([ML]) ?(-?\\d+(?:\\.\\d+)?),(-?\\d+(?:\\.\\d+)?)");
+    std::vector<std::pair<double, double>> points;
+    for (auto it = std::sregex_iterator(d.begin(), d.end(), point); it != std::sregex_iterator(); ++it) {
+        EXPECT_EQ((*it)[1].str(), points.empty() ? "M" : "L");
+        points.emplace_back(std::stod((*it)[2].str()), std::stod((*it)[3].str()));
+    }
+    ASSERT_EQ(points.size(), 1024u);
+    double scale = 0;
+    for (size_t i = 1; i < points.size(); ++i) {
+        EXPECT_GT(points[i].first, points[i - 1].first);
+        int rise = profile[i] - profile[0];
+        if (rise != 0) {
+            double s = (points[0].second - points[i].second) / rise;
+            if (scale == 0) scale = s;
+            EXPECT_DOUBLE_EQ(s, scale) << "pixel " << i;
+        }
+    }
+    EXPECT_GT(scale, 0) << "the profile is flat or upside down";
+}
+
+TEST(LightFiles, XmlReaderRejectsBrokenDocuments)
+{
+    for (const char* bad : {"<svg>", "<svg></g>", "<svg a=1/>", "<svg a=\"1\" a=\"2\"/>", "<svg>a<b</svg>",
+                            "<svg/><svg/>", "<svg>&nbsp;</svg>"}) {
+        EXPECT_THROW(ParseXml(bad), std::runtime_error) << bad;
+    }
+    EXPECT_NO_THROW(ParseXml("<?xml version=\"1.0\"?>\n<svg><g x='1'><path d=\"M0,0\"/></g>&lt;</svg>\n"));
+}
+
+TEST(Examples, ReadValuesPrintsBothHeadsEachTime)
+{
+    Result r = RunProgram(READ_VALUES_PATH, {"4", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "display unit codes: A 1, B 1");
+    EXPECT_EQ(lines[1], "   0  A    1.23500   B   -2.00900");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(" +\\d+  A +-?\\d+\\.\\d{5}   B +-?\\d+\\.\\d{5}")))
+            << lines[i];
+    }
+
+    Result failing = RunProgram(READ_VALUES_PATH, {"1", "0"}, {{"TRAX_SIM_STARTUP_FAIL", "1"}});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.err.find("TRAX_GetDisplayUnit failed"), std::string::npos);
+}
+
+TEST(Examples, StorageRunToCsv)
+{
+    TempDir dir;
+    Result r = RunProgram(STORAGE_TO_CSV_PATH, {dir.Path("run.csv"), "300"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote 300 values of head A and 300 of head B to " + dir.Path("run.csv") + "\n");
+    std::vector<std::string> lines = Lines(ReadFile(dir.Path("run.csv")));
+    ASSERT_EQ(lines.size(), 301u);
+    EXPECT_EQ(lines[0], "index,A,B");
+    EXPECT_EQ(lines[1], "0,1.23500,-2.00900");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(std::to_string(i - 1) + ",-?\\d+\\.\\d{5},-?\\d+\\.\\d{5}")))
+            << lines[i];
+    }
+    EXPECT_EQ(RunProgram(STORAGE_TO_CSV_PATH, {}).status, 2);
+}
+
+}  // namespace

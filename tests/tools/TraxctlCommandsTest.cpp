@@ -1,0 +1,278 @@
+// traxctl as a user runs it: one representative command of each family,
+// wrong input, failing library calls, and --json read back.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "Support.h"
+
+using namespace traxctl_test;
+
+namespace {
+
+const std::map<std::string, std::string> kTrace = {{"TRAX_SIM_TRACE", "1"}};
+
+struct Case {
+    std::vector<std::string> args;
+    const char* pattern;  // ECMAScript regex searched in stdout
+};
+
+std::string Joined(const std::vector<std::string>& args)
+{
+    std::string s;
+    for (const auto& a : args) s += (s.empty() ? "" : " ") + a;
+    return s;
+}
+
+TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid)
+{
+    const Case cases[] = {
+        {{"values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
+        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+\\.\\d{3} mm    B  -?\\d+\\.\\d{3} mm\\n){3}$"},
+        {{"figure", "B"}, "figure data of head B\\n(  value \\d    -?\\d+\\.\\d{3} mm\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
+        {{"clear-figure"}, "^figure data cleared\\n$"},
+        {{"light", "A", "--selector", "2"}, "selector 2\\n.*\\n 255 \\|[ #]{64}\\n(.|\\n)*     \\+-{64}\\n"},
+        {{"storage", "status"}, "^storing  no\\nA  0 values\\nB  0 values\\n$"},
+        {{"storage", "setup", "--count", "10"}, "^storage ready: target 0, count 10, cycle 0\\n$"},
+        {{"get", "num-alarm", "B"}, "^num-alarm +B +7\\n$"},
+        {{"get", "storage"}, "^storage +- +target=0 count=1000 cycle=0\\n$"},
+        {{"set", "calc-method", "A", "3", "7"}, "^calc-method +A +method=3 parameter=7\\n$"},
+        {{"set", "strobe-time", "2"}, "^strobe-time +- +2\\n$"},
+        {{"zero", "both"}, "^zero set on head both\\n$"},
+        {{"timing", "A", "off"}, "^timing off on head A\\n$"},
+        {{"reset", "B"}, "^head B reset\\n$"},
+        {{"panel", "B"}, "^panel B\\n$"},
+        {{"panel"}, "^panel both\\n$"},
+        {{"lock", "on"}, "^panel locked\\n$"},
+        {{"program", "5"}, "^program 5\\n$"},
+        {{"program"}, "^program 0\\n$"},
+        {{"able", "start", "A"}, "^Able adjustment started on head A\\n$"},
+        {{"mode", "setting"}, "^controller in setting mode\\n$"},
+    };
+    for (const Case& c : cases) {
+        Result r = Traxctl(c.args);
+        EXPECT_EQ(r.status, 0) << Joined(c.args) << "\n" << r.err;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(c.pattern))) << Joined(c.args) << " printed:\n" << r.out;
+    }
+}
+
+TEST(TraxctlCommands, SettingsListsEveryReadableSettingOfBothHeads)
+{
+    Result r = Traxctl({"settings"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(r.out);
+    // Header, 19 head settings for A and B, 8 controller settings (the panel lock cannot be read).
+    ASSERT_EQ(lines.size(), 1u + 19 * 2 + 8);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("SETTING +HEAD +VALUE")));
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex("able-mode +A +0")));
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("able-mode +B +0")));
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("program +- +0")));
+
+    Result onlyB = Traxctl({"settings", "B"});
+    ASSERT_EQ(onlyB.status, 0);
+    EXPECT_EQ(Lines(onlyB.out).size(), 1u + 19 + 8);
+    EXPECT_EQ(onlyB.out.find(" A "), std::string::npos);
+}
+
+TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack)
+{
+    Result r = Traxctl({"batch"}, {}, "# comment\nset offset A -1500\n\ntraxctl get offset\nvalues\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("offset +A +-1500\\noffset +A +-1500\\noffset +B +0\\n")));
+    // The offset counts in um: head A's first value 1.235 mm moves down by 1.5 mm.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\\nA  -0\\.265 mm\\n"))) << r.out;
+
+    Result stops = Traxctl({"batch"}, {}, "set offset A 5\nset offset A 1000000\nset offset A 7\n");
+    EXPECT_EQ(stops.status, 2);
+    EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
+}
+
+TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit)
+{
+    struct Unit {
+        const char* code;
+        const char* units;  // --units and TRAX_SIM_UNITS
+        const char* pattern;
+    } const units[] = {
+        {"0", "metric", "A  1\\.2\\d mm\n"},     {"1", "metric", "A  1\\.2\\d\\d mm\n"},
+        {"3", "metric", "A  1\\.2\\d{4} mm\n"},  {"4", "metric", "A  12\\d\\d\\.\\d um\n"},
+        {"5", "metric", "A  12\\d\\d\\.\\d\\d um\n"},     {"1", "inch", "A  0\\.\\d{5} inch\n"},
+        {"2", "inch", "A  \\d+\\.\\d mil\n"},     {"5", "inch", "A  \\d+\\.\\d{4} mil\n"},
+    };
+    for (const Unit& u : units) {
+        std::string script = std::string("set display-unit A ") + u.code + "\nvalues\n";
+        Result r = Traxctl({"--units", u.units, "batch"}, {{"TRAX_SIM_UNITS", u.units}}, script);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(u.pattern))) << u.code << " " << u.units << ":\n" << r.out;
+    }
+}
+
+TEST(TraxctlCommands, HelpOnEveryCommand)
+{
+    const char* commands[] = {"values", "watch", "figure", "clear-figure", "light", "storage", "get", "set",
+                              "settings", "zero", "timing", "reset", "panel", "lock", "program", "able",
+                              "mode", "batch"};
+    for (const char* c : commands) {
+        Result r = Traxctl({c, "--help"}, kTrace);
+        EXPECT_EQ(r.status, 0) << c;
+        EXPECT_EQ(r.out.rfind(std::string("usage: traxctl ") + c, 0), 0u) << r.out;
+        EXPECT_EQ(TracedRequests(r), 0) << c;
+    }
+    Result all = Traxctl({"--help"});
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(Lines(all.out).size() > std::size(commands), true);
+    Result settings = Traxctl({"set", "--help"});
+    EXPECT_NE(settings.out.find("analog-scaling A|B value1=-999999..999999 value2=-99999..99999"), std::string::npos);
+}
+
+struct BadInput {
+    std::vector<std::string> args;
+    const char* message;
+};
+
+TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent)
+{
+    const BadInput cases[] = {
+        {{}, "missing command"},
+        {{"fly"}, "unknown command 'fly'"},
+        {{"values", "--verbose"}, "unknown option '--verbose'"},
+        {{"values", "A"}, "unexpected argument 'A'"},
+        {{"clear-figure", "--json"}, "unknown option '--json'"},
+        {{"get", "colour", "A"}, "unknown setting 'colour'"},
+        {{"set", "colour", "A", "1"}, "unknown setting 'colour'"},
+        {{"get", "offset", "C"}, "unknown head 'C'"},
+        {{"figure", "C"}, "unknown head 'C'"},
+        {{"zero", "C"}, "unknown head 'C'"},
+        {{"get", "sampling-cycle", "A"}, "takes no head"},
+        {{"get", "panel-lock"}, "written but not read"},
+        {{"set", "offset", "A", "1000000"}, "offset: 1000000 is out of range -999999..999999"},
+        {{"set", "offset", "A", "-1000000"}, "out of range"},
+        {{"set", "offset", "A", "12x"}, "not a whole number"},
+        {{"set", "offset", "A"}, "takes 1 value"},
+        {{"set", "offset", "1"}, "unknown head '1'"},
+        {{"set", "analog-scaling", "A", "0", "100000", "0", "0"}, "analog-scaling value2: 100000 is out of range"},
+        {{"set", "tolerance", "B", "1", "2", "-1"}, "tolerance value3: -1 is out of range 0..999999"},
+        {{"set", "able-min-max", "A", "60", "40"}, "min 60 is above max 40"},
+        {{"set", "able-min-max", "A", "0", "40"}, "min: 0 is out of range 1..99"},
+        {{"set", "sampling-cycle", "6"}, "out of range 0..5"},
+        {{"set", "storage", "0", "65537", "0"}, "count: 65537 is out of range 1..65536"},
+        {{"program", "8"}, "program number: 8 is out of range 0..7"},
+        {{"light", "A", "--selector", "4"}, "--selector: 4 is out of range 0..3"},
+        {{"light", "A", "--svg", "/nonexistent-dir/x.svg"}, "cannot write"},
+        {{"storage", "read", "A", "--max", "0"}, "--max: 0 is out of range 1..65536"},
+        {{"storage", "setup", "--cycle", "10"}, "--cycle: 10 is out of range 0..9"},
+        {{"storage", "start", "--max", "5"}, "does not take --max"},
+        {{"storage", "rewind"}, "unknown storage action"},
+        {{"timing", "A", "maybe"}, "expected on or off"},
+        {{"able", "start", "both"}, "unknown head 'both'"},
+        {{"mode", "fast"}, "unknown mode 'fast'"},
+        {{"watch", "--count", "0"}, "--count: 0 is out of range"},
+        {{"--units", "furlong", "values"}, "--units takes metric or inch"},
+    };
+    // The trace does show requests when there are some, so zero below means none were sent.
+    ASSERT_GT(TracedRequests(Traxctl({"values"}, kTrace)), 0);
+    for (const BadInput& c : cases) {
+        Result r = Traxctl(c.args, kTrace);
+        EXPECT_EQ(r.status, 2) << Joined(c.args);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << Joined(c.args) << " said:\n" << r.err;
+        EXPECT_NE(r.err.find("usage: traxctl"), std::string::npos) << Joined(c.args);
+        EXPECT_EQ(TracedRequests(r), 0) << Joined(c.args) << " sent something:\n" << r.err;
+        EXPECT_EQ(r.out, "") << Joined(c.args);
+    }
+}
+
+TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne)
+{
+    struct Failure {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> args;
+        const char* call;
+    } const cases[] = {
+        // The controller answers the measured-value request with an error.
+        {{{"TRAX_SIM_ERROR_REPLY", "7"}}, {"values"}, "TRAX_GetCalcData returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"values"}, "TRAX_GetDisplayUnit returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"clear-figure"}, "TRAX_ClearFigureData returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"set", "offset", "A", "1"}, "TRAX_SetOffset returned 0"},
+        // Light-intensity requests (command 24) refused.
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "24"}}, {"light", "B"}, "TRAX_GetLight returned 0"},
+        // Storage status requests (command 42) refused.
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}}, {"storage", "status"},
+         "TRAX_DataStorageGetStatus returned 0"},
+    };
+    for (const Failure& f : cases) {
+        Result r = Traxctl(f.args, f.env);
+        EXPECT_EQ(r.status, 1) << Joined(f.args) << "\n" << r.err;
+        EXPECT_NE(r.err.find(f.call), std::string::npos) << Joined(f.args) << " said:\n" << r.err;
+        EXPECT_EQ(r.err.find("usage:"), std::string::npos);
+    }
+}
+
+TEST(TraxctlJson, ValuesParseBackAndMatchTheText)
+{
+    Result text = Traxctl({"values"});
+    Result json = Traxctl({"values", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    Json v = Json::Parse(json.out);
+    for (const char* head : {"A", "B"}) {
+        EXPECT_EQ(v[head]["status"].text, "valid");
+        EXPECT_EQ(v[head]["unit"].text, "mm");
+        ASSERT_EQ(v[head]["value"].kind, Json::Number);
+        // The simulated controller starts the same way in every process.
+        EXPECT_NE(text.out.find(std::string(head) + "  " + v[head]["value"].text + " mm\n"), std::string::npos);
+    }
+}
+
+TEST(TraxctlJson, EveryReadCommandPrintsJson)
+{
+    Json figure = Json::Parse(Traxctl({"figure", "A", "--json"}).out);
+    EXPECT_EQ(figure["head"].text, "A");
+    EXPECT_EQ(figure["values"].items.size(), 7u);
+    EXPECT_EQ(figure["integers"].items.size(), 4u);
+    EXPECT_EQ(figure["values"][0]["status"].text, "valid");
+
+    Json light = Json::Parse(Traxctl({"light", "B", "--selector", "1", "--json"}).out);
+    EXPECT_EQ(light["selector"].number, 1);
+    EXPECT_EQ(light["light"].items.size(), 4u);
+    ASSERT_EQ(light["profile"].items.size(), 1024u);
+    for (const Json& p : light["profile"].items) EXPECT_TRUE(p.number >= 0 && p.number <= 255);
+
+    Json one = Json::Parse(Traxctl({"get", "able-min-max", "B", "--json"}).out);
+    EXPECT_EQ(one["setting"].text, "able-min-max");
+    EXPECT_EQ(one["head"].text, "B");
+    EXPECT_EQ(one["values"]["min"].number, 10);
+    EXPECT_EQ(one["values"]["max"].number, 90);
+
+    Json both = Json::Parse(Traxctl({"get", "offset", "--json"}).out);
+    ASSERT_EQ(both.items.size(), 2u);
+    EXPECT_EQ(both[1]["head"].text, "B");
+
+    Json all = Json::Parse(Traxctl({"settings", "--json"}).out);
+    ASSERT_EQ(all.items.size(), 19u * 2 + 8);
+    EXPECT_EQ(all.items.back()["head"].kind, Json::Null);
+
+    Json status = Json::Parse(Traxctl({"storage", "status", "--json"}).out);
+    EXPECT_EQ(status["storing"].kind, Json::Bool);
+    EXPECT_EQ(status["A"].number, 0);
+
+    EXPECT_EQ(Json::Parse(Traxctl({"panel", "--json"}).out)["panel"].text, "both");
+    EXPECT_EQ(Json::Parse(Traxctl({"program", "--json"}).out)["program"].number, 0);
+
+    Result watch = Traxctl({"watch", "--count", "2", "--interval", "0", "--json"});
+    std::vector<std::string> lines = Lines(watch.out);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& l : lines) EXPECT_EQ(Json::Parse(l)["B"]["unit"].text, "mm");
+
+    Result set = Traxctl({"set", "average", "A", "3", "--json"});
+    EXPECT_EQ(Json::Parse(set.out)["values"]["average"].number, 3);
+}
+
+TEST(TraxctlJson, ParserRejectsWhatIsNotJson)
+{
+    // The checks above mean something only if the reader is strict.
+    for (const char* bad : {"", "{", "{\"a\":1,}", "[1 2]", "{\"a\":inf}", "{a:1}", "[.5]", "\"x", "1 2"}) {
+        EXPECT_THROW(Json::Parse(bad), std::runtime_error) << bad;
+    }
+    EXPECT_EQ(Json::Parse(" {\"a\":[1,-2.5,null,true]} ")["a"][1].number, -2.5);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix, checks what is there, and builds and
+# runs an outside program against it: with find_package(Trax) and with
+# pkg-config.  Arguments: build dir, consumer source dir, CMake generator, C compiler.
+set -euo pipefail
+build=$1 consumer=$2 generator=$3 cc=$4
+work=$(mktemp -d "${TMPDIR:-/tmp}/trax-install-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+for f in include/trax.h lib/libtrax.so lib/libtrax.so.2 lib/libtrax.so.2.2.0 lib/libQelUsbDrv.so bin/traxctl \
+         lib/cmake/Trax/TraxConfig.cmake lib/cmake/Trax/TraxConfigVersion.cmake lib/pkgconfig/trax.pc; do
+  [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+soname=$(objdump -p "$prefix/lib/libtrax.so.2.2.0" | awk '/SONAME/ {print $2}')
+[ "$soname" = libtrax.so.2 ] || { echo "SONAME is '$soname'"; exit 1; }
+
+# The installed traxctl runs from the prefix alone.
+out=$(env -u LD_LIBRARY_PATH "$prefix/bin/traxctl" values)
+echo "$out" | grep -q '^A  ' || { echo "installed traxctl printed: $out"; exit 1; }
+
+# find_package(Trax)
+cmake -S "$consumer" -B "$work/cmake-build" -G "$generator" -DCMAKE_C_COMPILER="$cc" \
+      -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+out=$("$work/cmake-build/consumer")
+echo "find_package: $out"
+[[ $out =~ ^A\ 0\ -?[0-9]+\.[0-9]{3}\ B\ 0\ -?[0-9]+\.[0-9]{3}$ ]] || exit 1
+
+# pkg-config
+flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs trax)
+[ "$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion trax)" = 2.2.0 ] || exit 1
+# shellcheck disable=SC2086
+"$cc" -Wall -Wextra -Werror "$consumer/main.c" $flags -o "$work/pc-consumer"
+out=$(LD_LIBRARY_PATH="$prefix/lib" "$work/pc-consumer")
+echo "pkg-config: $out"
+[[ $out =~ ^A\ 0\ -?[0-9]+\.[0-9]{3}\ B\ 0\ -?[0-9]+\.[0-9]{3}$ ]] || exit 1
+echo "install test passed"
