@@ -1,5 +1,9 @@
 // Operating modes, the panel and the Able adjustment: what the controller is
 // left doing after each call.
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "E2eSupport.h"
 
 namespace {
@@ -87,6 +91,34 @@ TEST(ControlAction, AbleEndWithoutStartLeavesMeasurementMode)
         int mode = e2e::kUntouchedInt;
         EXPECT_EQ(TRAX_GetAbleMode(0, &mode), 1) << e.name;
     }
+}
+
+// Whole calls are serialised: a setting call's trip through setting mode never
+// catches another thread's measured-value read, and each thread reads back
+// what it wrote.
+TEST(ControlAction, CallsFromSeveralThreadsDoNotInterleave)
+{
+    std::atomic<int> failures{0};
+    auto reader = [&failures] {
+        for (int i = 0; i < 40; ++i) {
+            if (!MeasuredValueReadWorks()) ++failures;
+        }
+    };
+    auto writer = [&failures](int head) {
+        for (int i = 0; i < 20; ++i) {
+            int value = (i + head) % 10, read = -1;
+            if (TRAX_SetAverage(head, value) != 1 || TRAX_GetAverage(head, &read) != 1 || read != value) ++failures;
+        }
+    };
+    std::vector<std::thread> threads;
+    threads.emplace_back(reader);
+    threads.emplace_back(reader);
+    threads.emplace_back(writer, 0);
+    threads.emplace_back(writer, 1);
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(TRAX_SetAverage(0, 4), 1);
+    EXPECT_EQ(TRAX_SetAverage(1, 4), 1);
 }
 
 }  // namespace
