@@ -113,7 +113,9 @@ extern "C" TRAX_API int TRAX_GetPanel(int* panel) {
 
 extern "C" TRAX_API int TRAX_SetPanelLock(int locked) { return api::SetSetting(api::Setting::PanelLock, locked); }
 extern "C" TRAX_API int TRAX_SetProgramNo(int programNo) { return api::SetSetting(api::Setting::ProgramNo, programNo); }
-extern "C" TRAX_API int TRAX_GetProgramNo(int* programNo) { return api::GetSetting(api::Setting::ProgramNo, programNo); }
+extern "C" TRAX_API int TRAX_GetProgramNo(int* programNo) {
+    return api::GetSetting(api::Setting::ProgramNo, programNo);
+}
 
 extern "C" TRAX_API int TRAX_AbleStart(int head) {
     if (!InRange(head, 0, 1)) return 0;

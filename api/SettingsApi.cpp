@@ -17,20 +17,36 @@ TRAX_EXPORT TRAX_SetNumAlarm(int head, int numAlarm) { return SetSetting(S::NumA
 TRAX_EXPORT TRAX_GetNumAlarm(int head, int* numAlarm) { return GetSetting(S::NumAlarm, head, numAlarm); }
 TRAX_EXPORT TRAX_SetAlarmLevel(int head, int alarmLevel) { return SetSetting(S::AlarmLevel, head, alarmLevel); }
 TRAX_EXPORT TRAX_GetAlarmLevel(int head, int* alarmLevel) { return GetSetting(S::AlarmLevel, head, alarmLevel); }
-TRAX_EXPORT TRAX_SetReflectionMode(int head, int reflectionMode) { return SetSetting(S::ReflectionMode, head, reflectionMode); }
-TRAX_EXPORT TRAX_GetReflectionMode(int head, int* reflectionMode) { return GetSetting(S::ReflectionMode, head, reflectionMode); }
+TRAX_EXPORT TRAX_SetReflectionMode(int head, int reflectionMode) {
+    return SetSetting(S::ReflectionMode, head, reflectionMode);
+}
+TRAX_EXPORT TRAX_GetReflectionMode(int head, int* reflectionMode) {
+    return GetSetting(S::ReflectionMode, head, reflectionMode);
+}
 TRAX_EXPORT TRAX_SetAbleMinMax(int head, int min, int max) { return SetSetting(S::AbleMinMax, head, min, max); }
 TRAX_EXPORT TRAX_GetAbleMinMax(int head, int* min, int* max) { return GetSetting(S::AbleMinMax, head, min, max); }
-TRAX_EXPORT TRAX_SetCalcMethod(int head, int method, int parameter) { return SetSetting(S::CalcMethod, head, method, parameter); }
-TRAX_EXPORT TRAX_GetCalcMethod(int head, int* method, int* parameter) { return GetSetting(S::CalcMethod, head, method, parameter); }
-TRAX_EXPORT TRAX_SetScaling(int head, int selector, int value1, int value2, int value3, int value4) { return SetSetting(S::Scaling, head, selector, value1, value2, value3, value4); }
-TRAX_EXPORT TRAX_GetScaling(int head, int selector, int* value1, int* value2, int* value3, int* value4) { return GetSetting(S::Scaling, head, selector, value1, value2, value3, value4); }
+TRAX_EXPORT TRAX_SetCalcMethod(int head, int method, int parameter) {
+    return SetSetting(S::CalcMethod, head, method, parameter);
+}
+TRAX_EXPORT TRAX_GetCalcMethod(int head, int* method, int* parameter) {
+    return GetSetting(S::CalcMethod, head, method, parameter);
+}
+TRAX_EXPORT TRAX_SetScaling(int head, int selector, int value1, int value2, int value3, int value4) {
+    return SetSetting(S::Scaling, head, selector, value1, value2, value3, value4);
+}
+TRAX_EXPORT TRAX_GetScaling(int head, int selector, int* value1, int* value2, int* value3, int* value4) {
+    return GetSetting(S::Scaling, head, selector, value1, value2, value3, value4);
+}
 TRAX_EXPORT TRAX_SetFilterMode(int head, int filterMode) { return SetSetting(S::FilterMode, head, filterMode); }
 TRAX_EXPORT TRAX_GetFilterMode(int head, int* filterMode) { return GetSetting(S::FilterMode, head, filterMode); }
 TRAX_EXPORT TRAX_SetAverage(int head, int average) { return SetSetting(S::Average, head, average); }
 TRAX_EXPORT TRAX_GetAverage(int head, int* average) { return GetSetting(S::Average, head, average); }
-TRAX_EXPORT TRAX_SetCutOffFrequency(int head, int cutOffFrequency) { return SetSetting(S::CutOffFrequency, head, cutOffFrequency); }
-TRAX_EXPORT TRAX_GetCutOffFrequency(int head, int* cutOffFrequency) { return GetSetting(S::CutOffFrequency, head, cutOffFrequency); }
+TRAX_EXPORT TRAX_SetCutOffFrequency(int head, int cutOffFrequency) {
+    return SetSetting(S::CutOffFrequency, head, cutOffFrequency);
+}
+TRAX_EXPORT TRAX_GetCutOffFrequency(int head, int* cutOffFrequency) {
+    return GetSetting(S::CutOffFrequency, head, cutOffFrequency);
+}
 TRAX_EXPORT TRAX_SetCalcMode(int head, int calcMode) { return SetSetting(S::CalcMode, head, calcMode); }
 TRAX_EXPORT TRAX_GetCalcMode(int head, int* calcMode) { return GetSetting(S::CalcMode, head, calcMode); }
 TRAX_EXPORT TRAX_SetTriggerMode(int head, int triggerMode) { return SetSetting(S::TriggerMode, head, triggerMode); }
@@ -39,20 +55,44 @@ TRAX_EXPORT TRAX_SetOffset(int head, int offset) { return SetSetting(S::Offset, 
 TRAX_EXPORT TRAX_GetOffset(int head, int* offset) { return GetSetting(S::Offset, head, offset); }
 TRAX_EXPORT TRAX_SetDisplayUnit(int head, int displayUnit) { return SetSetting(S::DisplayUnit, head, displayUnit); }
 TRAX_EXPORT TRAX_GetDisplayUnit(int head, int* displayUnit) { return GetSetting(S::DisplayUnit, head, displayUnit); }
-TRAX_EXPORT TRAX_SetAnalogScaling(int head, int value1, int value2, int value3, int value4) { return SetSetting(S::AnalogScaling, head, value1, value2, value3, value4); }
-TRAX_EXPORT TRAX_GetAnalogScaling(int head, int* value1, int* value2, int* value3, int* value4) { return GetSetting(S::AnalogScaling, head, value1, value2, value3, value4); }
-TRAX_EXPORT TRAX_SetAnalogThrough(int head, int analogThrough) { return SetSetting(S::AnalogThrough, head, analogThrough); }
-TRAX_EXPORT TRAX_GetAnalogThrough(int head, int* analogThrough) { return GetSetting(S::AnalogThrough, head, analogThrough); }
-TRAX_EXPORT TRAX_SetTolerance(int head, int value1, int value2, int value3) { return SetSetting(S::Tolerance, head, value1, value2, value3); }
-TRAX_EXPORT TRAX_GetTolerance(int head, int* value1, int* value2, int* value3) { return GetSetting(S::Tolerance, head, value1, value2, value3); }
+TRAX_EXPORT TRAX_SetAnalogScaling(int head, int value1, int value2, int value3, int value4) {
+    return SetSetting(S::AnalogScaling, head, value1, value2, value3, value4);
+}
+TRAX_EXPORT TRAX_GetAnalogScaling(int head, int* value1, int* value2, int* value3, int* value4) {
+    return GetSetting(S::AnalogScaling, head, value1, value2, value3, value4);
+}
+TRAX_EXPORT TRAX_SetAnalogThrough(int head, int analogThrough) {
+    return SetSetting(S::AnalogThrough, head, analogThrough);
+}
+TRAX_EXPORT TRAX_GetAnalogThrough(int head, int* analogThrough) {
+    return GetSetting(S::AnalogThrough, head, analogThrough);
+}
+TRAX_EXPORT TRAX_SetTolerance(int head, int value1, int value2, int value3) {
+    return SetSetting(S::Tolerance, head, value1, value2, value3);
+}
+TRAX_EXPORT TRAX_GetTolerance(int head, int* value1, int* value2, int* value3) {
+    return GetSetting(S::Tolerance, head, value1, value2, value3);
+}
 
 TRAX_EXPORT TRAX_SetSamplingCycle(int samplingCycle) { return SetSetting(S::SamplingCycle, samplingCycle); }
 TRAX_EXPORT TRAX_GetSamplingCycle(int* samplingCycle) { return GetSetting(S::SamplingCycle, samplingCycle); }
-TRAX_EXPORT TRAX_SetMutualInterferencePrevention(int prevention) { return SetSetting(S::MutualInterferencePrevention, prevention); }
-TRAX_EXPORT TRAX_GetMutualInterferencePrevention(int* prevention) { return GetSetting(S::MutualInterferencePrevention, prevention); }
-TRAX_EXPORT TRAX_SetTimingSynchronization(int synchronization) { return SetSetting(S::TimingSynchronization, synchronization); }
-TRAX_EXPORT TRAX_GetTimingSynchronization(int* synchronization) { return GetSetting(S::TimingSynchronization, synchronization); }
-TRAX_EXPORT TRAX_SetToleranceComparatorOutputFormat(int outputFormat) { return SetSetting(S::ToleranceComparatorOutputFormat, outputFormat); }
-TRAX_EXPORT TRAX_GetToleranceComparatorOutputFormat(int* outputFormat) { return GetSetting(S::ToleranceComparatorOutputFormat, outputFormat); }
+TRAX_EXPORT TRAX_SetMutualInterferencePrevention(int prevention) {
+    return SetSetting(S::MutualInterferencePrevention, prevention);
+}
+TRAX_EXPORT TRAX_GetMutualInterferencePrevention(int* prevention) {
+    return GetSetting(S::MutualInterferencePrevention, prevention);
+}
+TRAX_EXPORT TRAX_SetTimingSynchronization(int synchronization) {
+    return SetSetting(S::TimingSynchronization, synchronization);
+}
+TRAX_EXPORT TRAX_GetTimingSynchronization(int* synchronization) {
+    return GetSetting(S::TimingSynchronization, synchronization);
+}
+TRAX_EXPORT TRAX_SetToleranceComparatorOutputFormat(int outputFormat) {
+    return SetSetting(S::ToleranceComparatorOutputFormat, outputFormat);
+}
+TRAX_EXPORT TRAX_GetToleranceComparatorOutputFormat(int* outputFormat) {
+    return GetSetting(S::ToleranceComparatorOutputFormat, outputFormat);
+}
 TRAX_EXPORT TRAX_SetStorobeTime(int storobeTime) { return SetSetting(S::StorobeTime, storobeTime); }
 TRAX_EXPORT TRAX_GetStorobeTime(int* storobeTime) { return GetSetting(S::StorobeTime, storobeTime); }
