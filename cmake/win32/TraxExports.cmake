@@ -5,7 +5,7 @@
 
 set(TRAX_EXPORT_COUNT 69)
 
-# Reads the exported names from `header` into `out_var`, sorted.
+# Reads the exported names from `header` into `out_var`, in header order.
 function(trax_read_exports header out_var)
   file(STRINGS "${header}" lines REGEX "^[ \t]*TRAX_API[ \t]+int[ \t]+TRAX_[A-Za-z0-9_]+[ \t]*\\(")
   set(names "")
@@ -20,7 +20,6 @@ function(trax_read_exports header out_var)
   if(NOT count EQUAL unique)
     message(FATAL_ERROR "${header} declares an exported function twice")
   endif()
-  list(SORT names COMPARE STRING)
   set(${out_var} "${names}" PARENT_SCOPE)
 endfunction()
 
@@ -29,6 +28,7 @@ endfunction()
 # nothing.
 function(trax_write_export_def header def_file)
   trax_read_exports("${header}" names)
+  list(SORT names COMPARE STRING)
   list(LENGTH names count)
   if(NOT count EQUAL TRAX_EXPORT_COUNT)
     message(FATAL_ERROR "${header} declares ${count} exported functions; Trax.dll exports ${TRAX_EXPORT_COUNT}")
@@ -43,4 +43,17 @@ function(trax_write_export_def header def_file)
   endforeach()
   file(CONFIGURE OUTPUT "${def_file}" CONTENT "${text}" @ONLY)
   set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${header}")
+endfunction()
+
+# Writes a C++ header with the exported names in header order, for test
+# programs that look every function up (they do their own sorting).
+function(trax_write_export_names_header header out_file)
+  trax_read_exports("${header}" names)
+  set(text "// Generated from include/trax.h: the exported names in header order.\n")
+  string(APPEND text "#pragma once\n\nstatic const char* const kTraxExportNames[] = {\n")
+  foreach(name IN LISTS names)
+    string(APPEND text "    \"${name}\",\n")
+  endforeach()
+  string(APPEND text "};\n")
+  file(CONFIGURE OUTPUT "${out_file}" CONTENT "${text}" @ONLY)
 endfunction()
