@@ -34,6 +34,11 @@
  * measurement mode themselves; nothing written is rolled back when a later
  * step fails. Only TRAX_AbleStart leaves the controller in setting mode, until
  * TRAX_AbleStop or TRAX_AbleCancel.
+ * The library keeps no copy of the controller's mode. When a setting call
+ * fails between its two switches (for example because the USB exchange was
+ * lost), the controller may stay in setting mode: measurement, control and
+ * storage calls then return 0 until TRAX_SetMode(0) or any setting function
+ * brings it back.
  *
  * Threads
  * -------
@@ -188,9 +193,12 @@ TRAX_API int TRAX_GetProgramNo(int* programNo);
 /* Starts the Able adjustment of head 0..1. On success the controller stays in
  * setting mode until TRAX_AbleStop or TRAX_AbleCancel. */
 TRAX_API int TRAX_AbleStart(int head);
-/* Ends the Able adjustment and returns to measurement mode. */
+/* Ends the Able adjustment and returns to measurement mode. The switch back
+ * is made even when the controller refuses the stop; with no adjustment
+ * running the controller refuses it and the result is 0. */
 TRAX_API int TRAX_AbleStop(void);
-/* Cancels the Able adjustment and returns to measurement mode. */
+/* Cancels the Able adjustment and returns to measurement mode; the result
+ * follows the same rule as TRAX_AbleStop. */
 TRAX_API int TRAX_AbleCancel(void);
 
 /* ---- Head and output settings ---------------------------------------------

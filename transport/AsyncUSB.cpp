@@ -51,20 +51,20 @@ void AsyncUSB::RunIoLoop() {
                     unsigned long replyLength = kReplyBufferSize;
                     const unsigned long done =
                         QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
-                    // A driver that claims more than our buffer holds is treated as a
-                    // failed exchange rather than read past the buffer.
-                    if (done == 0 || replyLength > static_cast<unsigned long>(kReplyBufferSize)) {
-                        if (callback != nullptr) callback(0, owner);
-                        running = false;
+                    // A driver that claims more than our buffer holds counts as a
+                    // failed exchange: nothing is read past the buffer.
+                    // The whole answer goes in at once, or not at all.
+                    if (done != 0 && replyLength <= static_cast<unsigned long>(kReplyBufferSize) &&
+                        receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1) {
+                        if (callback != nullptr) callback(1, owner);
                         break;
                     }
-                    // The whole answer goes in at once, or not at all.
-                    if (receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1) {
-                        if (callback != nullptr) callback(1, owner);
-                    } else {
-                        if (callback != nullptr) callback(0, owner);
-                        running = false;
-                    }
+                    // The channel is dead from here on. Say so before waking the
+                    // caller, so that its next send in the same call is refused at
+                    // once instead of waiting out a reply that cannot come.
+                    threadDone.store(1, std::memory_order_release);
+                    if (callback != nullptr) callback(0, owner);
+                    running = false;
                     break;
                 }
                 case platform::WaitResult::Signalled1:

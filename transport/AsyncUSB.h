@@ -50,8 +50,9 @@ private:
 
     platform::Handle sendEvent = nullptr;
     platform::Handle stopEvent = nullptr;
-    // Written once by the I/O thread as its last act; read by the calling
-    // thread on every send, so it is atomic and read afresh each time.
+    // Set by the I/O thread when it stops taking requests: before it reports
+    // a failed exchange, and as its last act. Read by the calling thread on
+    // every send, so it is atomic and read afresh each time.
     std::atomic<int32_t> threadDone{1};
     RingBuffer receiveRing;
     RingBuffer sendRing;

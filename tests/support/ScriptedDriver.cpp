@@ -11,13 +11,9 @@
 namespace trax::test {
 
 Bytes MakeReply(uint8_t code, uint8_t error, const Bytes& payload) {
-    Bytes reply(8, 0);
-    reply[2] = 7;
-    reply[3] = code;
-    reply[4] = error;
+    const size_t total = 8 + payload.size();
+    Bytes reply = {static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total & 0xFF), 7, code, error, 0, 0, 0};
     reply.insert(reply.end(), payload.begin(), payload.end());
-    reply[0] = static_cast<uint8_t>(reply.size() >> 8);
-    reply[1] = static_cast<uint8_t>(reply.size() & 0xFF);
     return reply;
 }
 

@@ -69,6 +69,25 @@ TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
     EXPECT_EQ(completions.ok.load(), 0);
 }
 
+// The caller wakes on the failure report and may send at once; the channel
+// must already refuse, or that request would wait out the reply time.
+AsyncUSB* channelUnderTest = nullptr;
+std::atomic<int> deadWhenReported{-1};
+void RecordDeadness(int32_t status, void* owner) {
+    if (status == 0) deadWhenReported = channelUnderTest->ThreadDone() ? 1 : 0;
+    Completions::Record(status, owner);
+}
+
+TEST_F(ChannelTest, ChannelIsMarkedDeadBeforeTheFailureIsReported) {
+    channelUnderTest = &channel;
+    ASSERT_EQ(channel.Create(256, 0x100000, &RecordDeadness, &completions), 1);
+    driver().Queue(Action::Failure());
+    const uint8_t packet[4] = {0, 4, 7, 42};
+    ASSERT_EQ(channel.Send(packet, 4), 1);
+    ASSERT_TRUE(completions.Wait());
+    EXPECT_EQ(deadWhenReported.load(), 1);
+}
+
 TEST_F(ChannelTest, AnswerThatDoesNotFitTheReceiveRingEndsTheThread) {
     ASSERT_EQ(channel.Create(256, 16, &Completions::Record, &completions), 1);
     driver().Queue(Action::Answer(MakeSizedReply(43, 0, 17)));
