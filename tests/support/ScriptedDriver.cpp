@@ -12,8 +12,13 @@ namespace trax::test {
 
 Bytes MakeReply(uint8_t code, uint8_t error, const Bytes& payload) {
     const size_t total = 8 + payload.size();
-    Bytes reply = {static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total & 0xFF), 7, code, error, 0, 0, 0};
-    reply.insert(reply.end(), payload.begin(), payload.end());
+    Bytes reply(total, 0);
+    reply[0] = static_cast<uint8_t>(total >> 8);
+    reply[1] = static_cast<uint8_t>(total & 0xFF);
+    reply[2] = 7;
+    reply[3] = code;
+    reply[4] = error;
+    for (size_t i = 0; i < payload.size(); ++i) reply[8 + i] = payload[i];
     return reply;
 }
 
