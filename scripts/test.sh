@@ -9,6 +9,19 @@ cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERR
 cmake --build build/linux
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 
+# Checking builds: every test under AddressSanitizer and UndefinedBehaviorSanitizer
+# (the install test links an outside program without them, so it is left out),
+# and the unit tests, which hold the threaded cases, under ThreadSanitizer.
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRAX_WERROR=ON \
+      -DTRAX_SANITIZE=address,undefined -DTRAX_BUILD_BENCH=OFF
+cmake --build build/asan
+ctest --test-dir build/asan --output-on-failure -j2 --timeout 300 -E 'Install'
+
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
+      -DTRAX_SANITIZE=thread -DTRAX_BUILD_BENCH=OFF
+cmake --build build/tsan --target trax_unit_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/trax_unit_tests
+
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh
 fi
