@@ -32,11 +32,12 @@ int RunPlain(session::DeviceSession& session, Reply& reply, uint8_t code) {
 // Everything a head's value array needs in one pass over the slots, which
 // StorageReadData has already turned to host order.
 void ConvertStoredValues(const Reply& reply, int32_t count, int32_t row, int32_t column, FloatValue* out) {
+    const measure::UnitScale scale(row, column);
     const uint8_t* slot = reply.data + kStorageValues;
     for (int32_t i = 0; i < count; ++i, slot += 4) {
         int32_t raw;
         std::memcpy(&raw, slot, sizeof raw);
-        measure::ConvertMeasuredValue(&out[i], raw, row, column);
+        scale.Convert(&out[i], raw);
     }
 }
 

@@ -38,7 +38,8 @@ void BM_Convert65536(benchmark::State& state) {
     for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<int32_t>(i * 1531) - 50000000;
     std::vector<FloatValue> values(65536);
     for (auto _ : state) {
-        for (size_t i = 0; i < raw.size(); ++i) trax::measure::ConvertMeasuredValue(&values[i], raw[i], 0, 1);
+        const trax::measure::UnitScale scale(0, 1);
+        for (size_t i = 0; i < raw.size(); ++i) scale.Convert(&values[i], raw[i]);
         benchmark::DoNotOptimize(values.data());
     }
     state.SetItemsProcessed(state.iterations() * 65536);

@@ -27,30 +27,51 @@ float Infinity(float sign) {
 
 }  // namespace
 
-void ConvertMeasuredValue(FloatValue* dest, int32_t raw, int32_t row, int32_t column) {
+UnitScale::UnitScale(int32_t row, int32_t column) {
+    const UnitRecord* record = FindUnitRecord(row, column);
+    if (record == nullptr) return;
+    known_ = true;
+    divisor_ = record->divisor;
+    step_ = record->divisor / record->resolutionDivisor;
+    half_ = step_ / 2;
+    limit_ = kDisplaySteps / record->resolutionDivisor;
+}
+
+void UnitScale::Convert(FloatValue* dest, int32_t raw) const {
     dest->status = kValueValid;
-    if (raw == kRawNoValueLow || raw == kRawNoValueHigh) {
+    if (raw == kRawNoValueLow || raw == kRawNoValueHigh || !known_) {
+        // An unknown display-unit code from the reply is Invalid rather than
+        // a read outside the table.
         SetInvalid(dest);
         return;
     }
-    switch (CheckDisplayRange(raw, row, column)) {
-    case kRangeNoValue:
-        // Also a display-unit code from the reply that names no record: the
-        // value is Invalid rather than a read outside the table.
-        SetInvalid(dest);
-        break;
-    case kRangeAbove:
+    // Only the whole part counts, so a value that rounds onto the limit is
+    // still in range.
+    const int32_t whole = raw / divisor_;
+    if (whole >= limit_) {
         dest->status = kValueOverPositive;
         dest->value = Infinity(1.0f);
-        break;
-    case kRangeBelow:
+        return;
+    }
+    if (whole <= -limit_) {
         dest->status = kValueOverNegative;
         dest->value = Infinity(-1.0f);
-        break;
-    default:
-        dest->value = static_cast<float>(ScaleToDisplayUnit(raw, row, column));
-        break;
+        return;
     }
+    // In range, |raw| stays below limit x divisor + divisor (about 10^9), so
+    // adding half a step cannot overflow 32 bits here.
+    int32_t value = raw;
+    if (value > 0) {
+        if (value % step_ >= half_) value += half_;
+    } else if ((-value) % step_ >= half_) {
+        value -= half_;
+    }
+    const int32_t rounded = (value / step_) * step_;
+    dest->value = static_cast<float>(static_cast<double>(rounded) / static_cast<double>(divisor_));
+}
+
+void ConvertMeasuredValue(FloatValue* dest, int32_t raw, int32_t row, int32_t column) {
+    UnitScale(row, column).Convert(dest, raw);
 }
 
 int32_t CheckDisplayRange(int32_t raw, int32_t row, int32_t column) {

@@ -47,4 +47,21 @@ int32_t RoundToResolution(int32_t raw, int32_t row, int32_t column);
 // The rounded count in display units. NaN without a record.
 double ScaleToDisplayUnit(int32_t raw, int32_t row, int32_t column);
 
+// The conversion for one (row, column) with everything that depends only on
+// the record worked out once: readers of long series (the stored values)
+// look the record up once per call instead of once per value. Converts
+// exactly as ConvertMeasuredValue does.
+class UnitScale {
+public:
+    UnitScale(int32_t row, int32_t column);
+    void Convert(FloatValue* dest, int32_t raw) const;
+
+private:
+    bool known_ = false;  // false: the pair names no record; every value is Invalid
+    int32_t divisor_ = 1;
+    int32_t step_ = 1;
+    int32_t half_ = 0;
+    int32_t limit_ = 0;
+};
+
 }  // namespace trax::measure
