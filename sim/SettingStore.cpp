@@ -64,19 +64,19 @@ const ItemSpec kItems[] = {
 
 constexpr size_t kItemCount = sizeof kItems / sizeof kItems[0];
 
-size_t IndexOf(const ItemSpec& spec) { return static_cast<size_t>(&spec - kItems); }
+size_t IndexOf(const ItemSpec& layout) { return static_cast<size_t>(&layout - kItems); }
 
-bool HeadAccepted(const ItemSpec& spec, uint8_t head)
+bool HeadAccepted(const ItemSpec& layout, uint8_t head)
 {
-    if (spec.scope == Scope::PerHead) return head <= 1;
+    if (layout.scope == Scope::PerHead) return head <= 1;
     return head == 0 || head == setting::kNoHead;  // the head byte means nothing here
 }
 
-size_t WrittenLength(const ItemSpec& spec)
+size_t WrittenLength(const ItemSpec& layout)
 {
-    if (spec.fieldCount == 0) return 1;
-    size_t length = spec.fieldCount - 1u;  // separators
-    for (int i = 0; i < spec.fieldCount; ++i) length += spec.fields[i].width;
+    if (layout.fieldCount == 0) return 1;
+    size_t length = layout.fieldCount - 1u;  // separators
+    for (int i = 0; i < layout.fieldCount; ++i) length += layout.fields[i].width;
     return length;
 }
 
@@ -95,21 +95,21 @@ void SettingStore::RestoreDefaults()
 
 const ItemSpec* SettingStore::Find(uint8_t category, uint8_t item)
 {
-    for (const ItemSpec& spec : kItems) {
-        if (spec.category == category && spec.item == item) return &spec;
+    for (const ItemSpec& layout : kItems) {
+        if (layout.category == category && layout.item == item) return &layout;
     }
     return nullptr;
 }
 
-const SettingStore::Slot* SettingStore::Locate(const ItemSpec& spec, uint8_t head) const
+const SettingStore::Slot* SettingStore::Locate(const ItemSpec& layout, uint8_t head) const
 {
-    size_t headSlot = spec.scope == Scope::PerHead ? head : 0;
-    return &slots_[IndexOf(spec) * 2 + headSlot];
+    size_t headSlot = layout.scope == Scope::PerHead ? head : 0;
+    return &slots_[IndexOf(layout) * 2 + headSlot];
 }
 
-SettingStore::Slot* SettingStore::Locate(const ItemSpec& spec, uint8_t head)
+SettingStore::Slot* SettingStore::Locate(const ItemSpec& layout, uint8_t head)
 {
-    return const_cast<Slot*>(static_cast<const SettingStore*>(this)->Locate(spec, head));
+    return const_cast<Slot*>(static_cast<const SettingStore*>(this)->Locate(layout, head));
 }
 
 std::string SettingStore::FormatWritten(const TextField& field, int32_t value)
@@ -151,48 +151,48 @@ bool SettingStore::ParseWritten(const TextField& field, const char* text, int32_
 
 uint8_t SettingStore::Write(uint8_t category, uint8_t head, uint8_t item, const uint8_t* data, size_t length)
 {
-    const ItemSpec* spec = Find(category, item);
-    if (spec == nullptr || !HeadAccepted(*spec, head)) return error::kSettingAddress;
-    if (length != WrittenLength(*spec)) return error::kSettingLength;
+    const ItemSpec* layout = Find(category, item);
+    if (layout == nullptr || !HeadAccepted(*layout, head)) return error::kSettingAddress;
+    if (length != WrittenLength(*layout)) return error::kSettingLength;
 
     int32_t parsed[4] = {0, 0, 0, 0};
-    if (spec->fieldCount == 0) {
+    if (layout->fieldCount == 0) {
         parsed[0] = data[0];
-        if (parsed[0] < spec->low || parsed[0] > spec->high) return error::kSettingValue;
+        if (parsed[0] < layout->low || parsed[0] > layout->high) return error::kSettingValue;
     } else {
         const char* text = reinterpret_cast<const char*>(data);
         size_t pos = 0;
-        for (int f = 0; f < spec->fieldCount; ++f) {
+        for (int f = 0; f < layout->fieldCount; ++f) {
             if (f != 0) {
                 if (text[pos] != ',') return error::kSettingLength;
                 ++pos;
             }
-            const TextField& field = spec->fields[f];
+            const TextField& field = layout->fields[f];
             if (!ParseWritten(field, text + pos, &parsed[f])) return error::kSettingLength;
             if (parsed[f] < field.low || parsed[f] > field.high) return error::kSettingValue;
             pos += field.width;
         }
-        if (spec->firstNotBelowSecond && parsed[0] < parsed[1]) return error::kSettingValue;
+        if (layout->firstNotBelowSecond && parsed[0] < parsed[1]) return error::kSettingValue;
     }
-    Slot* slot = Locate(*spec, head);
+    Slot* slot = Locate(*layout, head);
     for (int f = 0; f < 4; ++f) slot->values[f] = parsed[f];
     return 0;
 }
 
 uint8_t SettingStore::Read(uint8_t category, uint8_t head, uint8_t item, std::vector<uint8_t>* data) const
 {
-    const ItemSpec* spec = Find(category, item);
-    if (spec == nullptr || !HeadAccepted(*spec, head)) return error::kSettingAddress;
-    const Slot* slot = Locate(*spec, head);
+    const ItemSpec* layout = Find(category, item);
+    if (layout == nullptr || !HeadAccepted(*layout, head)) return error::kSettingAddress;
+    const Slot* slot = Locate(*layout, head);
     data->clear();
-    if (spec->fieldCount == 0) {
+    if (layout->fieldCount == 0) {
         data->push_back(static_cast<uint8_t>(slot->values[0]));
         return 0;
     }
     std::string text;
-    for (int f = 0; f < spec->fieldCount; ++f) {
+    for (int f = 0; f < layout->fieldCount; ++f) {
         if (f != 0) text.push_back(',');
-        text += FormatReadBack(spec->fields[f], slot->values[f]);
+        text += FormatReadBack(layout->fields[f], slot->values[f]);
     }
     data->assign(text.begin(), text.end());
     data->push_back(0);  // end of the text: readers terminate each field at its end character
@@ -201,9 +201,9 @@ uint8_t SettingStore::Read(uint8_t category, uint8_t head, uint8_t item, std::ve
 
 int32_t SettingStore::Value(uint8_t category, uint8_t head, uint8_t item, int field) const
 {
-    const ItemSpec* spec = Find(category, item);
-    if (spec == nullptr || field < 0 || field > 3) return 0;
-    return Locate(*spec, head > 1 ? 0 : head)->values[field];
+    const ItemSpec* layout = Find(category, item);
+    if (layout == nullptr || field < 0 || field > 3) return 0;
+    return Locate(*layout, head > 1 ? 0 : head)->values[field];
 }
 
 }  // namespace trax::sim

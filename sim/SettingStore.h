@@ -92,8 +92,8 @@ private:
     struct Slot {
         int32_t values[4];
     };
-    const Slot* Locate(const ItemSpec& spec, uint8_t head) const;
-    Slot* Locate(const ItemSpec& spec, uint8_t head);
+    const Slot* Locate(const ItemSpec& layout, uint8_t head) const;
+    Slot* Locate(const ItemSpec& layout, uint8_t head);
 
     // Two slots per item: head A and head B; controller-wide items use the first.
     std::vector<Slot> slots_;

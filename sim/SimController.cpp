@@ -78,9 +78,9 @@ std::vector<uint8_t> SimController::Exchange(const uint8_t* request, size_t leng
     }
     if (request[2] != kMarker) return ErrorReply(error::kMarker);
     uint8_t code = request[3];
-    const CommandSpec* spec = FindCommand(code);
-    if (spec == nullptr) return ErrorReply(error::kUnknownCommand);
-    bool lengthOk = spec->requestLength != 0 ? length == spec->requestLength
+    const CommandSpec* command = FindCommand(code);
+    if (command == nullptr) return ErrorReply(error::kUnknownCommand);
+    bool lengthOk = command->requestLength != 0 ? length == command->requestLength
                                              : length >= kMinimumWrite && length <= kMaximumWrite;
     if (!lengthOk) return ErrorReply(error::kRequestLength);
 
@@ -88,7 +88,7 @@ std::vector<uint8_t> SimController::Exchange(const uint8_t* request, size_t leng
     if (config_.busyCommand == code) return MakeReply(kReplyCodeBusy, 0, kHeaderLength);
 
     bool inSetting = mode_ == Mode::Setting;
-    if ((spec->mode == Belongs::Measurement && inSetting) || (spec->mode == Belongs::Setting && !inSetting)) {
+    if ((command->mode == Belongs::Measurement && inSetting) || (command->mode == Belongs::Setting && !inSetting)) {
         return Answer(code, error::kWrongMode);
     }
     return Dispatch(code, request, length);

@@ -32,12 +32,12 @@ Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
             name = name.substr(0, eq);
             hasInline = true;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const OptionSpec& o : allowed) {
-            if (name == o.name) spec = &o;
+            if (name == o.name) option = &o;
         }
-        if (spec == nullptr) throw UsageError{"unknown option '" + word + "'"};
-        if (!spec->takesValue) {
+        if (option == nullptr) throw UsageError{"unknown option '" + word + "'"};
+        if (!option->takesValue) {
             if (hasInline) throw UsageError{"option --" + name + " takes no value"};
             args.options[name] = "";
         } else if (hasInline) {
