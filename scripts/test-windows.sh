@@ -3,7 +3,7 @@
 # QelUsbDrv.dll and the test programs with mingw-w64, then run every test of
 # that build through ctest, the programs under wine.
 #
-#   scripts/test-windows.sh [BUILD_DIR]       (default: build-win in the checkout)
+#   scripts/test-windows.sh [BUILD_DIR]       (default: build/windows in the checkout)
 #
 # Environment: JOBS (parallel build and test jobs, default: all processors),
 # WINEPREFIX (default: a prefix inside the build folder, created at the first
@@ -11,7 +11,7 @@
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${1:-$source_dir/build-win}
+build_dir=${1:-$source_dir/build/windows}
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 wine=$(command -v wine64 || true)
@@ -27,6 +27,7 @@ done
 cmake -S "$source_dir" -B "$build_dir" \
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
   -DTRAX_MINGW_THREAD_MODEL=posix \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTRAX_WERROR=ON \
   -DTRAX_BUILD_BENCH=OFF
 cmake --build "$build_dir" -j "$jobs"
@@ -38,7 +39,9 @@ export WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p || true  # a server of this prefix may be running already
 trap '"$wineserver" -k 2> /dev/null || true' EXIT
-# Create the prefix before the clock of the first test starts.
-"$wine" cmd /c exit > /dev/null 2>&1 || true
+# Create the prefix and start wine's background services here, with their
+# output going nowhere: services started by a test program would inherit its
+# output pipe and keep ctest waiting for that test until the server ends.
+"$wine" cmd /c exit < /dev/null > /dev/null 2>&1 || true
 
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
