@@ -18,10 +18,11 @@
  *     notice for longer than 10 seconds after the request, answered something
  *     malformed, or refused the command (non-zero error byte);
  *   - the controller could not be switched to or from its setting mode.
- * When the controller answers with an error reply, its error number (0..255)
- * is also posted as a message to the calling thread: message number 0, first
- * parameter the error number, second parameter 0 (on Windows a thread message,
- * readable with PeekMessage).
+ * On Windows, when the controller answers with an error reply, its error
+ * number (0..255) is also posted to the calling thread as a thread message:
+ * message number 0, wParam the error number, lParam 0, readable with
+ * PeekMessage. Other systems have no thread message queue; there the error
+ * number is not reported.
  *
  * Outputs are written only on success, unless a function says otherwise. A
  * getter with one output writes it without testing the pointer; a getter with

@@ -57,6 +57,7 @@ bool Post(Handle handle) {
     return true;
 }
 
+constexpr size_t kNotificationQueueLimit = 10000;
 thread_local std::deque<Notification> notificationQueue;
 
 }  // namespace
@@ -149,6 +150,9 @@ void RecursiveLock::Lock() { reinterpret_cast<std::recursive_mutex*>(storage_)->
 void RecursiveLock::Unlock() { reinterpret_cast<std::recursive_mutex*>(storage_)->unlock(); }
 
 void PostNotification(void* /*window*/, uint32_t message, uintptr_t first, intptr_t second) {
+    // Like a full Windows message queue, a full queue refuses the post, so a
+    // thread that never reads it cannot make it grow without bound.
+    if (notificationQueue.size() >= kNotificationQueueLimit) return;
     notificationQueue.push_back(Notification{message, first, second});
 }
 

@@ -79,3 +79,39 @@ TEST_F(ModeSwitchTest, NoStartedDriverMeansNoTraffic) {
 
 }  // namespace
 }  // namespace trax::test
+
+namespace trax::test {
+namespace {
+
+// The probe says "other mode": the Able cancel write decides, and when it is
+// refused, the error byte it left behind does.
+struct CancelWriteCase {
+    const char* name;
+    Action cancelAnswer;
+    int expected;
+};
+
+class CancelWriteTest : public DriverTest, public ::testing::WithParamInterface<CancelWriteCase> {};
+
+TEST_P(CancelWriteTest, DecidesTheMode) {
+    ShortEngineLimits limits(100, 100);
+    driver().mode = 1;
+    driver().QueueFor(protocol::CmdProbeSettingMode, Action::Answer(MakeSizedReply(27, 5, 8)));
+    driver().QueueFor(protocol::CmdWriteSetting, GetParam().cancelAnswer);
+    EXPECT_EQ(TRAX_SetMode(1), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Probe, CancelWriteTest,
+    ::testing::Values(
+        CancelWriteCase{"Accepted", Action::Answer(MakeReply(9, 0, {0, 0, 0, 0})), 1},
+        CancelWriteCase{"RefusedAsOtherMode", Action::Answer(MakeReply(9, 5, {0, 0, 0, 0})), 1},
+        CancelWriteCase{"RefusedOtherwise", Action::Answer(MakeReply(9, 3, {0, 0, 0, 0})), 0},
+        CancelWriteCase{"ResultByteNotDone", Action::Answer(MakeReply(9, 0, {1, 0, 0, 0})), 0},
+        CancelWriteCase{"UnexpectedReply", Action::Answer(MakeSizedReply(99, 0, 8)), 0},
+        // Nothing read: the probe's own "other mode" still stands in the record.
+        CancelWriteCase{"ExchangeLost", Action::Failure(), 1}),
+    [](const ::testing::TestParamInfo<CancelWriteCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace trax::test
