@@ -2,7 +2,7 @@
 # Installs the build and test tools on a Debian machine when they are missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-x86-64 wine64)
 missing=()
 for p in "${packages[@]}"; do
