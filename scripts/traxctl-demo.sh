@@ -7,6 +7,12 @@ traxctl=$build/tools/traxctl
 export LD_LIBRARY_PATH=$build:$build/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 out=$(mktemp -d "${TMPDIR:-/tmp}/traxctl-demo-XXXXXX")
 trap 'rm -rf "$out"' EXIT
+# The simulated controller lives inside each traxctl process; with
+# TRAX_SIM_STATE it keeps its settings and stored data in a file between
+# runs, as a real controller does, so each step below is its own command.
+# Without the variable, steps that build on each other go into one
+# `traxctl batch` (the last step).
+export TRAX_SIM_STATE=$out/controller-state.txt
 
 step() { printf '\n== %s\n' "$1"; }
 run() { printf '$ traxctl %s\n' "$*"; "$traxctl" "$@"; }
@@ -14,27 +20,28 @@ run() { printf '$ traxctl %s\n' "$*"; "$traxctl" "$@"; }
 step "Measured values of both heads"
 run values
 
-# The simulated controller lives inside the traxctl process, so steps that
-# build on each other run as one batch.
 step "A setting written and read back"
-"$traxctl" batch --echo <<'STEPS'
-get offset A
-set offset A 250
-get offset A
-values
-STEPS
+run get offset A
+run set offset A 250
+run get offset A
+run values
 
 step "A storage run of 200 values per head"
-"$traxctl" batch --echo <<STEPS
-storage setup --count 200 --cycle 1
-storage start
-storage status
-storage stop
-storage read A --max 5
-storage read B --csv $out/storage-B.csv
-STEPS
+run storage setup --count 200 --cycle 1
+run storage start
+run storage status
+run storage stop
+run storage read A --max 5
+run storage read B --csv "$out/storage-B.csv"
 echo "(first lines of the CSV)"
 head -4 "$out/storage-B.csv"
 
 step "Light-intensity profile of head A"
 run light A
+
+step "The same steps in one process, without a state file"
+unset TRAX_SIM_STATE
+"$traxctl" batch --echo <<'STEPS'
+set offset A 250
+get offset A
+STEPS

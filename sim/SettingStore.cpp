@@ -101,6 +101,10 @@ const ItemSpec* SettingStore::Find(uint8_t category, uint8_t item)
     return nullptr;
 }
 
+size_t SettingStore::ItemCount() { return kItemCount; }
+
+const ItemSpec& SettingStore::Item(size_t index) { return kItems[index]; }
+
 const SettingStore::Slot* SettingStore::Locate(const ItemSpec& layout, uint8_t head) const
 {
     size_t headSlot = layout.scope == Scope::PerHead ? head : 0;

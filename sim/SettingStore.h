@@ -82,6 +82,9 @@ public:
     void RestoreDefaults();
 
     static const ItemSpec* Find(uint8_t category, uint8_t item);
+    // Every item, in a fixed order: Item(0) .. Item(ItemCount() - 1).
+    static size_t ItemCount();
+    static const ItemSpec& Item(size_t index);
     // Text of one field as the host writes it, and as the controller reads it back.
     static std::string FormatWritten(const TextField& field, int32_t value);
     static std::string FormatReadBack(const TextField& field, int32_t value);

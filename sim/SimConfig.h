@@ -25,6 +25,11 @@ struct ControllerConfig {
     // while it is storing. The controller samples far faster than a host polls,
     // so by default a storage run is complete at the first exchange after start.
     uint32_t storageValuesPerExchange = 65536;
+    // File that keeps the controller's lasting state (settings, panel
+    // selection, data storage) between controller instances: read when the
+    // controller is made, rewritten after every exchange that changed that
+    // state. Empty = nothing is read or written.
+    std::string stateFile;
 };
 
 struct DriverConfig {

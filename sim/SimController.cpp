@@ -1,8 +1,11 @@
 #include "sim/SimController.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 #include "sim/LightProfile.h"
+#include "sim/StateFile.h"
 #include "sim/WireFormat.h"
 
 namespace trax::sim {
@@ -51,7 +54,43 @@ bool IsHeadByte(uint8_t b) { return b == 0 || b == 1 || b == setting::kNoHead; }
 
 }  // namespace
 
-SimController::SimController(const ControllerConfig& config) : config_(config), measurement_(config.seed) {}
+SimController::SimController(const ControllerConfig& config) : config_(config), measurement_(config.seed)
+{
+    if (!config_.stateFile.empty()) LoadState();
+}
+
+void SimController::LoadState()
+{
+    LastingState loaded;
+    std::string problem;
+    switch (LoadStateFile(config_.stateFile, &loaded, &problem)) {
+    case LoadResult::Missing:
+        return;
+    case LoadResult::Refused:
+        stateProblem_ = "trax-sim: TRAX_SIM_STATE file '" + config_.stateFile + "': " + problem +
+                        "; starting from the default state";
+        std::fprintf(stderr, "%s\n", stateProblem_.c_str());
+        return;
+    case LoadResult::Loaded:
+        settings_ = loaded.settings;
+        panel_ = loaded.panel;
+        storage_ = std::move(loaded.storage);
+        return;
+    }
+}
+
+void SimController::SaveState()
+{
+    std::string problem;
+    if (SaveStateFile(config_.stateFile, settings_, panel_, storage_, &problem)) {
+        if (saveFailing_) stateProblem_.clear();
+        saveFailing_ = false;
+        return;
+    }
+    stateProblem_ = "trax-sim: TRAX_SIM_STATE: controller state not saved: " + problem;
+    if (!saveFailing_) std::fprintf(stderr, "%s\n", stateProblem_.c_str());
+    saveFailing_ = true;
+}
 
 int32_t SimController::Offset(int head) const
 {
@@ -66,12 +105,22 @@ uint8_t SimController::DisplayUnit(int head) const
 
 std::vector<uint8_t> SimController::Exchange(const uint8_t* request, size_t length)
 {
+    lastingChanged_ = false;
+    Reply reply = Handle(request, length);
+    if (lastingChanged_ && !config_.stateFile.empty()) SaveState();
+    return reply;
+}
+
+SimController::Reply SimController::Handle(const uint8_t* request, size_t length)
+{
     // The controller's storage clock runs on while the host is away; every
     // exchange stands for one such stretch.
-    storage_.Advance(config_.storageValuesPerExchange,
-                     static_cast<uint32_t>(settings_.Value(setting::kSystemCategory, 0, setting::kStorageCount)),
-                     settings_.Value(setting::kSystemCategory, 0, setting::kStorageCycle),
-                     [this](int head, uint64_t sample) { return measurement_.ShownAt(head, sample, Offset(head)); });
+    const uint32_t storageCount =
+        static_cast<uint32_t>(settings_.Value(setting::kSystemCategory, 0, setting::kStorageCount));
+    lastingChanged_ = storage_.Advance(
+        config_.storageValuesPerExchange, storageCount,
+        settings_.Value(setting::kSystemCategory, 0, setting::kStorageCycle),
+        [this](int head, uint64_t sample) { return measurement_.ShownAt(head, sample, Offset(head)); });
 
     if (request == nullptr || length < kRequestHeaderLength || Get16(request) != length) {
         return ErrorReply(error::kLengthField);
@@ -123,14 +172,17 @@ SimController::Reply SimController::Dispatch(uint8_t code, const uint8_t* reques
         return Answer(code, ableRunning_ ? error::kWrongMode : 0);
     case 34:
         storage_.Init();
+        lastingChanged_ = true;
         return Answer(code, 0);
     case 36:
         return StorageData(request);
     case 38:
         storage_.Start(measurement_.Now());
+        lastingChanged_ = true;
         return Answer(code, 0);
     case 40:
         storage_.Stop();
+        lastingChanged_ = true;
         return Answer(code, 0);
     case 42:
         return Status();
@@ -164,6 +216,7 @@ SimController::Reply SimController::WriteSetting(const uint8_t* request, size_t 
         return Done(8);
     }
     uint8_t result = settings_.Write(category, head, item, data, dataLength);
+    if (result == 0) lastingChanged_ = true;
     return result == 0 ? Done(8) : Answer(8, result);
 }
 
@@ -199,7 +252,9 @@ SimController::Reply SimController::MeasuredValues(const uint8_t* request)
     int32_t offsets[2] = {Offset(0), Offset(1)};
     int32_t values[2];
     if (panelFlag == 1) {
-        panel_ = head == 0 ? 1 : head == 1 ? 2 : 3;
+        int panel = head == 0 ? 1 : head == 1 ? 2 : 3;
+        if (panel != panel_) lastingChanged_ = true;
+        panel_ = panel;
         values[0] = measurement_.Shown(0, offsets[0]);
         values[1] = measurement_.Shown(1, offsets[1]);
     } else {

@@ -19,10 +19,17 @@
 // Malformed requests (length field not the bytes received, marker not 7,
 // unknown command code, wrong length for the command) get an error reply,
 // code 255, with the error number in byte 4 (see error:: in WireFormat.h).
+//
+// Lasting state: with ControllerConfig::stateFile set, the controller starts
+// from the settings, panel selection and data storage kept in that file (see
+// StateFile.h) and rewrites it after every exchange that changed them. A file
+// that cannot be read or is malformed is reported on stderr and the defaults
+// are kept; a failed save is reported once until a save works again.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/MeasurementModel.h"
@@ -54,9 +61,12 @@ public:
     const MeasurementModel& Measurement() const { return measurement_; }
     const StorageModel& Storage() const { return storage_; }
     const ControllerConfig& Config() const { return config_; }
+    // Why the state file was not loaded or last not saved; empty when all went well.
+    const std::string& StateProblem() const { return stateProblem_; }
 
 private:
     using Reply = std::vector<uint8_t>;
+    Reply Handle(const uint8_t* request, size_t length);
     Reply Dispatch(uint8_t code, const uint8_t* request, size_t length);
 
     Reply WriteSetting(const uint8_t* request, size_t length);
@@ -73,6 +83,9 @@ private:
     uint8_t DisplayUnit(int head) const;
     uint8_t UnitSystem() const { return config_.inch ? 1 : 0; }
 
+    void LoadState();
+    void SaveState();
+
     ControllerConfig config_;
     Mode mode_ = Mode::Measurement;
     bool ableRunning_ = false;
@@ -80,6 +93,10 @@ private:
     SettingStore settings_;
     MeasurementModel measurement_;
     StorageModel storage_;
+    // Set by whatever changes the lasting state during one exchange.
+    bool lastingChanged_ = false;
+    bool saveFailing_ = false;
+    std::string stateProblem_;
 };
 
 }  // namespace trax::sim

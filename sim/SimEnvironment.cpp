@@ -90,6 +90,13 @@ DriverConfig ParseDriverConfig(const EnvLookup& lookup, std::vector<std::string>
     reader.Units("TRAX_SIM_UNITS", &config.controller.inch);
     reader.Integer("TRAX_SIM_SEED", 0, 0x7FFFFFFFFFFFFFFFLL, &config.controller.seed);
     reader.Integer("TRAX_SIM_BUSY_COMMAND", 0, 255, &config.controller.busyCommand);
+    if (const char* stateFile = lookup("TRAX_SIM_STATE")) {
+        if (*stateFile != '\0') {
+            config.controller.stateFile = stateFile;
+        } else {
+            reader.Reject("trax-sim: TRAX_SIM_STATE is empty; the controller state is not kept");
+        }
+    }
 
     int errorNumber = -1;
     reader.Integer("TRAX_SIM_ERROR_REPLY", 0, 255, &errorNumber);

@@ -1,5 +1,7 @@
 #include "sim/StorageModel.h"
 
+#include <utility>
+
 namespace trax::sim {
 
 uint32_t StorageModel::Interval(int cycleCode)
@@ -23,20 +25,34 @@ void StorageModel::Start(uint64_t startSample)
     storing_ = true;
 }
 
-void StorageModel::Advance(uint32_t valuesPerExchange, uint32_t targetCount, int cycleCode, const Sampler& sample)
+void StorageModel::Restore(bool storing, uint64_t runStart, std::vector<int32_t> headA, std::vector<int32_t> headB)
 {
-    if (!storing_) return;
+    storing_ = storing;
+    runStart_ = runStart;
+    values_[0] = std::move(headA);
+    values_[1] = std::move(headB);
+    for (std::vector<int32_t>& v : values_) {
+        if (v.size() > kCapacity) v.resize(kCapacity);
+    }
+}
+
+bool StorageModel::Advance(uint32_t valuesPerExchange, uint32_t targetCount, int cycleCode, const Sampler& sample)
+{
+    if (!storing_) return false;
     if (targetCount > kCapacity) targetCount = kCapacity;
     uint64_t interval = Interval(cycleCode);
     bool full = true;
+    bool took = false;
     for (int head = 0; head < 2; ++head) {
         std::vector<int32_t>& v = values_[head];
+        if (v.size() < targetCount && valuesPerExchange > 0) took = true;
         for (uint32_t taken = 0; taken < valuesPerExchange && v.size() < targetCount; ++taken) {
             v.push_back(sample(head, runStart_ + v.size() * interval));
         }
         if (v.size() < targetCount) full = false;
     }
     if (full) storing_ = false;
+    return took || full;
 }
 
 }  // namespace trax::sim

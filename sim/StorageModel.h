@@ -28,10 +28,14 @@ public:
     bool Storing() const { return storing_; }
     uint32_t Count(int head) const { return static_cast<uint32_t>(values_[head].size()); }
     const std::vector<int32_t>& Values(int head) const { return values_[head]; }
+    // Sample number of the run's first value.
+    uint64_t RunStart() const { return runStart_; }
+    // Takes over a run kept from an earlier controller (at most kCapacity values per head).
+    void Restore(bool storing, uint64_t runStart, std::vector<int32_t> headA, std::vector<int32_t> headB);
 
     using Sampler = std::function<int32_t(int head, uint64_t sample)>;
-    // One exchange's worth of storing.
-    void Advance(uint32_t valuesPerExchange, uint32_t targetCount, int cycleCode, const Sampler& sample);
+    // One exchange's worth of storing; true when it took in values or ended the run.
+    bool Advance(uint32_t valuesPerExchange, uint32_t targetCount, int cycleCode, const Sampler& sample);
 
 private:
     bool storing_ = false;

@@ -105,7 +105,8 @@ TEST(DriverEnvironment, GoodValuesAreTaken)
                             {"TRAX_SIM_STARTUP_FAIL", "1"},
                             {"TRAX_SIM_SEED", "7"},
                             {"TRAX_SIM_ERROR_REPLY", "0"},
-                            {"TRAX_SIM_BUSY_COMMAND", "24"}},
+                            {"TRAX_SIM_BUSY_COMMAND", "24"},
+                            {"TRAX_SIM_STATE", "run/state.txt"}},
                            &messages);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(c.latencyUs, 250u);
@@ -117,6 +118,7 @@ TEST(DriverEnvironment, GoodValuesAreTaken)
     EXPECT_EQ(c.controller.errorNumber, 0);
     EXPECT_EQ(c.controller.errorCommand, 20);  // the measured values unless named
     EXPECT_EQ(c.controller.busyCommand, 24);
+    EXPECT_EQ(c.controller.stateFile, "run/state.txt");
 
     c = Parse({{"TRAX_SIM_ERROR_REPLY", "12"}, {"TRAX_SIM_ERROR_COMMAND", "42"}}, &messages);
     EXPECT_EQ(c.controller.errorNumber, 12);
@@ -129,6 +131,7 @@ TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept)
         {"TRAX_SIM_LATENCY_US", "abc"},  {"TRAX_SIM_LATENCY_US", "-5"},   {"TRAX_SIM_TRACE", "yes"},
         {"TRAX_SIM_STARTUP_FAIL", "2"},  {"TRAX_SIM_UNITS", "furlong"},   {"TRAX_SIM_FAIL_AFTER", "-1"},
         {"TRAX_SIM_ERROR_REPLY", "256"}, {"TRAX_SIM_BUSY_COMMAND", "12x"}, {"TRAX_SIM_SEED", ""},
+        {"TRAX_SIM_STATE", ""},
         {"TRAX_SIM_ERROR_COMMAND", "42"},  // meaningless without an error number
     };
     const DriverConfig defaults;
@@ -141,7 +144,8 @@ TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept)
                     got.startupFail == defaults.startupFail && got.failAfter == defaults.failAfter &&
                     got.controller.inch == defaults.controller.inch && got.controller.seed == defaults.controller.seed &&
                     got.controller.errorCommand == defaults.controller.errorCommand &&
-                    got.controller.busyCommand == defaults.controller.busyCommand);
+                    got.controller.busyCommand == defaults.controller.busyCommand &&
+                    got.controller.stateFile.empty());
     }
 }
 
