@@ -16,8 +16,6 @@ constexpr int32_t kFigureValueCount = 7;
 constexpr int32_t kFigureIntegerCount = 4;
 constexpr int32_t kFigureReplyLength = kFigureIntegers + 4 * kFigureIntegerCount;
 
-// Only metric and inch have display units the readers may select.
-bool KnownUnitSystem(uint8_t system) { return system == 0 || system == 1; }
 
 }  // namespace
 
@@ -42,7 +40,7 @@ int RequestFigureData(session::DeviceSession& session, Reply& reply, uint8_t hea
 
 int RequestFigureClear(session::DeviceSession& session, Reply& reply) {
     const int sent = protocol::RunCommand(session, protocol::CmdFigureClear, nullptr, 0, reply);
-    return protocol::Accepted(sent, reply, 5) ? 1 : 0;
+    return protocol::Accepted(sent, reply, protocol::kErrorByteReplyLength) ? 1 : 0;
 }
 
 }  // namespace trax::api

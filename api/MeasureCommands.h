@@ -24,6 +24,9 @@ constexpr int32_t kCalcUnitSystem = 11;
 constexpr int32_t kCalcValueA = 12;
 constexpr int32_t kCalcValueB = 16;
 constexpr int32_t kCalcReplyLength = 20;
+
+// Only metric (0) and inch (1) have display units the readers may select.
+inline bool KnownUnitSystem(uint8_t system) { return system == 0 || system == 1; }
 int RequestCalcData(session::DeviceSession& session, protocol::Reply& reply, uint8_t panelFlag, uint8_t headByte);
 
 int RequestFigureData(session::DeviceSession& session, protocol::Reply& reply, uint8_t head);

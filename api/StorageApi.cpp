@@ -44,7 +44,7 @@ void ConvertStoredValues(const Reply& reply, int32_t count, int32_t row, int32_t
 }  // namespace
 
 int StorageInit(session::DeviceSession& session, Reply& reply) {
-    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageInit), reply, 5) ? 1 : 0;
+    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageInit), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
 }
 
 int StorageStart(session::DeviceSession& session, Reply& reply) {
@@ -52,7 +52,7 @@ int StorageStart(session::DeviceSession& session, Reply& reply) {
 }
 
 int StorageStop(session::DeviceSession& session, Reply& reply) {
-    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageStop), reply, 5) ? 1 : 0;
+    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageStop), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
 }
 
 int StorageReadData(session::DeviceSession& session, Reply& reply, uint8_t head) {
@@ -89,7 +89,7 @@ namespace {
 int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&)) {
     return api::WithSession([command](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
-        return protocol::Accepted(command(s, reply), reply, 5) ? 1 : 0;
+        return protocol::Accepted(command(s, reply), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
     });
 }
 
@@ -129,7 +129,7 @@ extern "C" TRAX_API int TRAX_DataStorageGetData(int head, int maxCount, FloatVal
         if (values != nullptr) api::ConvertStoredValues(reply, n, row, column, values);
         // An unknown unit system still hands out what it got, read as metric,
         // but the caller must not take it for a clean read.
-        return (system == 0 || system == 1) ? 1 : 0;
+        return api::KnownUnitSystem(system) ? 1 : 0;
     });
 }
 

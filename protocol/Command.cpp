@@ -196,7 +196,7 @@ int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
 }
 
 int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
-    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, 5) ? 1 : 0;
+    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, kErrorByteReplyLength) ? 1 : 0;
 }
 
 int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item,

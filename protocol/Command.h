@@ -24,6 +24,9 @@ constexpr int kReplyCodeBusy = 68;
 constexpr int kReplyCodeError = 255;
 constexpr int kNoReply = 70;
 
+// A reply that carries its error byte and nothing this library reads beyond it.
+constexpr int32_t kErrorByteReplyLength = 5;
+
 // Error byte value meaning "the controller is in the other operating mode".
 constexpr uint8_t kErrorOtherMode = 5;
 
