@@ -38,9 +38,7 @@ int RequestTiming(session::DeviceSession& s, uint8_t onOff, uint8_t wireHead) {
     return RunAction(s, protocol::CmdTiming, arguments, 2);
 }
 
-int RequestReset(session::DeviceSession& s, uint8_t wireHead) {
-    return RunAction(s, protocol::CmdReset, &wireHead, 1);
-}
+int RequestReset(session::DeviceSession& s, uint8_t wireHead) { return RunAction(s, protocol::CmdReset, &wireHead, 1); }
 
 int ReadPanel(session::DeviceSession& s, Reply& reply) {
     const int sent = protocol::RunCommand(s, protocol::CmdPanel, nullptr, 0, reply);

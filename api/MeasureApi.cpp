@@ -16,7 +16,6 @@ constexpr int32_t kFigureValueCount = 7;
 constexpr int32_t kFigureIntegerCount = 4;
 constexpr int32_t kFigureReplyLength = kFigureIntegers + 4 * kFigureIntegerCount;
 
-
 }  // namespace
 
 int RequestCalcData(session::DeviceSession& session, Reply& reply, uint8_t panelFlag, uint8_t headByte) {

@@ -68,9 +68,7 @@ constexpr SettingRow HeadByteRow(uint8_t category, uint8_t item, Range range) {
     return Row(category, kHeadFromArgument, 1, {kHead, range}, {ByteItem(item, 1)});
 }
 
-constexpr SettingRow SystemRow(uint8_t item, Range range) {
-    return Row(2, 0, 0, {range}, {ByteItem(item, 0)});
-}
+constexpr SettingRow SystemRow(uint8_t item, Range range) { return Row(2, 0, 0, {range}, {ByteItem(item, 0)}); }
 
 constexpr SettingRow Ordered(SettingRow row, uint8_t low, uint8_t high) {
     row.notAboveLow = low;
@@ -90,10 +88,9 @@ constexpr Entry kTable[] = {
     {Setting::PanelLock, Row(3, 0, 0, {{0, 1}}, {ByteItem(5, 0, kWrite)})},
     {Setting::ProgramNo, Row(4, 0xFF, 0, {{0, 7}}, {ByteItem(0, 0)})},
     {Setting::AbleMode, HeadByteRow(0, 0, {0, 1})},
-    {Setting::AbleMinMax,
-     Ordered(Row(0, kHeadFromArgument, 1, {kHead, {1, 99}, {1, 99}},
-                 {TextItem(1, "%02d,%02d", 5, false, {{2, 0, 2}, {1, 3, 5}})}),
-             1, 2)},
+    {Setting::AbleMinMax, Ordered(Row(0, kHeadFromArgument, 1, {kHead, {1, 99}, {1, 99}},
+                                      {TextItem(1, "%02d,%02d", 5, false, {{2, 0, 2}, {1, 3, 5}})}),
+                                  1, 2)},
     {Setting::MeasureMode, HeadByteRow(0, 4, {0, 4})},
     {Setting::NumAlarm, Row(0, kHeadFromArgument, 1, {kHead, {0, 999}}, {TextItem(5, "%03d", 3, false, {{1, 0, 3}})})},
     {Setting::AlarmLevel, HeadByteRow(0, 6, {0, 9})},
@@ -101,9 +98,8 @@ constexpr Entry kTable[] = {
     {Setting::CalcMethod, Row(1, kHeadFromArgument, 1, {kHead, {0, 5}, {0, 9}}, {ByteItem(0, 1), ByteItem(1, 2)})},
     {Setting::Scaling,
      Row(1, kHeadFromArgument, 2, {kHead, {0, 1}, kSigned6, kSigned6, kSigned6, kSigned6},
-         {SelectedBy(TextItem(2, "%+07d,%+07d,%+07d,%+07d", 31, true,
-                              {{2, 0, 8}, {3, 9, 17}, {4, 18, 26}, {5, 27, 35}}),
-                     1)})},
+         {SelectedBy(
+             TextItem(2, "%+07d,%+07d,%+07d,%+07d", 31, true, {{2, 0, 8}, {3, 9, 17}, {4, 18, 26}, {5, 27, 35}}), 1)})},
     {Setting::FilterMode, HeadByteRow(1, 4, {0, 2})},
     {Setting::Average, HeadByteRow(1, 5, {0, 9})},
     {Setting::CutOffFrequency, HeadByteRow(1, 6, {0, 8})},
@@ -150,8 +146,7 @@ bool ArgumentsFit(const SettingRow& row, const int32_t* values, int count) {
     for (int i = 0; i < count; ++i) {
         if (!InRange(values[i], row.ranges[i].low, row.ranges[i].high)) return false;
     }
-    if (row.notAboveLow < count && row.notAboveHigh < count &&
-        values[row.notAboveLow] > values[row.notAboveHigh]) {
+    if (row.notAboveLow < count && row.notAboveHigh < count && values[row.notAboveLow] > values[row.notAboveHigh]) {
         return false;
     }
     return true;
@@ -187,8 +182,8 @@ bool EncodeStep(const Step& step, const int32_t* values, EncodedStep* out) {
     for (int i = 0; i < step.fieldCount; ++i) fieldValues[i] = values[step.fields[i].argument];
     char text[sizeof out->data];
     // Unused trailing values are ignored by the formatter.
-    const int length = std::snprintf(text, sizeof text, step.format, fieldValues[0], fieldValues[1], fieldValues[2],
-                                     fieldValues[3]);
+    const int length =
+        std::snprintf(text, sizeof text, step.format, fieldValues[0], fieldValues[1], fieldValues[2], fieldValues[3]);
     if (length != step.length || length > kLongestText) return false;
     for (int i = 0; i < length; ++i) out->data[i] = static_cast<uint8_t>(text[i]);
     out->length = length;

@@ -44,7 +44,10 @@ void ConvertStoredValues(const Reply& reply, int32_t count, int32_t row, int32_t
 }  // namespace
 
 int StorageInit(session::DeviceSession& session, Reply& reply) {
-    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageInit), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
+    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageInit), reply,
+                              protocol::kErrorByteReplyLength)
+               ? 1
+               : 0;
 }
 
 int StorageStart(session::DeviceSession& session, Reply& reply) {
@@ -52,7 +55,10 @@ int StorageStart(session::DeviceSession& session, Reply& reply) {
 }
 
 int StorageStop(session::DeviceSession& session, Reply& reply) {
-    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageStop), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
+    return protocol::Accepted(RunPlain(session, reply, protocol::CmdStorageStop), reply,
+                              protocol::kErrorByteReplyLength)
+               ? 1
+               : 0;
 }
 
 int StorageReadData(session::DeviceSession& session, Reply& reply, uint8_t head) {

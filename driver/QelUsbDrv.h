@@ -52,5 +52,5 @@ QELUSB_API int QELUSB_CALL CheckUsbDllStatus(long flags);
 // One exchange: request bytes out, the whole reply back. *replyLength is preset
 // to the capacity of reply; on success (non-zero) it holds the reply's length.
 QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength,
-                                                   unsigned char* reply, unsigned long* replyLength);
+                                                    unsigned char* reply, unsigned long* replyLength);
 }

@@ -19,8 +19,7 @@
 static void pause_ms(int ms) { Sleep((DWORD)ms); }
 #else
 #include <time.h>
-static void pause_ms(int ms)
-{
+static void pause_ms(int ms) {
     struct timespec t;
     t.tv_sec = ms / 1000;
     t.tv_nsec = (long)(ms % 1000) * 1000000L;
@@ -28,18 +27,24 @@ static void pause_ms(int ms)
 }
 #endif
 
-static void print_value(const char* head, const FloatValue* v)
-{
+static void print_value(const char* head, const FloatValue* v) {
     switch (v->status) {
-    case TRAX_VALUE_VALID: printf("%s %10.5f", head, v->value); break;
-    case TRAX_VALUE_OVER_POSITIVE: printf("%s      +over", head); break;
-    case TRAX_VALUE_OVER_NEGATIVE: printf("%s      -over", head); break;
-    default: printf("%s    invalid", head); break;
+    case TRAX_VALUE_VALID:
+        printf("%s %10.5f", head, v->value);
+        break;
+    case TRAX_VALUE_OVER_POSITIVE:
+        printf("%s      +over", head);
+        break;
+    case TRAX_VALUE_OVER_NEGATIVE:
+        printf("%s      -over", head);
+        break;
+    default:
+        printf("%s    invalid", head);
+        break;
     }
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int count = argc > 1 ? atoi(argv[1]) : 10;
     int interval = argc > 2 ? atoi(argv[2]) : 200;
     int unitA = 0, unitB = 0;

@@ -20,8 +20,7 @@
 static void pause_ms(int ms) { Sleep((DWORD)ms); }
 #else
 #include <time.h>
-static void pause_ms(int ms)
-{
+static void pause_ms(int ms) {
     struct timespec t;
     t.tv_sec = ms / 1000;
     t.tv_nsec = (long)(ms % 1000) * 1000000L;
@@ -29,14 +28,12 @@ static void pause_ms(int ms)
 }
 #endif
 
-static int fail(const char* call)
-{
+static int fail(const char* call) {
     fprintf(stderr, "%s failed\n", call);
     return 1;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr, "usage: storage_to_csv FILE [COUNT]\n");
         return 2;

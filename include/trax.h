@@ -209,15 +209,15 @@ TRAX_API int TRAX_AbleCancel(void);
  * A getter whose switch back to measurement mode fails returns 0 with its
  * outputs already written. */
 
-TRAX_API int TRAX_SetAbleMode(int head, int ableMode);             /* ableMode 0..1 */
+TRAX_API int TRAX_SetAbleMode(int head, int ableMode); /* ableMode 0..1 */
 TRAX_API int TRAX_GetAbleMode(int head, int* ableMode);
-TRAX_API int TRAX_SetAbleMinMax(int head, int min, int max);       /* 1..99 each, min <= max */
+TRAX_API int TRAX_SetAbleMinMax(int head, int min, int max); /* 1..99 each, min <= max */
 TRAX_API int TRAX_GetAbleMinMax(int head, int* min, int* max);
-TRAX_API int TRAX_SetMeasureMode(int head, int measureMode);       /* 0..4 */
+TRAX_API int TRAX_SetMeasureMode(int head, int measureMode); /* 0..4 */
 TRAX_API int TRAX_GetMeasureMode(int head, int* measureMode);
-TRAX_API int TRAX_SetNumAlarm(int head, int numAlarm);             /* 0..999 */
+TRAX_API int TRAX_SetNumAlarm(int head, int numAlarm); /* 0..999 */
 TRAX_API int TRAX_GetNumAlarm(int head, int* numAlarm);
-TRAX_API int TRAX_SetAlarmLevel(int head, int alarmLevel);         /* 0..9 */
+TRAX_API int TRAX_SetAlarmLevel(int head, int alarmLevel); /* 0..9 */
 TRAX_API int TRAX_GetAlarmLevel(int head, int* alarmLevel);
 TRAX_API int TRAX_SetReflectionMode(int head, int reflectionMode); /* 0..1 */
 TRAX_API int TRAX_GetReflectionMode(int head, int* reflectionMode);
@@ -228,17 +228,17 @@ TRAX_API int TRAX_GetCalcMethod(int head, int* method, int* parameter);
  * -999999..999999. */
 TRAX_API int TRAX_SetScaling(int head, int selector, int value1, int value2, int value3, int value4);
 TRAX_API int TRAX_GetScaling(int head, int selector, int* value1, int* value2, int* value3, int* value4);
-TRAX_API int TRAX_SetFilterMode(int head, int filterMode);         /* 0..2 */
+TRAX_API int TRAX_SetFilterMode(int head, int filterMode); /* 0..2 */
 TRAX_API int TRAX_GetFilterMode(int head, int* filterMode);
-TRAX_API int TRAX_SetAverage(int head, int average);               /* 0..9 */
+TRAX_API int TRAX_SetAverage(int head, int average); /* 0..9 */
 TRAX_API int TRAX_GetAverage(int head, int* average);
 TRAX_API int TRAX_SetCutOffFrequency(int head, int cutOffFrequency); /* 0..8 */
 TRAX_API int TRAX_GetCutOffFrequency(int head, int* cutOffFrequency);
-TRAX_API int TRAX_SetCalcMode(int head, int calcMode);             /* 0..5 */
+TRAX_API int TRAX_SetCalcMode(int head, int calcMode); /* 0..5 */
 TRAX_API int TRAX_GetCalcMode(int head, int* calcMode);
-TRAX_API int TRAX_SetTriggerMode(int head, int triggerMode);       /* 0..1 */
+TRAX_API int TRAX_SetTriggerMode(int head, int triggerMode); /* 0..1 */
 TRAX_API int TRAX_GetTriggerMode(int head, int* triggerMode);
-TRAX_API int TRAX_SetOffset(int head, int offset);                 /* -999999..999999 */
+TRAX_API int TRAX_SetOffset(int head, int offset); /* -999999..999999 */
 TRAX_API int TRAX_GetOffset(int head, int* offset);
 /* displayUnit 0..5: the display unit and resolution of the head's values. */
 TRAX_API int TRAX_SetDisplayUnit(int head, int displayUnit);
@@ -249,7 +249,7 @@ TRAX_API int TRAX_GetDisplayUnit(int head, int* displayUnit);
  * (result 0, nothing sent). */
 TRAX_API int TRAX_SetAnalogScaling(int head, int value1, int value2, int value3, int value4);
 TRAX_API int TRAX_GetAnalogScaling(int head, int* value1, int* value2, int* value3, int* value4);
-TRAX_API int TRAX_SetAnalogThrough(int head, int analogThrough);   /* 0..1 */
+TRAX_API int TRAX_SetAnalogThrough(int head, int analogThrough); /* 0..1 */
 TRAX_API int TRAX_GetAnalogThrough(int head, int* analogThrough);
 /* value1, value2 -999999..999999; value3 0..999999. The set writes value3 as
  * 0 first, then value1 and value2, then value3. */
@@ -260,15 +260,15 @@ TRAX_API int TRAX_GetTolerance(int head, int* value1, int* value2, int* value3);
  * Controller-wide; getters write their output without testing the pointer
  * and pass the controller's byte (0..255) through unchanged. */
 
-TRAX_API int TRAX_SetSamplingCycle(int samplingCycle);             /* 0..5 */
+TRAX_API int TRAX_SetSamplingCycle(int samplingCycle); /* 0..5 */
 TRAX_API int TRAX_GetSamplingCycle(int* samplingCycle);
 TRAX_API int TRAX_SetMutualInterferencePrevention(int prevention); /* 0..1 */
 TRAX_API int TRAX_GetMutualInterferencePrevention(int* prevention);
-TRAX_API int TRAX_SetTimingSynchronization(int synchronization);   /* 0..1 */
+TRAX_API int TRAX_SetTimingSynchronization(int synchronization); /* 0..1 */
 TRAX_API int TRAX_GetTimingSynchronization(int* synchronization);
 TRAX_API int TRAX_SetToleranceComparatorOutputFormat(int outputFormat); /* 0..2 */
 TRAX_API int TRAX_GetToleranceComparatorOutputFormat(int* outputFormat);
-TRAX_API int TRAX_SetStorobeTime(int storobeTime);                 /* 0..3 */
+TRAX_API int TRAX_SetStorobeTime(int storobeTime); /* 0..3 */
 TRAX_API int TRAX_GetStorobeTime(int* storobeTime);
 
 #ifdef __cplusplus

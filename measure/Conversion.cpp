@@ -129,8 +129,7 @@ double ScaleToDisplayUnit(int32_t raw, int32_t row, int32_t column) {
     if (record == nullptr) {
         return std::numeric_limits<double>::quiet_NaN();
     }
-    return static_cast<double>(RoundToResolution(raw, row, column)) /
-           static_cast<double>(record->divisor);
+    return static_cast<double>(RoundToResolution(raw, row, column)) / static_cast<double>(record->divisor);
 }
 
 }  // namespace trax::measure

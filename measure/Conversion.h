@@ -27,9 +27,9 @@ constexpr int32_t kRawNoValueLow = INT32_MIN;   // 0x80000000
 
 // Results of CheckDisplayRange other than the raw value itself. An in-range
 // raw value is always below 10^9 in magnitude, so these never collide with one.
-constexpr int32_t kRangeNoValue = INT32_MIN;     // 0x80000000
-constexpr int32_t kRangeAbove = INT32_MIN + 1;   // 0x80000001
-constexpr int32_t kRangeBelow = INT32_MIN + 2;   // 0x80000002
+constexpr int32_t kRangeNoValue = INT32_MIN;    // 0x80000000
+constexpr int32_t kRangeAbove = INT32_MIN + 1;  // 0x80000001
+constexpr int32_t kRangeBelow = INT32_MIN + 2;  // 0x80000002
 
 // Fills both fields of *dest for one raw value in unit system `row` and
 // display-unit code `column`.

@@ -49,9 +49,7 @@ DWORD WINAPI ThreadEntry(LPVOID parameter) {
     return 0;
 }
 
-CRITICAL_SECTION* AsCriticalSection(unsigned char* storage) {
-    return reinterpret_cast<CRITICAL_SECTION*>(storage);
-}
+CRITICAL_SECTION* AsCriticalSection(unsigned char* storage) { return reinterpret_cast<CRITICAL_SECTION*>(storage); }
 
 }  // namespace
 
@@ -142,8 +140,7 @@ void RecursiveLock::Unlock() { LeaveCriticalSection(AsCriticalSection(storage_))
 
 void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second) {
     // A null window posts to the calling thread's own queue.
-    PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(first),
-                 static_cast<LPARAM>(second));
+    PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(first), static_cast<LPARAM>(second));
 }
 
 bool TakeNotification(Notification* out) {

@@ -116,8 +116,8 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
     return reply.data[3];
 }
 
-int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply,
-             int32_t replyMax, int32_t expectedCode, int32_t noLengthCheck) {
+int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply, int32_t replyMax,
+             int32_t expectedCode, int32_t noLengthCheck) {
     if (platform::WaitOne(session.TransactionLock(), platform::kInfinite) != platform::WaitResult::Signalled0) {
         TRAX_ASSERT_FAILED();
         return 0;
@@ -176,8 +176,7 @@ int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arg
                Reply& reply) {
     const CommandInfo* info = FindCommand(code);
     const int32_t length = 4 + argumentCount;
-    if (info == nullptr || length > kMaxPacketLength ||
-        (info->requestLength != 0 && info->requestLength != length)) {
+    if (info == nullptr || length > kMaxPacketLength || (info->requestLength != 0 && info->requestLength != length)) {
         TRAX_ASSERT_FAILED();
         return 0;
     }

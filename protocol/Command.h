@@ -112,8 +112,8 @@ void SetEngineTiming(const EngineTiming& timing);
 
 // One request/reply exchange on the open session. Returns 1 when a reply with
 // the expected code arrived (its error byte is the caller's to examine).
-int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply,
-             int32_t replyMax, int32_t expectedCode, int32_t noLengthCheck);
+int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply, int32_t replyMax,
+             int32_t expectedCode, int32_t noLengthCheck);
 int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t length);
 int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax);
 

@@ -4,8 +4,7 @@
 
 namespace trax::sim {
 
-LightProfile MakeLightProfile(int head, int selector, int32_t distance, uint64_t seed, uint64_t sample)
-{
+LightProfile MakeLightProfile(int head, int selector, int32_t distance, uint64_t seed, uint64_t sample) {
     static const int kHeights[4] = {120, 160, 200, 240};
     constexpr double kSigma = 5.0;
     LightProfile p{};

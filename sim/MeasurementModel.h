@@ -20,8 +20,8 @@
 namespace trax::sim {
 
 struct FigureRecord {
-    int32_t values[7];   // max, min, peak-to-peak, average, standard deviation, latest, first
-    int32_t integers[4]; // sample count, sample number of the max, of the min, hold state (1 held)
+    int32_t values[7];    // max, min, peak-to-peak, average, standard deviation, latest, first
+    int32_t integers[4];  // sample count, sample number of the max, of the min, hold state (1 held)
 };
 
 class MeasurementModel {

@@ -21,9 +21,9 @@
 namespace trax::sim {
 
 struct TextField {
-    uint8_t width;   // characters as written by the host, sign included
-    bool sign;       // leads with '+' or '-'
-    bool point;      // read back one wider with a decimal point
+    uint8_t width;  // characters as written by the host, sign included
+    bool sign;      // leads with '+' or '-'
+    bool point;     // read back one wider with a decimal point
     int32_t low;
     int32_t high;
 };

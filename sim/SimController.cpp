@@ -33,8 +33,7 @@ constexpr size_t kMinimumWrite = 7;
 constexpr size_t kMaximumWrite = 7 + 64;
 constexpr size_t kLightReplyLength = 22 + LightProfile::kPixels;  // 1046
 
-const CommandSpec* FindCommand(uint8_t code)
-{
+const CommandSpec* FindCommand(uint8_t code) {
     for (const CommandSpec& c : kCommands) {
         if (c.code == code) return &c;
     }
@@ -54,13 +53,11 @@ bool IsHeadByte(uint8_t b) { return b == 0 || b == 1 || b == setting::kNoHead; }
 
 }  // namespace
 
-SimController::SimController(const ControllerConfig& config) : config_(config), measurement_(config.seed)
-{
+SimController::SimController(const ControllerConfig& config) : config_(config), measurement_(config.seed) {
     if (!config_.stateFile.empty()) LoadState();
 }
 
-void SimController::LoadState()
-{
+void SimController::LoadState() {
     LastingState loaded;
     std::string problem;
     switch (LoadStateFile(config_.stateFile, &loaded, &problem)) {
@@ -79,8 +76,7 @@ void SimController::LoadState()
     }
 }
 
-void SimController::SaveState()
-{
+void SimController::SaveState() {
     std::string problem;
     if (SaveStateFile(config_.stateFile, settings_, panel_, storage_, &problem)) {
         if (saveFailing_) stateProblem_.clear();
@@ -92,27 +88,23 @@ void SimController::SaveState()
     saveFailing_ = true;
 }
 
-int32_t SimController::Offset(int head) const
-{
+int32_t SimController::Offset(int head) const {
     return settings_.Value(setting::kOutputCategory, static_cast<uint8_t>(head), setting::kOffset);
 }
 
-uint8_t SimController::DisplayUnit(int head) const
-{
+uint8_t SimController::DisplayUnit(int head) const {
     return static_cast<uint8_t>(
         settings_.Value(setting::kOutputCategory, static_cast<uint8_t>(head), setting::kDisplayUnit));
 }
 
-std::vector<uint8_t> SimController::Exchange(const uint8_t* request, size_t length)
-{
+std::vector<uint8_t> SimController::Exchange(const uint8_t* request, size_t length) {
     lastingChanged_ = false;
     Reply reply = Handle(request, length);
     if (lastingChanged_ && !config_.stateFile.empty()) SaveState();
     return reply;
 }
 
-SimController::Reply SimController::Handle(const uint8_t* request, size_t length)
-{
+SimController::Reply SimController::Handle(const uint8_t* request, size_t length) {
     // The controller's storage clock runs on while the host is away; every
     // exchange stands for one such stretch.
     const uint32_t storageCount =
@@ -130,7 +122,7 @@ SimController::Reply SimController::Handle(const uint8_t* request, size_t length
     const CommandSpec* command = FindCommand(code);
     if (command == nullptr) return ErrorReply(error::kUnknownCommand);
     bool lengthOk = command->requestLength != 0 ? length == command->requestLength
-                                             : length >= kMinimumWrite && length <= kMaximumWrite;
+                                                : length >= kMinimumWrite && length <= kMaximumWrite;
     if (!lengthOk) return ErrorReply(error::kRequestLength);
 
     if (config_.errorCommand == code) return ErrorReply(static_cast<uint8_t>(config_.errorNumber));
@@ -143,8 +135,7 @@ SimController::Reply SimController::Handle(const uint8_t* request, size_t length
     return Dispatch(code, request, length);
 }
 
-SimController::Reply SimController::Dispatch(uint8_t code, const uint8_t* request, size_t length)
-{
+SimController::Reply SimController::Dispatch(uint8_t code, const uint8_t* request, size_t length) {
     switch (code) {
     case 4:
         if (ableRunning_) return Answer(code, error::kWrongMode);
@@ -196,8 +187,7 @@ SimController::Reply SimController::Dispatch(uint8_t code, const uint8_t* reques
     }
 }
 
-SimController::Reply SimController::WriteSetting(const uint8_t* request, size_t length)
-{
+SimController::Reply SimController::WriteSetting(const uint8_t* request, size_t length) {
     uint8_t category = request[4], head = request[5], item = request[6];
     const uint8_t* data = request + 7;
     size_t dataLength = length - 7;
@@ -220,8 +210,7 @@ SimController::Reply SimController::WriteSetting(const uint8_t* request, size_t 
     return result == 0 ? Done(8) : Answer(8, result);
 }
 
-SimController::Reply SimController::ReadSetting(const uint8_t* request)
-{
+SimController::Reply SimController::ReadSetting(const uint8_t* request) {
     std::vector<uint8_t> data;
     uint8_t result = settings_.Read(request[4], request[5], request[6], &data);
     if (result != 0) return Answer(10, result);
@@ -230,8 +219,7 @@ SimController::Reply SimController::ReadSetting(const uint8_t* request)
     return reply;
 }
 
-SimController::Reply SimController::HeadAction(uint8_t code, const uint8_t* request)
-{
+SimController::Reply SimController::HeadAction(uint8_t code, const uint8_t* request) {
     // 12 zero and 14 timing: byte 4 on/off, byte 5 head; 16 reset: byte 4 head.
     uint8_t head = code == 16 ? request[4] : request[5];
     uint8_t onOff = code == 16 ? 1 : request[4];
@@ -245,8 +233,7 @@ SimController::Reply SimController::HeadAction(uint8_t code, const uint8_t* requ
     return Done(code);
 }
 
-SimController::Reply SimController::MeasuredValues(const uint8_t* request)
-{
+SimController::Reply SimController::MeasuredValues(const uint8_t* request) {
     uint8_t panelFlag = request[4], head = request[5];
     if (panelFlag > 1 || !IsHeadByte(head)) return Answer(20, error::kParameter);
     int32_t offsets[2] = {Offset(0), Offset(1)};
@@ -268,8 +255,7 @@ SimController::Reply SimController::MeasuredValues(const uint8_t* request)
     return reply;
 }
 
-SimController::Reply SimController::PanelState()
-{
+SimController::Reply SimController::PanelState() {
     Reply reply = MakeReply(23, 0, 28);
     reply[9] = static_cast<uint8_t>(panel_ << 2);
     PutSigned32(&reply[12], measurement_.Shown(0, Offset(0)));
@@ -279,8 +265,7 @@ SimController::Reply SimController::PanelState()
     return reply;
 }
 
-SimController::Reply SimController::LightIntensity(const uint8_t* request)
-{
+SimController::Reply SimController::LightIntensity(const uint8_t* request) {
     uint8_t head = request[4], selector = request[5];
     if (head > 1 || selector > 3) return Answer(24, error::kParameter);
     LightProfile p = MakeLightProfile(head, selector, measurement_.Signal(head, measurement_.Now()), config_.seed,
@@ -293,8 +278,7 @@ SimController::Reply SimController::LightIntensity(const uint8_t* request)
     return reply;
 }
 
-SimController::Reply SimController::StorageData(const uint8_t* request)
-{
+SimController::Reply SimController::StorageData(const uint8_t* request) {
     uint8_t head = request[4];
     if (head > 1) return Answer(36, error::kParameter);
     const std::vector<int32_t>& values = storage_.Values(head);
@@ -306,8 +290,7 @@ SimController::Reply SimController::StorageData(const uint8_t* request)
     return reply;
 }
 
-SimController::Reply SimController::Status()
-{
+SimController::Reply SimController::Status() {
     Reply reply = MakeReply(43, 0, 20);
     Put32(&reply[8], storage_.Count(0));
     Put32(&reply[12], storage_.Count(1));
@@ -315,8 +298,7 @@ SimController::Reply SimController::Status()
     return reply;
 }
 
-SimController::Reply SimController::FigureData(const uint8_t* request)
-{
+SimController::Reply SimController::FigureData(const uint8_t* request) {
     uint8_t head = request[4];
     if (head > 1) return Answer(46, error::kParameter);
     FigureRecord f = measurement_.Figures(head, Offset(head));

@@ -47,8 +47,7 @@ public:
 
     // One request, one reply. Not thread-safe: callers serialise exchanges.
     std::vector<uint8_t> Exchange(const uint8_t* request, size_t length);
-    std::vector<uint8_t> Exchange(const std::vector<uint8_t>& request)
-    {
+    std::vector<uint8_t> Exchange(const std::vector<uint8_t>& request) {
         return Exchange(request.data(), request.size());
     }
 

@@ -10,8 +10,7 @@ namespace trax::sim {
 namespace {
 
 // Whole decimal number within [low, high], nothing else in the text.
-bool ParseInteger(const char* text, long long low, long long high, long long* out)
-{
+bool ParseInteger(const char* text, long long low, long long high, long long* out) {
     if (text == nullptr || *text == '\0') return false;
     errno = 0;
     char* end = nullptr;
@@ -27,8 +26,7 @@ public:
     Reader(const EnvLookup& lookup, std::vector<std::string>* messages) : lookup_(lookup), messages_(messages) {}
 
     template <typename T>
-    void Integer(const char* name, long long low, long long high, T* target)
-    {
+    void Integer(const char* name, long long low, long long high, T* target) {
         const char* text = lookup_(name);
         if (text == nullptr) return;
         long long value = 0;
@@ -42,8 +40,7 @@ public:
         Reject(line);
     }
 
-    void Flag(const char* name, bool* target)
-    {
+    void Flag(const char* name, bool* target) {
         const char* text = lookup_(name);
         if (text == nullptr) return;
         if (std::strcmp(text, "0") == 0 || std::strcmp(text, "1") == 0) {
@@ -55,8 +52,7 @@ public:
         Reject(line);
     }
 
-    void Units(const char* name, bool* inch)
-    {
+    void Units(const char* name, bool* inch) {
         const char* text = lookup_(name);
         if (text == nullptr) return;
         if (std::strcmp(text, "inch") == 0 || std::strcmp(text, "metric") == 0) {
@@ -70,7 +66,9 @@ public:
     }
 
     bool IsSet(const char* name) const { return lookup_(name) != nullptr; }
-    void Reject(const std::string& line) { if (messages_) messages_->push_back(line); }
+    void Reject(const std::string& line) {
+        if (messages_) messages_->push_back(line);
+    }
 
 private:
     const EnvLookup& lookup_;
@@ -79,8 +77,7 @@ private:
 
 }  // namespace
 
-DriverConfig ParseDriverConfig(const EnvLookup& lookup, std::vector<std::string>* messages)
-{
+DriverConfig ParseDriverConfig(const EnvLookup& lookup, std::vector<std::string>* messages) {
     DriverConfig config;
     Reader reader(lookup, messages);
     reader.Integer("TRAX_SIM_LATENCY_US", 0, 10000000, &config.latencyUs);
@@ -111,8 +108,7 @@ DriverConfig ParseDriverConfig(const EnvLookup& lookup, std::vector<std::string>
     return config;
 }
 
-std::string HexLine(const uint8_t* data, size_t length, size_t maxBytes)
-{
+std::string HexLine(const uint8_t* data, size_t length, size_t maxBytes) {
     static const char kDigits[] = "0123456789ABCDEF";
     size_t shown = length < maxBytes ? length : maxBytes;
     std::string line;

@@ -10,8 +10,7 @@ namespace trax::sim {
 
 class SpinLock {
 public:
-    void Lock()
-    {
+    void Lock() {
         while (flag_.test_and_set(std::memory_order_acquire)) {
         }
     }

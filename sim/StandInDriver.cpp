@@ -41,8 +41,7 @@ struct DriverState {
 
 DriverState g_driver;
 
-void Reconfigure(const DriverConfig& config)
-{
+void Reconfigure(const DriverConfig& config) {
     g_driver.config = config;
     g_driver.controller.reset(new SimController(config.controller));
     g_driver.startupStep = 0;
@@ -52,8 +51,7 @@ void Reconfigure(const DriverConfig& config)
 }
 
 // Caller holds the lock. The environment is read once, at the first driver call.
-void EnsureConfigured()
-{
+void EnsureConfigured() {
     if (g_driver.configured) return;
     std::vector<std::string> messages;
     DriverConfig config = ParseDriverConfig([](const char* name) { return std::getenv(name); }, &messages);
@@ -61,14 +59,12 @@ void EnsureConfigured()
     Reconfigure(config);
 }
 
-void Trace(const char* direction, const uint8_t* data, size_t length)
-{
+void Trace(const char* direction, const uint8_t* data, size_t length) {
     std::fprintf(stderr, "trax-sim %s %s\n", direction, HexLine(data, length, kTraceBytes).c_str());
 }
 
 // Advances the start-up from `from` to from + 1 when the driver stands at `from`.
-bool StartupStep(int from, bool ok)
-{
+bool StartupStep(int from, bool ok) {
     SpinGuard guard(g_driver.lock);
     EnsureConfigured();
     if (g_driver.startupStep != from || !ok) return false;
@@ -78,8 +74,7 @@ bool StartupStep(int from, bool ok)
 
 }  // namespace
 
-void ResetStandInDriver(const DriverConfig& config)
-{
+void ResetStandInDriver(const DriverConfig& config) {
     SpinGuard guard(g_driver.lock);
     Reconfigure(config);
 }
@@ -90,8 +85,7 @@ using namespace trax::sim;
 
 extern "C" {
 
-QELUSB_API long QELUSB_CALL InitQelUsbTypeParam(sQELUSBTYPEPARAM* param, long mode)
-{
+QELUSB_API long QELUSB_CALL InitQelUsbTypeParam(sQELUSBTYPEPARAM* param, long mode) {
     SpinGuard guard(g_driver.lock);
     EnsureConfigured();
     if (param == nullptr || mode != 1) return 0;
@@ -99,13 +93,9 @@ QELUSB_API long QELUSB_CALL InitQelUsbTypeParam(sQELUSBTYPEPARAM* param, long mo
     return 1;
 }
 
-QELUSB_API long QELUSB_CALL SetUsbType(long type)
-{
-    return StartupStep(1, type == 2) ? 1 : 0;
-}
+QELUSB_API long QELUSB_CALL SetUsbType(long type) { return StartupStep(1, type == 2) ? 1 : 0; }
 
-QELUSB_API int QELUSB_CALL InitUsb(sUSBPARAM param, const char* deviceName)
-{
+QELUSB_API int QELUSB_CALL InitUsb(sUSBPARAM param, const char* deviceName) {
     (void)param;
     bool ok = deviceName != nullptr && deviceName[0] != '\0';
     {
@@ -119,14 +109,12 @@ QELUSB_API int QELUSB_CALL InitUsb(sUSBPARAM param, const char* deviceName)
     return StartupStep(2, ok) ? 1 : 0;
 }
 
-QELUSB_API int QELUSB_CALL InitPid(sUSBPARAM param, unsigned short productCode)
-{
+QELUSB_API int QELUSB_CALL InitPid(sUSBPARAM param, unsigned short productCode) {
     (void)param;
     return StartupStep(3, productCode != 0) ? 1 : 0;
 }
 
-QELUSB_API int QELUSB_CALL CheckUsbDllStatus(long flags)
-{
+QELUSB_API int QELUSB_CALL CheckUsbDllStatus(long flags) {
     (void)flags;
     SpinGuard guard(g_driver.lock);
     EnsureConfigured();
@@ -134,8 +122,7 @@ QELUSB_API int QELUSB_CALL CheckUsbDllStatus(long flags)
 }
 
 QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength,
-                                                   unsigned char* reply, unsigned long* replyLength)
-{
+                                                    unsigned char* reply, unsigned long* replyLength) {
     uint32_t latency = 0;
     {
         SpinGuard guard(g_driver.lock);
@@ -149,8 +136,7 @@ QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsi
     if (g_driver.startupStep != 4 || request == nullptr || reply == nullptr || replyLength == nullptr) return 0;
     if (config.trace) Trace(">", request, requestLength);
 
-    if (config.failAfter >= 0 && !g_driver.injectedFailureDone &&
-        g_driver.successfulExchanges == config.failAfter) {
+    if (config.failAfter >= 0 && !g_driver.injectedFailureDone && g_driver.successfulExchanges == config.failAfter) {
         // The request is lost on the way; the next exchange works again.
         g_driver.injectedFailureDone = true;
         if (config.trace) std::fprintf(stderr, "trax-sim < exchange fails (TRAX_SIM_FAIL_AFTER)\n");
@@ -160,8 +146,7 @@ QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsi
     std::vector<uint8_t> answer = g_driver.controller->Exchange(request, requestLength);
     if (answer.size() > *replyLength) {
         if (config.trace) {
-            std::fprintf(stderr, "trax-sim < reply of %zu bytes does not fit into %lu\n", answer.size(),
-                         *replyLength);
+            std::fprintf(stderr, "trax-sim < reply of %zu bytes does not fit into %lu\n", answer.size(), *replyLength);
         }
         return 0;
     }

@@ -17,8 +17,7 @@ constexpr const char* kFirstLine = "trax-sim-state 1";
 constexpr size_t kValuesPerLine = 16;
 
 template <typename T>
-void AppendNumber(std::string* out, T value)
-{
+void AppendNumber(std::string* out, T value) {
     char text[24];
     std::to_chars_result r = std::to_chars(text, text + sizeof text, value);
     out->append(text, r.ptr);
@@ -26,8 +25,7 @@ void AppendNumber(std::string* out, T value)
 
 // Whole token as a number within [low, high].
 template <typename T>
-bool ParseNumber(const std::string& token, T low, T high, T* out)
-{
+bool ParseNumber(const std::string& token, T low, T high, T* out) {
     T value{};
     const char* end = token.data() + token.size();
     std::from_chars_result r = std::from_chars(token.data(), end, value);
@@ -36,8 +34,7 @@ bool ParseNumber(const std::string& token, T low, T high, T* out)
     return true;
 }
 
-std::vector<std::string> Split(const std::string& line)
-{
+std::vector<std::string> Split(const std::string& line) {
     std::vector<std::string> tokens;
     std::istringstream in(line);
     std::string token;
@@ -49,8 +46,7 @@ class Parser {
 public:
     Parser(const std::string& text, LastingState* state) : in_(text), state_(state) {}
 
-    bool Run(std::string* problem)
-    {
+    bool Run(std::string* problem) {
         bool ok = Parse();
         if (!ok) *problem = lineNumber_ == 0 ? problem_ : "line " + std::to_string(lineNumber_) + ": " + problem_;
         return ok;
@@ -58,8 +54,7 @@ public:
 
 private:
     // The next line that is not blank or a comment, split into tokens; false at the end.
-    bool NextLine(std::vector<std::string>* tokens)
-    {
+    bool NextLine(std::vector<std::string>* tokens) {
         std::string line;
         while (std::getline(in_, line)) {
             ++lineNumber_;
@@ -70,14 +65,12 @@ private:
         return false;
     }
 
-    bool Fail(const std::string& why)
-    {
+    bool Fail(const std::string& why) {
         problem_ = why;
         return false;
     }
 
-    bool Parse()
-    {
+    bool Parse() {
         std::vector<std::string> t;
         if (!NextLine(&t)) return Fail("empty, expected '" + std::string(kFirstLine) + "'");
         if (t.size() != 2 || t[0] != "trax-sim-state" || t[1] != "1") {
@@ -113,8 +106,7 @@ private:
         return Fail("no 'end' line: the file is cut short");
     }
 
-    bool Setting(const std::vector<std::string>& t)
-    {
+    bool Setting(const std::vector<std::string>& t) {
         int category = 0, item = 0;
         if (!ParseNumber(t[1], 0, 255, &category) || !ParseNumber(t[2], 0, 255, &item)) {
             return Fail("setting address must be two numbers 0..255");
@@ -140,8 +132,7 @@ private:
         return true;
     }
 
-    bool Stored(const std::string& countText, std::vector<int32_t>* values)
-    {
+    bool Stored(const std::string& countText, std::vector<int32_t>* values) {
         uint32_t count = 0;
         if (!ParseNumber<uint32_t>(countText, 0, StorageModel::kCapacity, &count)) {
             return Fail("stored count must be 0.." + std::to_string(StorageModel::kCapacity));
@@ -171,8 +162,7 @@ private:
 
 }  // namespace
 
-std::string FormatState(const SettingStore& settings, int panel, const StorageModel& storage)
-{
+std::string FormatState(const SettingStore& settings, int panel, const StorageModel& storage) {
     std::string out = kFirstLine;
     out += "\n# category item head value\n";
     for (size_t i = 0; i < SettingStore::ItemCount(); ++i) {
@@ -216,13 +206,11 @@ std::string FormatState(const SettingStore& settings, int panel, const StorageMo
     return out;
 }
 
-bool ParseState(const std::string& text, LastingState* state, std::string* problem)
-{
+bool ParseState(const std::string& text, LastingState* state, std::string* problem) {
     return Parser(text, state).Run(problem);
 }
 
-LoadResult LoadStateFile(const std::string& path, LastingState* state, std::string* problem)
-{
+LoadResult LoadStateFile(const std::string& path, LastingState* state, std::string* problem) {
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::path(path), ec) && !ec) return LoadResult::Missing;
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -236,8 +224,7 @@ LoadResult LoadStateFile(const std::string& path, LastingState* state, std::stri
 }
 
 bool SaveStateFile(const std::string& path, const SettingStore& settings, int panel, const StorageModel& storage,
-                   std::string* problem)
-{
+                   std::string* problem) {
     const std::filesystem::path target = std::filesystem::path(path);
     std::filesystem::path temporary = target;
     temporary += ".tmp";

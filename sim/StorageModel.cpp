@@ -4,29 +4,25 @@
 
 namespace trax::sim {
 
-uint32_t StorageModel::Interval(int cycleCode)
-{
+uint32_t StorageModel::Interval(int cycleCode) {
     static const uint32_t kIntervals[10] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
     return cycleCode >= 0 && cycleCode < 10 ? kIntervals[cycleCode] : 1;
 }
 
-void StorageModel::Init()
-{
+void StorageModel::Init() {
     storing_ = false;
     values_[0].clear();
     values_[1].clear();
 }
 
-void StorageModel::Start(uint64_t startSample)
-{
+void StorageModel::Start(uint64_t startSample) {
     // A fresh run counts its samples from now; a resumed one keeps its origin
     // so that its values stay evenly spaced.
     if (values_[0].empty() && values_[1].empty()) runStart_ = startSample;
     storing_ = true;
 }
 
-void StorageModel::Restore(bool storing, uint64_t runStart, std::vector<int32_t> headA, std::vector<int32_t> headB)
-{
+void StorageModel::Restore(bool storing, uint64_t runStart, std::vector<int32_t> headA, std::vector<int32_t> headB) {
     storing_ = storing;
     runStart_ = runStart;
     values_[0] = std::move(headA);
@@ -36,8 +32,7 @@ void StorageModel::Restore(bool storing, uint64_t runStart, std::vector<int32_t>
     }
 }
 
-bool StorageModel::Advance(uint32_t valuesPerExchange, uint32_t targetCount, int cycleCode, const Sampler& sample)
-{
+bool StorageModel::Advance(uint32_t valuesPerExchange, uint32_t targetCount, int cycleCode, const Sampler& sample) {
     if (!storing_) return false;
     if (targetCount > kCapacity) targetCount = kCapacity;
     uint64_t interval = Interval(cycleCode);

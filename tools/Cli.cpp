@@ -7,15 +7,13 @@ namespace traxctl {
 
 namespace {
 
-bool LooksNumeric(const std::string& word)
-{
+bool LooksNumeric(const std::string& word) {
     return word.size() >= 2 && word[0] == '-' && word[1] >= '0' && word[1] <= '9';
 }
 
 }  // namespace
 
-Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& allowed)
-{
+Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& allowed) {
     Args args;
     for (size_t i = 0; i < argv.size(); ++i) {
         const std::string& word = argv[i];
@@ -50,8 +48,7 @@ Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
     return args;
 }
 
-int ParseInt(const std::string& text, long long low, long long high, const std::string& what)
-{
+int ParseInt(const std::string& text, long long low, long long high, const std::string& what) {
     errno = 0;
     char* end = nullptr;
     long long value = std::strtoll(text.c_str(), &end, 10);
@@ -59,47 +56,47 @@ int ParseInt(const std::string& text, long long low, long long high, const std::
         throw UsageError{what + ": '" + text + "' is not a whole number"};
     }
     if (value < low || value > high) {
-        throw UsageError{what + ": " + text + " is out of range " + std::to_string(low) + ".." +
-                         std::to_string(high)};
+        throw UsageError{what + ": " + text + " is out of range " + std::to_string(low) + ".." + std::to_string(high)};
     }
     return static_cast<int>(value);
 }
 
-int ParseHead(const std::string& text, bool allowBoth)
-{
+int ParseHead(const std::string& text, bool allowBoth) {
     if (text == "A" || text == "a") return 0;
     if (text == "B" || text == "b") return 1;
     if (allowBoth && text == "both") return 2;
     throw UsageError{"unknown head '" + text + "' (use A" + std::string(allowBoth ? ", B or both)" : " or B)")};
 }
 
-const char* HeadName(int head)
-{
-    return head == 0 ? "A" : head == 1 ? "B" : "both";
-}
+const char* HeadName(int head) { return head == 0 ? "A" : head == 1 ? "B" : "both"; }
 
-int ParseOnOff(const std::string& text)
-{
+int ParseOnOff(const std::string& text) {
     if (text == "on" || text == "1") return 1;
     if (text == "off" || text == "0") return 0;
     throw UsageError{"expected on or off, not '" + text + "'"};
 }
 
-void ExpectWords(const Args& args, size_t least, size_t most)
-{
+void ExpectWords(const Args& args, size_t least, size_t most) {
     if (args.words.size() < least) throw UsageError{"missing argument"};
     if (args.words.size() > most) throw UsageError{"unexpected argument '" + args.words[most] + "'"};
 }
 
-std::string JsonString(const std::string& text)
-{
+std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char buf[8];

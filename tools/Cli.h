@@ -22,8 +22,7 @@ struct CallFailed {
     std::string call;
 };
 
-inline void Check(int result, const char* call)
-{
+inline void Check(int result, const char* call) {
     if (result != 1) throw CallFailed{call};
 }
 
@@ -37,8 +36,7 @@ struct Args {
     std::vector<std::string> words;
     std::map<std::string, std::string> options;  // flags map to ""
     bool Has(const std::string& name) const { return options.count(name) != 0; }
-    const std::string* Option(const std::string& name) const
-    {
+    const std::string* Option(const std::string& name) const {
         auto it = options.find(name);
         return it == options.end() ? nullptr : &it->second;
     }

@@ -10,43 +10,40 @@ namespace traxctl {
 
 namespace {
 
-const Setting& LookUpSetting(const std::string& name)
-{
+const Setting& LookUpSetting(const std::string& name) {
     const Setting* s = FindSetting(name);
     if (s == nullptr) throw UsageError{"unknown setting '" + name + "' (traxctl settings --help lists them)"};
     return *s;
 }
 
 // Reads one setting of one head (head ignored for controller settings).
-std::vector<int> ReadSetting(const Setting& s, int head)
-{
+std::vector<int> ReadSetting(const Setting& s, int head) {
     std::vector<int> values(4, 0);
     Check(s.get(head, values.data()), s.getterName);
     values.resize(static_cast<size_t>(s.arity));
     return values;
 }
 
-std::string ValuesText(const Setting& s, const std::vector<int>& values)
-{
+std::string ValuesText(const Setting& s, const std::vector<int>& values) {
     if (s.arity == 1) return std::to_string(values[0]);
     std::string text;
-    for (int i = 0; i < s.arity; ++i) text += std::string(i ? " " : "") + s.fields[i].name + "=" + std::to_string(values[i]);
+    for (int i = 0; i < s.arity; ++i)
+        text += std::string(i ? " " : "") + s.fields[i].name + "=" + std::to_string(values[i]);
     return text;
 }
 
-std::string Line(const Setting& s, int head, const std::vector<int>& values)
-{
+std::string Line(const Setting& s, int head, const std::vector<int>& values) {
     char line[256];
     std::snprintf(line, sizeof line, "%-32s %-4s %s\n", s.name, s.scope == Scope::Head ? HeadName(head) : "-",
                   ValuesText(s, values).c_str());
     return line;
 }
 
-std::string Json(const Setting& s, int head, const std::vector<int>& values)
-{
-    std::string j = "{\"setting\":" + JsonString(s.name) + ",\"head\":" +
-                    (s.scope == Scope::Head ? JsonString(HeadName(head)) : "null") + ",\"values\":{";
-    for (int i = 0; i < s.arity; ++i) j += std::string(i ? "," : "") + JsonString(s.fields[i].name) + ":" + std::to_string(values[i]);
+std::string Json(const Setting& s, int head, const std::vector<int>& values) {
+    std::string j = "{\"setting\":" + JsonString(s.name) +
+                    ",\"head\":" + (s.scope == Scope::Head ? JsonString(HeadName(head)) : "null") + ",\"values\":{";
+    for (int i = 0; i < s.arity; ++i)
+        j += std::string(i ? "," : "") + JsonString(s.fields[i].name) + ":" + std::to_string(values[i]);
     return j + "}}";
 }
 
@@ -55,15 +52,15 @@ struct Entry {
     int head;
 };
 
-int Print(Context& ctx, const std::vector<Entry>& entries, bool alwaysArray)
-{
+int Print(Context& ctx, const std::vector<Entry>& entries, bool alwaysArray) {
     // Read everything first so that a failing call leaves no half-printed table.
     std::vector<std::vector<int>> read;
     for (const Entry& e : entries) read.push_back(ReadSetting(*e.setting, e.head));
     if (ctx.json) {
         bool array = alwaysArray || entries.size() != 1;
         if (array) ctx.out << "[";
-        for (size_t i = 0; i < entries.size(); ++i) ctx.out << (i ? "," : "") << Json(*entries[i].setting, entries[i].head, read[i]);
+        for (size_t i = 0; i < entries.size(); ++i)
+            ctx.out << (i ? "," : "") << Json(*entries[i].setting, entries[i].head, read[i]);
         ctx.out << (array ? "]\n" : "\n");
         return 0;
     }
@@ -73,14 +70,14 @@ int Print(Context& ctx, const std::vector<Entry>& entries, bool alwaysArray)
 
 }  // namespace
 
-int RunGet(Context& ctx)
-{
+int RunGet(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     const Setting& s = LookUpSetting(ctx.args.words[0]);
     if (s.get == nullptr) throw UsageError{std::string(s.name) + " can be written but not read"};
     std::vector<Entry> entries;
     if (s.scope == Scope::Controller) {
-        if (ctx.args.words.size() == 2) throw UsageError{std::string(s.name) + " belongs to the controller and takes no head"};
+        if (ctx.args.words.size() == 2)
+            throw UsageError{std::string(s.name) + " belongs to the controller and takes no head"};
         entries.push_back({&s, 0});
     } else if (ctx.args.words.size() == 2) {
         entries.push_back({&s, ParseHead(ctx.args.words[1], false)});
@@ -90,8 +87,7 @@ int RunGet(Context& ctx)
     return Print(ctx, entries, false);
 }
 
-int RunSet(Context& ctx)
-{
+int RunSet(Context& ctx) {
     if (ctx.args.words.empty()) throw UsageError{"missing setting"};
     const Setting& s = LookUpSetting(ctx.args.words[0]);
     int head = 0;
@@ -112,8 +108,7 @@ int RunSet(Context& ctx)
     return Print(ctx, {{&s, head}}, false);
 }
 
-int RunSettings(Context& ctx)
-{
+int RunSettings(Context& ctx) {
     ExpectWords(ctx.args, 0, 1);
     int first = 0, last = 1;
     if (ctx.args.words.size() == 1) first = last = ParseHead(ctx.args.words[0], false);
@@ -134,8 +129,7 @@ int RunSettings(Context& ctx)
     return Print(ctx, entries, true);
 }
 
-int RunZero(Context& ctx)
-{
+int RunZero(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ctx.args.words.size() == 2 ? ParseOnOff(ctx.args.words[1]) : 1;
@@ -144,8 +138,7 @@ int RunZero(Context& ctx)
     return 0;
 }
 
-int RunTiming(Context& ctx)
-{
+int RunTiming(Context& ctx) {
     ExpectWords(ctx.args, 2, 2);
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ParseOnOff(ctx.args.words[1]);
@@ -154,8 +147,7 @@ int RunTiming(Context& ctx)
     return 0;
 }
 
-int RunReset(Context& ctx)
-{
+int RunReset(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], true);
     TRAXCTL_CALL(TRAX_SetReset, head);
@@ -163,8 +155,7 @@ int RunReset(Context& ctx)
     return 0;
 }
 
-int RunPanel(Context& ctx)
-{
+int RunPanel(Context& ctx) {
     ExpectWords(ctx.args, 0, 1);
     if (ctx.args.words.size() == 1) {
         if (ctx.json) throw UsageError{"--json goes with reading the panel, not with selecting it"};
@@ -176,13 +167,14 @@ int RunPanel(Context& ctx)
     int panel = -1;
     TRAXCTL_CALL(TRAX_GetPanel, &panel);
     const char* name = panel >= 0 && panel <= 2 ? HeadName(panel) : "?";
-    if (ctx.json) ctx.out << "{\"panel\":" << JsonString(name) << "}\n";
-    else ctx.out << "panel " << name << "\n";
+    if (ctx.json)
+        ctx.out << "{\"panel\":" << JsonString(name) << "}\n";
+    else
+        ctx.out << "panel " << name << "\n";
     return 0;
 }
 
-int RunLock(Context& ctx)
-{
+int RunLock(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int locked = ParseOnOff(ctx.args.words[0]);
     TRAXCTL_CALL(TRAX_SetPanelLock, locked);
@@ -190,8 +182,7 @@ int RunLock(Context& ctx)
     return 0;
 }
 
-int RunProgram(Context& ctx)
-{
+int RunProgram(Context& ctx) {
     ExpectWords(ctx.args, 0, 1);
     if (ctx.args.words.size() == 1) {
         if (ctx.json) throw UsageError{"--json goes with reading the program number, not with selecting it"};
@@ -202,13 +193,14 @@ int RunProgram(Context& ctx)
     }
     int number = 0;
     TRAXCTL_CALL(TRAX_GetProgramNo, &number);
-    if (ctx.json) ctx.out << "{\"program\":" << number << "}\n";
-    else ctx.out << "program " << number << "\n";
+    if (ctx.json)
+        ctx.out << "{\"program\":" << number << "}\n";
+    else
+        ctx.out << "program " << number << "\n";
     return 0;
 }
 
-int RunAble(Context& ctx)
-{
+int RunAble(Context& ctx) {
     if (ctx.args.words.empty()) throw UsageError{"missing Able action (start, stop or cancel)"};
     const std::string& action = ctx.args.words[0];
     if (action == "start") {
@@ -230,8 +222,7 @@ int RunAble(Context& ctx)
     return 0;
 }
 
-int RunMode(Context& ctx)
-{
+int RunMode(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     const std::string& word = ctx.args.words[0];
     int mode = word == "measure" ? 0 : word == "setting" ? 1 : -1;

@@ -29,23 +29,20 @@ namespace traxctl {
 namespace {
 
 // Opens an output file before anything is sent, so that a bad path costs no traffic.
-std::unique_ptr<std::ofstream> OpenOutput(const std::string* path)
-{
+std::unique_ptr<std::ofstream> OpenOutput(const std::string* path) {
     if (path == nullptr) return nullptr;
     auto file = std::make_unique<std::ofstream>(*path, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!*file) throw UsageError{"cannot write '" + *path + "'"};
     return file;
 }
 
-std::string ValueText(const FloatValue& v, const DisplayUnit& unit)
-{
+std::string ValueText(const FloatValue& v, const DisplayUnit& unit) {
     std::string text = FormatValue(v, unit);
     if (v.status == TRAX_VALUE_VALID && unit.name[0] != '\0') text += std::string(" ") + unit.name;
     return text;
 }
 
-std::string BothValuesJson(const FloatValue& a, const DisplayUnit& ua, const FloatValue& b, const DisplayUnit& ub)
-{
+std::string BothValuesJson(const FloatValue& a, const DisplayUnit& ua, const FloatValue& b, const DisplayUnit& ub) {
     auto one = [](const FloatValue& v, const DisplayUnit& u) {
         std::string j = ValueJson(v, u);
         j.pop_back();
@@ -61,8 +58,7 @@ extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
 }  // namespace
 
-int RunValues(Context& ctx)
-{
+int RunValues(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
     DisplayUnit ua = ReadUnit(ctx, 0), ub = ReadUnit(ctx, 1);
     FloatValue a{}, b{};
@@ -76,8 +72,7 @@ int RunValues(Context& ctx)
     return 0;
 }
 
-int RunWatch(Context& ctx)
-{
+int RunWatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
     int count = 0;  // 0: until Ctrl-C
     int intervalMs = 200;
@@ -102,7 +97,8 @@ int RunWatch(Context& ctx)
                     std::snprintf(line, sizeof line, "A  %-16s  B  %-16s", ValueText(a, ua).c_str(),
                                   ValueText(b, ub).c_str());
                 } else {
-                    std::snprintf(line, sizeof line, "A  %s    B  %s", ValueText(a, ua).c_str(), ValueText(b, ub).c_str());
+                    std::snprintf(line, sizeof line, "A  %s    B  %s", ValueText(a, ua).c_str(),
+                                  ValueText(b, ub).c_str());
                 }
                 ctx.out << (inPlace ? "\r" : "") << line << (inPlace ? "\033[K" : "\n");
             }
@@ -125,8 +121,7 @@ int RunWatch(Context& ctx)
     return status;
 }
 
-int RunFigure(Context& ctx)
-{
+int RunFigure(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], false);
     DisplayUnit unit = ReadUnit(ctx, head);
@@ -147,16 +142,14 @@ int RunFigure(Context& ctx)
     return 0;
 }
 
-int RunClearFigure(Context& ctx)
-{
+int RunClearFigure(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
     TRAXCTL_CALL(TRAX_ClearFigureData);
     ctx.out << "figure data cleared\n";
     return 0;
 }
 
-int RunLight(Context& ctx)
-{
+int RunLight(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], false);
     int selector = 0;
@@ -171,8 +164,8 @@ int RunLight(Context& ctx)
 
     if (csv) *csv << ProfileCsv(profile);
     if (svg) {
-        *svg << ProfileSvg(profile, "Light intensity, head " + std::string(HeadName(head)) + ", selector " +
-                                        std::to_string(selector));
+        *svg << ProfileSvg(
+            profile, "Light intensity, head " + std::string(HeadName(head)) + ", selector " + std::to_string(selector));
     }
     if (ctx.json) {
         ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"selector\":" << selector << ",\"light\":["
@@ -193,8 +186,7 @@ int RunLight(Context& ctx)
 
 namespace {
 
-int StorageSetup(Context& ctx)
-{
+int StorageSetup(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     // Check every given value before the first call.
     const int* given[3] = {nullptr, nullptr, nullptr};
@@ -214,13 +206,11 @@ int StorageSetup(Context& ctx)
     }
     if (given[0] || given[1] || given[2]) TRAXCTL_CALL(TRAX_SetDataStorage, current[0], current[1], current[2]);
     TRAXCTL_CALL(TRAX_DataStorageInit);
-    ctx.out << "storage ready: target " << current[0] << ", count " << current[1] << ", cycle " << current[2]
-            << "\n";
+    ctx.out << "storage ready: target " << current[0] << ", count " << current[1] << ", cycle " << current[2] << "\n";
     return 0;
 }
 
-int StorageStatus(Context& ctx)
-{
+int StorageStatus(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     int first = 0, last = 1;
     if (ctx.args.words.size() == 2) first = last = ParseHead(ctx.args.words[1], false);
@@ -238,8 +228,7 @@ int StorageStatus(Context& ctx)
     return 0;
 }
 
-int StorageRead(Context& ctx)
-{
+int StorageRead(Context& ctx) {
     ExpectWords(ctx.args, 2, 2);
     int head = ParseHead(ctx.args.words[1], false);
     int maxCount = 65536;
@@ -255,8 +244,8 @@ int StorageRead(Context& ctx)
         *csv << "index,status,value,unit\n";
         for (int i = 0; i < returned; ++i) {
             const FloatValue& v = values[static_cast<size_t>(i)];
-            *csv << i << "," << StatusName(v.status) << "," << (v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "")
-                 << "," << unit.name << "\n";
+            *csv << i << "," << StatusName(v.status) << ","
+                 << (v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "") << "," << unit.name << "\n";
         }
     }
     if (ctx.json) {
@@ -266,8 +255,8 @@ int StorageRead(Context& ctx)
         ctx.out << "]}\n";
         return 0;
     }
-    ctx.out << "head " << HeadName(head) << ": " << returned << " values" << (unit.name[0] ? " in " : "")
-            << unit.name << "\n";
+    ctx.out << "head " << HeadName(head) << ": " << returned << " values" << (unit.name[0] ? " in " : "") << unit.name
+            << "\n";
     if (csv) {
         ctx.out << "wrote " << *ctx.args.Option("csv") << "\n";
         return 0;
@@ -282,8 +271,7 @@ int StorageRead(Context& ctx)
 
 }  // namespace
 
-int RunStorage(Context& ctx)
-{
+int RunStorage(Context& ctx) {
     if (ctx.args.words.empty()) throw UsageError{"missing storage action"};
     const std::string& action = ctx.args.words[0];
     // Options belong to one action each; reject the ones that do not fit.
@@ -301,8 +289,10 @@ int RunStorage(Context& ctx)
     if (action == "start" || action == "stop") {
         only({});
         ExpectWords(ctx.args, 1, 1);
-        if (action == "start") TRAXCTL_CALL(TRAX_DataStorageStart);
-        else TRAXCTL_CALL(TRAX_DataStorageStop);
+        if (action == "start")
+            TRAXCTL_CALL(TRAX_DataStorageStart);
+        else
+            TRAXCTL_CALL(TRAX_DataStorageStop);
         ctx.out << "storage " << (action == "start" ? "started" : "stopped") << "\n";
         return 0;
     }

@@ -6,8 +6,7 @@
 
 namespace traxctl {
 
-std::string TerminalPlot(const unsigned char* profile, int columns, int rows)
-{
+std::string TerminalPlot(const unsigned char* profile, int columns, int rows) {
     std::vector<int> peak(columns, 0);
     for (int i = 0; i < kProfileLength; ++i) {
         int c = i * columns / kProfileLength;
@@ -18,9 +17,12 @@ std::string TerminalPlot(const unsigned char* profile, int columns, int rows)
     for (int r = rows; r >= 1; --r) {
         // A cell is filled when the column reaches the middle of the cell's band.
         int threshold = (2 * r - 1) * 256 / (2 * rows);
-        if (r == rows) std::snprintf(label, sizeof label, "%4d |", 255);
-        else if (r == 1) std::snprintf(label, sizeof label, "%4d |", 0);
-        else std::snprintf(label, sizeof label, "     |");
+        if (r == rows)
+            std::snprintf(label, sizeof label, "%4d |", 255);
+        else if (r == 1)
+            std::snprintf(label, sizeof label, "%4d |", 0);
+        else
+            std::snprintf(label, sizeof label, "     |");
         out += label;
         for (int c = 0; c < columns; ++c) out += peak[c] >= threshold ? '#' : ' ';
         out += '\n';
@@ -34,8 +36,7 @@ std::string TerminalPlot(const unsigned char* profile, int columns, int rows)
     return out;
 }
 
-std::string ProfileCsv(const unsigned char* profile)
-{
+std::string ProfileCsv(const unsigned char* profile) {
     std::string out = "pixel,intensity\n";
     for (int i = 0; i < kProfileLength; ++i) out += std::to_string(i) + "," + std::to_string(profile[i]) + "\n";
     return out;
@@ -43,22 +44,24 @@ std::string ProfileCsv(const unsigned char* profile)
 
 namespace {
 
-std::string Escape(const std::string& text)
-{
+std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '&') out += "&amp;";
-        else out += c;
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '&')
+            out += "&amp;";
+        else
+            out += c;
     }
     return out;
 }
 
 }  // namespace
 
-std::string ProfileSvg(const unsigned char* profile, const std::string& title)
-{
+std::string ProfileSvg(const unsigned char* profile, const std::string& title) {
     // Plot area: one unit per pixel across, two units per intensity step up.
     const int left = 60, top = 40, width = kProfileLength, height = 256 * 2;
     const int right = left + width, bottom = top + height;
@@ -78,13 +81,13 @@ std::string ProfileSvg(const unsigned char* profile, const std::string& title)
     std::snprintf(buf, sizeof buf, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", left, top, left, bottom);
     out += buf;
     for (int x = 0; x <= kProfileLength; x += 128) {
-        std::snprintf(buf, sizeof buf, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", left + x, bottom,
-                      left + x, bottom + 6);
+        std::snprintf(buf, sizeof buf, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", left + x, bottom, left + x,
+                      bottom + 6);
         out += buf;
     }
     for (int y = 0; y <= 256; y += 64) {
-        std::snprintf(buf, sizeof buf, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", left - 6,
-                      bottom - 2 * y, left, bottom - 2 * y);
+        std::snprintf(buf, sizeof buf, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", left - 6, bottom - 2 * y,
+                      left, bottom - 2 * y);
         out += buf;
     }
     out += "</g>\n<g font-family=\"sans-serif\" font-size=\"12\">\n";
@@ -98,8 +101,8 @@ std::string ProfileSvg(const unsigned char* profile, const std::string& title)
                       bottom - 2 * y + 4, y);
         out += buf;
     }
-    std::snprintf(buf, sizeof buf, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">pixel</text>\n",
-                  left + width / 2, bottom + 44);
+    std::snprintf(buf, sizeof buf, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">pixel</text>\n", left + width / 2,
+                  bottom + 44);
     out += buf;
     std::snprintf(buf, sizeof buf,
                   "<text x=\"16\" y=\"%d\" text-anchor=\"middle\" transform=\"rotate(-90 16 %d)\">intensity</text>\n",

@@ -11,10 +11,12 @@ namespace {
 constexpr int kBig = 999999;
 
 // Shorthands for the rows below; v is the values array in field order.
-#define HEAD1(fn) [](int h, const int* v) { return TRAX_Set##fn(h, v[0]); }, [](int h, int* v) { return TRAX_Get##fn(h, v); }
+#define HEAD1(fn) \
+    [](int h, const int* v) { return TRAX_Set##fn(h, v[0]); }, [](int h, int* v) { return TRAX_Get##fn(h, v); }
 #define SYS1(fn) [](int, const int* v) { return TRAX_Set##fn(v[0]); }, [](int, int* v) { return TRAX_Get##fn(v); }
 #define NAMES(fn) "TRAX_Set" #fn, "TRAX_Get" #fn
 
+// clang-format off
 const std::vector<Setting> kSettings = {
     // Head settings.
     {"able-mode", Scope::Head, 1, {{"able-mode", 0, 1}}, NAMES(AbleMode), HEAD1(AbleMode), "Able mode", false},
@@ -89,6 +91,7 @@ const std::vector<Setting> kSettings = {
     {"panel-lock", Scope::Controller, 1, {{"locked", 0, 1}}, "TRAX_SetPanelLock", nullptr,
      [](int, const int* v) { return TRAX_SetPanelLock(v[0]); }, nullptr, "panel lock (write-only)", false},
 };
+// clang-format on
 
 #undef HEAD1
 #undef SYS1
@@ -98,16 +101,14 @@ const std::vector<Setting> kSettings = {
 
 const std::vector<Setting>& SettingTable() { return kSettings; }
 
-const Setting* FindSetting(const std::string& name)
-{
+const Setting* FindSetting(const std::string& name) {
     for (const Setting& s : kSettings) {
         if (name == s.name) return &s;
     }
     return nullptr;
 }
 
-std::vector<int> ParseSettingValues(const Setting& s, const std::vector<std::string>& words)
-{
+std::vector<int> ParseSettingValues(const Setting& s, const std::vector<std::string>& words) {
     if (words.size() != static_cast<size_t>(s.arity)) {
         std::string names;
         for (int i = 0; i < s.arity; ++i) names += std::string(i ? " " : "") + s.fields[i].name;

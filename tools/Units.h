@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "Cli.h"
 #include <trax.h>
+#include "Cli.h"
 
 namespace traxctl {
 

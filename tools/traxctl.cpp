@@ -30,18 +30,23 @@ struct Command {
 
 int RunBatch(Context& ctx);
 
-const std::vector<Command>& Commands()
-{
+const std::vector<Command>& Commands() {
     static const std::vector<Command> kCommands = {
         {"values", "values [--json]", "measured values of both heads, in their display unit", {}, true, RunValues},
-        {"watch", "watch [--count N] [--interval MS] [--json]",
+        {"watch",
+         "watch [--count N] [--interval MS] [--json]",
          "live values of both heads, refreshed in place until Ctrl-C (or N readings; MS between them, default 200)",
-         {{"count", true}, {"interval", true}}, true, RunWatch},
+         {{"count", true}, {"interval", true}},
+         true,
+         RunWatch},
         {"figure", "figure A|B [--json]", "figure data of one head", {}, true, RunFigure},
         {"clear-figure", "clear-figure", "clears the figure data of both heads", {}, false, RunClearFigure},
-        {"light", "light A|B [--selector 0..3] [--csv FILE] [--svg FILE] [--json]",
+        {"light",
+         "light A|B [--selector 0..3] [--csv FILE] [--svg FILE] [--json]",
          "light-intensity profile of one head: plot in the terminal, CSV (pixel,intensity), SVG picture",
-         {{"selector", true}, {"csv", true}, {"svg", true}}, true, RunLight},
+         {{"selector", true}, {"csv", true}, {"svg", true}},
+         true,
+         RunLight},
         {"storage",
          "storage setup [--target 0..3] [--count 1..65536] [--cycle 0..9]\n"
          "       traxctl storage start|stop\n"
@@ -49,11 +54,21 @@ const std::vector<Command>& Commands()
          "       traxctl storage read A|B [--max N] [--csv FILE] [--json]",
          "data storage: setup writes the given storage settings and empties the storage; read fetches one "
          "head's stored values (CSV: index,status,value,unit)",
-         {{"target", true}, {"count", true}, {"cycle", true}, {"max", true}, {"csv", true}}, true, RunStorage},
-        {"get", "get SETTING [A|B] [--json]", "reads a setting (a head setting of both heads when no head is given)",
-         {}, true, RunGet},
-        {"set", "set SETTING [A|B] VALUE... [--json]",
-         "writes a setting (head settings need a head), then reads it back", {}, true, RunSet},
+         {{"target", true}, {"count", true}, {"cycle", true}, {"max", true}, {"csv", true}},
+         true,
+         RunStorage},
+        {"get",
+         "get SETTING [A|B] [--json]",
+         "reads a setting (a head setting of both heads when no head is given)",
+         {},
+         true,
+         RunGet},
+        {"set",
+         "set SETTING [A|B] VALUE... [--json]",
+         "writes a setting (head settings need a head), then reads it back",
+         {},
+         true,
+         RunSet},
         {"settings", "settings [A|B] [--json]", "every readable setting in one table", {}, true, RunSettings},
         {"zero", "zero A|B|both [on|off]", "zero set (on, the default) or cleared (off)", {}, false, RunZero},
         {"timing", "timing A|B|both on|off", "timing input on or off", {}, false, RunTiming},
@@ -63,23 +78,24 @@ const std::vector<Command>& Commands()
         {"program", "program [0..7] [--json]", "reads the program number, or selects one", {}, true, RunProgram},
         {"able", "able start A|B | able stop | able cancel", "the Able adjustment", {}, false, RunAble},
         {"mode", "mode measure|setting", "switches the controller's operating mode", {}, false, RunMode},
-        {"batch", "batch [FILE] [--echo]",
+        {"batch",
+         "batch [FILE] [--echo]",
          "runs commands from FILE (or standard input), one per line, in one process; stops at the first failure",
-         {{"echo", false}}, false, RunBatch},
+         {{"echo", false}},
+         false,
+         RunBatch},
     };
     return kCommands;
 }
 
-const Command* FindCommand(const std::string& name)
-{
+const Command* FindCommand(const std::string& name) {
     for (const Command& c : Commands()) {
         if (name == c.name) return &c;
     }
     return nullptr;
 }
 
-void PrintOverview(std::ostream& os)
-{
+void PrintOverview(std::ostream& os) {
     os << "usage: traxctl [--units metric|inch] COMMAND [ARGS] [--json] [--help]\n\ncommands:\n";
     for (const Command& c : Commands()) os << "  traxctl " << c.usage << "\n";
     os << "\nHeads are A and B. --units tells traxctl the controller's unit system (default metric),\n"
@@ -87,8 +103,7 @@ void PrintOverview(std::ostream& os)
           "2 wrong input (nothing sent). traxctl COMMAND --help explains one command.\n";
 }
 
-void PrintSettingList(std::ostream& os)
-{
+void PrintSettingList(std::ostream& os) {
     os << "\nsettings (values in order, with their ranges):\n";
     for (const Setting& s : SettingTable()) {
         std::string line = std::string("  ") + s.name + (s.scope == Scope::Head ? " A|B" : "");
@@ -101,15 +116,13 @@ void PrintSettingList(std::ostream& os)
     }
 }
 
-void PrintCommandHelp(std::ostream& os, const Command& c)
-{
+void PrintCommandHelp(std::ostream& os, const Command& c) {
     os << "usage: traxctl " << c.usage << "\n\n" << c.summary << ".\n";
     std::string name = c.name;
     if (name == "get" || name == "set" || name == "settings") PrintSettingList(os);
 }
 
-std::vector<std::string> Split(const std::string& line)
-{
+std::vector<std::string> Split(const std::string& line) {
     std::vector<std::string> words;
     std::istringstream in(line);
     std::string w;
@@ -121,8 +134,7 @@ std::vector<std::string> Split(const std::string& line)
 int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch,
              UnitSystem units);
 
-int RunBatch(Context& ctx)
-{
+int RunBatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 1);
     std::ifstream file;
     std::istream* in = &std::cin;
@@ -144,8 +156,7 @@ int RunBatch(Context& ctx)
 }
 
 int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch,
-             UnitSystem units)
-{
+             UnitSystem units) {
     size_t i = 0;
     // Options before the command name.
     for (; i < argv.size() && argv[i].rfind("-", 0) == 0; ++i) {
@@ -175,8 +186,10 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
     std::string name = argv[i++];
     if (name == "help") {
         const Command* c = i < argv.size() ? FindCommand(argv[i]) : nullptr;
-        if (c) PrintCommandHelp(out, *c);
-        else PrintOverview(out);
+        if (c)
+            PrintCommandHelp(out, *c);
+        else
+            PrintOverview(out);
         return 0;
     }
     const Command* command = FindCommand(name);
@@ -216,8 +229,7 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
 
 }  // namespace traxctl
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     int status = traxctl::Dispatch(args, std::cout, std::cerr, false, traxctl::UnitSystem::Metric);
     std::cout.flush();

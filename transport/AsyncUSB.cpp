@@ -12,8 +12,7 @@ AsyncUSB::~AsyncUSB() {
     receiveRing.Destroy();
 }
 
-int AsyncUSB::Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine,
-                     void* routineOwner) {
+int AsyncUSB::Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine, void* routineOwner) {
     callback = routine;
     owner = routineOwner;
     sendEvent = platform::CreateAutoEvent();
@@ -45,36 +44,36 @@ void AsyncUSB::RunIoLoop() {
         bool running = true;
         while (running) {
             switch (platform::WaitEither(sendEvent, stopEvent, kIoWaitMs)) {
-                case platform::WaitResult::Signalled0: {
-                    const int32_t taken = sendRing.Read(request, kRequestBufferSize, 1);
-                    if (taken == 0) break;
-                    unsigned long replyLength = kReplyBufferSize;
-                    const unsigned long done =
-                        QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
-                    // A driver that claims more than our buffer holds counts as a
-                    // failed exchange: nothing is read past the buffer.
-                    // The whole answer goes in at once, or not at all.
-                    if (done != 0 && replyLength <= static_cast<unsigned long>(kReplyBufferSize) &&
-                        receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1) {
-                        if (callback != nullptr) callback(1, owner);
-                        break;
-                    }
-                    // The channel is dead from here on. Say so before waking the
-                    // caller, so that its next send in the same call is refused at
-                    // once instead of waiting out a reply that cannot come.
-                    threadDone.store(1, std::memory_order_release);
-                    if (callback != nullptr) callback(0, owner);
-                    running = false;
+            case platform::WaitResult::Signalled0: {
+                const int32_t taken = sendRing.Read(request, kRequestBufferSize, 1);
+                if (taken == 0) break;
+                unsigned long replyLength = kReplyBufferSize;
+                const unsigned long done =
+                    QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
+                // A driver that claims more than our buffer holds counts as a
+                // failed exchange: nothing is read past the buffer.
+                // The whole answer goes in at once, or not at all.
+                if (done != 0 && replyLength <= static_cast<unsigned long>(kReplyBufferSize) &&
+                    receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1) {
+                    if (callback != nullptr) callback(1, owner);
                     break;
                 }
-                case platform::WaitResult::Signalled1:
-                    running = false;
-                    break;
-                case platform::WaitResult::Timeout:
-                    break;
-                case platform::WaitResult::Failed:
-                    TRAX_ASSERT_FAILED();
-                    break;
+                // The channel is dead from here on. Say so before waking the
+                // caller, so that its next send in the same call is refused at
+                // once instead of waiting out a reply that cannot come.
+                threadDone.store(1, std::memory_order_release);
+                if (callback != nullptr) callback(0, owner);
+                running = false;
+                break;
+            }
+            case platform::WaitResult::Signalled1:
+                running = false;
+                break;
+            case platform::WaitResult::Timeout:
+                break;
+            case platform::WaitResult::Failed:
+                TRAX_ASSERT_FAILED();
+                break;
             }
         }
     }

@@ -8,15 +8,13 @@
 
 namespace {
 
-bool MeasuredValueReadWorks()
-{
+bool MeasuredValueReadWorks() {
     FloatValue a = e2e::Untouched();
     FloatValue b = e2e::Untouched();
     return TRAX_GetCalcData(&a, &b) == 1 && a.status == TRAX_VALUE_VALID && b.status == TRAX_VALUE_VALID;
 }
 
-TEST(ControlAction, SetModeSwitchesBetweenSettingAndMeasurementMode)
-{
+TEST(ControlAction, SetModeSwitchesBetweenSettingAndMeasurementMode) {
     ASSERT_EQ(TRAX_SetMode(1), 1);
     EXPECT_FALSE(MeasuredValueReadWorks()) << "a measured value read in setting mode";
     EXPECT_EQ(TRAX_SetMode(1), 1) << "already in setting mode";
@@ -28,8 +26,7 @@ TEST(ControlAction, SetModeSwitchesBetweenSettingAndMeasurementMode)
 
 // A setting call made in setting mode still hands the controller back in
 // measurement mode.
-TEST(ControlAction, SettingCallsEndInMeasurementMode)
-{
+TEST(ControlAction, SettingCallsEndInMeasurementMode) {
     ASSERT_EQ(TRAX_SetMode(1), 1);
     int average = e2e::kUntouchedInt;
     ASSERT_EQ(TRAX_GetAverage(0, &average), 1);
@@ -40,8 +37,7 @@ TEST(ControlAction, SettingCallsEndInMeasurementMode)
     EXPECT_TRUE(MeasuredValueReadWorks());
 }
 
-TEST(ControlAction, PanelReadsBackAsSelected)
-{
+TEST(ControlAction, PanelReadsBackAsSelected) {
     for (int panel : {0, 1, 2, 1, 0}) {
         ASSERT_EQ(TRAX_SetPanel(panel), 1) << panel;
         int read = e2e::kUntouchedInt;
@@ -51,8 +47,7 @@ TEST(ControlAction, PanelReadsBackAsSelected)
     EXPECT_EQ(TRAX_SetPanel(2), 1);
 }
 
-TEST(ControlAction, PanelLockIsAcceptedBothWaysAndLeavesMeasurementMode)
-{
+TEST(ControlAction, PanelLockIsAcceptedBothWaysAndLeavesMeasurementMode) {
     for (int locked : {1, 0}) {
         ASSERT_EQ(TRAX_SetPanelLock(locked), 1) << locked;
         EXPECT_TRUE(MeasuredValueReadWorks());
@@ -65,8 +60,7 @@ struct AbleEnd {
 };
 const AbleEnd kAbleEnds[] = {{"stop", TRAX_AbleStop}, {"cancel", TRAX_AbleCancel}};
 
-TEST(ControlAction, AbleAdjustmentHoldsSettingModeUntilStoppedOrCancelled)
-{
+TEST(ControlAction, AbleAdjustmentHoldsSettingModeUntilStoppedOrCancelled) {
     for (const AbleEnd& e : kAbleEnds) {
         for (int head = 0; head < 2; ++head) {
             SCOPED_TRACE(::testing::Message() << e.name << ", head " << head);
@@ -83,8 +77,7 @@ TEST(ControlAction, AbleAdjustmentHoldsSettingModeUntilStoppedOrCancelled)
 // A stray stop or cancel, with no adjustment running, reaches a controller in
 // measurement mode, which refuses the setting write; whatever the call
 // returns, the controller must stay usable.
-TEST(ControlAction, AbleEndWithoutStartLeavesMeasurementMode)
-{
+TEST(ControlAction, AbleEndWithoutStartLeavesMeasurementMode) {
     for (const AbleEnd& e : kAbleEnds) {
         e.end();
         EXPECT_TRUE(MeasuredValueReadWorks()) << e.name;
@@ -96,8 +89,7 @@ TEST(ControlAction, AbleEndWithoutStartLeavesMeasurementMode)
 // Whole calls are serialised: a setting call's trip through setting mode never
 // catches another thread's measured-value read, and each thread reads back
 // what it wrote.
-TEST(ControlAction, CallsFromSeveralThreadsDoNotInterleave)
-{
+TEST(ControlAction, CallsFromSeveralThreadsDoNotInterleave) {
     std::atomic<int> failures{0};
     auto reader = [&failures] {
         for (int i = 0; i < 40; ++i) {

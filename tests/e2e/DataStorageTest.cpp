@@ -16,8 +16,7 @@ constexpr int kInterval[10] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
 
 // Configures and runs one storage run to its end. The controller stores far
 // faster than the host polls, so the run ends within a few status reads.
-void RunStorage(int count, int cycle)
-{
+void RunStorage(int count, int cycle) {
     ASSERT_EQ(TRAX_SetDataStorage(0, count, cycle), 1);
     ASSERT_EQ(TRAX_DataStorageInit(), 1);
     int state = -1, stored = -1;
@@ -34,8 +33,7 @@ void RunStorage(int count, int cycle)
     ASSERT_EQ(TRAX_DataStorageStop(), 1);
 }
 
-std::vector<FloatValue> ReadStored(int head, int expectedCount)
-{
+std::vector<FloatValue> ReadStored(int head, int expectedCount) {
     std::vector<FloatValue> values(kCapacity, e2e::Untouched());
     int returned = -1;
     EXPECT_EQ(TRAX_DataStorageGetData(head, kCapacity, values.data(), &returned), 1);
@@ -51,8 +49,7 @@ struct RunCase {
     int cycle;
 };
 
-TEST_F(DataStorage, RunReturnsTheConfiguredCountOfSignalValues)
-{
+TEST_F(DataStorage, RunReturnsTheConfiguredCountOfSignalValues) {
     const RunCase cases[] = {{500, 0}, {1, 9}, {3000, 3}, {kCapacity, 0}};
     for (const RunCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "count " << c.count << ", cycle " << c.cycle);
@@ -79,9 +76,9 @@ TEST_F(DataStorage, RunReturnsTheConfiguredCountOfSignalValues)
             // Between two stored values the sine moves by at most its slope
             // times the interval, plus the noise and one display step.
             const e2e::HeadSignal& s = e2e::kSignal[head];
-            const double maxStep =
-                (2 * e2e::kPi * s.amplitude / s.period * kInterval[c.cycle] + 2 * e2e::kNoise) /
-                    e2e::kCountsPerMillimetre + 0.001;
+            const double maxStep = (2 * e2e::kPi * s.amplitude / s.period * kInterval[c.cycle] + 2 * e2e::kNoise) /
+                                       e2e::kCountsPerMillimetre +
+                                   0.001;
             int outside = 0, offGrid = 0, jumps = 0;
             for (size_t i = 0; i < values.size(); ++i) {
                 if (!InMillimetreBand(values[i], head)) ++outside;
@@ -92,10 +89,9 @@ TEST_F(DataStorage, RunReturnsTheConfiguredCountOfSignalValues)
             EXPECT_EQ(offGrid, 0);
             EXPECT_EQ(jumps, 0) << "stored values should follow the signal sample by sample";
             if (c.count >= 500) {
-                auto [low, high] = std::minmax_element(values.begin(), values.end(),
-                                                       [](const FloatValue& a, const FloatValue& b) {
-                                                           return a.value < b.value;
-                                                       });
+                auto [low, high] =
+                    std::minmax_element(values.begin(), values.end(),
+                                        [](const FloatValue& a, const FloatValue& b) { return a.value < b.value; });
                 EXPECT_GT(high->value - low->value, 0.1f) << "a run this long sees the sine move";
             }
         }
@@ -103,8 +99,7 @@ TEST_F(DataStorage, RunReturnsTheConfiguredCountOfSignalValues)
 }
 
 // With both heads held, every stored value is the held measured value itself.
-TEST_F(DataStorage, StoredValuesEqualTheHeldMeasuredValue)
-{
+TEST_F(DataStorage, StoredValuesEqualTheHeldMeasuredValue) {
     ASSERT_EQ(TRAX_SetTiming(2, 1), 1);
     FloatValue held[2];
     e2e::ReadBoth(held);
@@ -121,8 +116,7 @@ TEST_F(DataStorage, StoredValuesEqualTheHeldMeasuredValue)
 
 // The stored raw values are converted with the display unit in force at the
 // read: the same run reads 1000 times larger in micrometres.
-TEST_F(DataStorage, StoredValuesFollowTheDisplayUnitAtTheRead)
-{
+TEST_F(DataStorage, StoredValuesFollowTheDisplayUnitAtTheRead) {
     RunStorage(300, 0);
     std::vector<FloatValue> millimetres[2];
     for (int head = 0; head < 2; ++head) millimetres[head] = ReadStored(head, 300);
@@ -136,16 +130,15 @@ TEST_F(DataStorage, StoredValuesFollowTheDisplayUnitAtTheRead)
             const FloatValue& before = millimetres[head][i];
             // mm with three decimals is um rounded to a whole micrometre;
             // head B stays in millimetres.
-            bool same = head == 0 ? std::fabs(now.value - before.value * 1000) <= 0.5 + 1e-3
-                                  : now.value == before.value;
+            bool same =
+                head == 0 ? std::fabs(now.value - before.value * 1000) <= 0.5 + 1e-3 : now.value == before.value;
             if (now.status != TRAX_VALUE_VALID || !same) ++mismatched;
         }
         EXPECT_EQ(mismatched, 0) << "head " << head;
     }
 }
 
-TEST_F(DataStorage, ReadStopsAtMaxCountAndLeavesTheRestUntouched)
-{
+TEST_F(DataStorage, ReadStopsAtMaxCountAndLeavesTheRestUntouched) {
     RunStorage(200, 0);
     std::vector<FloatValue> all = ReadStored(1, 200);
 
@@ -162,8 +155,7 @@ TEST_F(DataStorage, ReadStopsAtMaxCountAndLeavesTheRestUntouched)
     EXPECT_EQ(returned, 200);
 }
 
-TEST_F(DataStorage, InitEmptiesTheStorage)
-{
+TEST_F(DataStorage, InitEmptiesTheStorage) {
     RunStorage(100, 0);
     ASSERT_EQ(TRAX_DataStorageInit(), 1);
     for (int head = 0; head < 2; ++head) {

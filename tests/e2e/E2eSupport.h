@@ -43,8 +43,7 @@ constexpr int kUntouchedInt = -1234567;
 inline FloatValue Untouched() { return FloatValue{-77, kUntouched}; }
 
 // A raw count rounded half away from zero to a whole number of steps.
-inline int32_t RoundToStep(int32_t raw, int32_t step)
-{
+inline int32_t RoundToStep(int32_t raw, int32_t step) {
     int32_t half = step / 2;
     if (raw > 0 && raw % step >= half) raw += half;
     if (raw <= 0 && (-raw) % step >= half) raw -= half;
@@ -52,15 +51,13 @@ inline int32_t RoundToStep(int32_t raw, int32_t step)
 }
 
 // The value the library must hand out for a raw count in a display column.
-inline float Expected(int32_t raw, const DisplayColumn& column)
-{
+inline float Expected(int32_t raw, const DisplayColumn& column) {
     return static_cast<float>(static_cast<double>(RoundToStep(raw, column.stepCounts)) / column.countsPerUnit);
 }
 
 // Checks that a value is valid and lies where the head's signal can be, in a
 // unit of `countsPerUnit` raw counts, with one display step of slack.
-inline ::testing::AssertionResult InSignalBand(const FloatValue& v, int head, double countsPerUnit, double step)
-{
+inline ::testing::AssertionResult InSignalBand(const FloatValue& v, int head, double countsPerUnit, double step) {
     if (v.status != TRAX_VALUE_VALID) {
         return ::testing::AssertionFailure() << "status " << v.status << " (value " << v.value << ")";
     }
@@ -73,37 +70,32 @@ inline ::testing::AssertionResult InSignalBand(const FloatValue& v, int head, do
     return ::testing::AssertionSuccess();
 }
 
-inline ::testing::AssertionResult InMillimetreBand(const FloatValue& v, int head)
-{
+inline ::testing::AssertionResult InMillimetreBand(const FloatValue& v, int head) {
     return InSignalBand(v, head, kCountsPerMillimetre, 0.001);
 }
 
 // True when the value is a whole number of display steps (unit / resolution).
-inline bool OnStepGrid(float value, double stepsPerUnit)
-{
+inline bool OnStepGrid(float value, double stepsPerUnit) {
     double steps = static_cast<double>(value) * stepsPerUnit;
     return std::fabs(steps - std::round(steps)) < 1e-3;
 }
 
 // Reads both heads' measured values; fails the test when the call fails.
-inline void ReadBoth(FloatValue (&out)[2])
-{
+inline void ReadBoth(FloatValue (&out)[2]) {
     out[0] = Untouched();
     out[1] = Untouched();
     ASSERT_EQ(TRAX_GetCalcData(&out[0], &out[1]), 1);
 }
 
 // True when the named variable of the simulated controller holds `value`.
-inline bool EnvironmentIs(const char* name, const char* value)
-{
+inline bool EnvironmentIs(const char* name, const char* value) {
     const char* set = std::getenv(name);
     return set != nullptr && std::strcmp(set, value) == 0;
 }
 
 // The state every measuring test starts from, and leaves behind: no zero, no
 // hold, no offset, millimetres with three decimals on both heads.
-inline void RestoreMeasuringState()
-{
+inline void RestoreMeasuringState() {
     ASSERT_EQ(TRAX_SetZero(2, 0), 1);
     ASSERT_EQ(TRAX_SetTiming(2, 0), 1);
     for (int head = 0; head < 2; ++head) {

@@ -9,13 +9,12 @@
 
 namespace {
 
-#define REQUIRE_ENVIRONMENT(name, value)                                                  \
-    do {                                                                                  \
+#define REQUIRE_ENVIRONMENT(name, value)                                               \
+    do {                                                                               \
         if (!e2e::EnvironmentIs(name, value)) GTEST_SKIP() << "needs " name "=" value; \
     } while (0)
 
-bool MeasuredValueReadWorks()
-{
+bool MeasuredValueReadWorks() {
     FloatValue a = e2e::Untouched();
     FloatValue b = e2e::Untouched();
     return TRAX_GetCalcData(&a, &b) == 1 && e2e::InMillimetreBand(a, 0) && e2e::InMillimetreBand(b, 1);
@@ -29,8 +28,7 @@ struct Call {
     std::function<int()> run;
 };
 
-TEST(StartupFailure, EveryCallReturnsZeroAndWritesNothing)
-{
+TEST(StartupFailure, EveryCallReturnsZeroAndWritesNothing) {
     REQUIRE_ENVIRONMENT("TRAX_SIM_STARTUP_FAIL", "1");
     int out1 = e2e::kUntouchedInt, out2 = e2e::kUntouchedInt, out3 = e2e::kUntouchedInt;
     FloatValue value = e2e::Untouched();
@@ -84,8 +82,7 @@ TEST(StartupFailure, EveryCallReturnsZeroAndWritesNothing)
 
 // TRAX_SIM_FAIL_AFTER=3: three reads go through, the fourth exchange is lost,
 // and the read after it works again.
-TEST(ExchangeFailure, FourthMeasuredValueReadFailsAndTheNextWorks)
-{
+TEST(ExchangeFailure, FourthMeasuredValueReadFailsAndTheNextWorks) {
     REQUIRE_ENVIRONMENT("TRAX_SIM_FAIL_AFTER", "3");
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(MeasuredValueReadWorks()) << "read " << i;
 
@@ -102,8 +99,7 @@ TEST(ExchangeFailure, FourthMeasuredValueReadFailsAndTheNextWorks)
 
 // TRAX_SIM_FAIL_AFTER=0: the setter's first exchange (the mode query) is
 // lost, so nothing is written and the controller stays in measurement mode.
-TEST(ExchangeFailure, SettingWriteWhoseFirstExchangeFailsChangesNothing)
-{
+TEST(ExchangeFailure, SettingWriteWhoseFirstExchangeFailsChangesNothing) {
     REQUIRE_ENVIRONMENT("TRAX_SIM_FAIL_AFTER", "0");
     EXPECT_EQ(TRAX_SetAverage(1, 7), 0);
     EXPECT_TRUE(MeasuredValueReadWorks());
@@ -119,8 +115,7 @@ TEST(ExchangeFailure, SettingWriteWhoseFirstExchangeFailsChangesNothing)
 
 // TRAX_SIM_ERROR_REPLY=12 on command 20: the measured-value read and the
 // panel selection (the same command) fail, everything else works.
-TEST(ErrorReply, RefusedCommandReturnsZeroAndOtherCallsStillWork)
-{
+TEST(ErrorReply, RefusedCommandReturnsZeroAndOtherCallsStillWork) {
     REQUIRE_ENVIRONMENT("TRAX_SIM_ERROR_REPLY", "12");
     for (int i = 0; i < 2; ++i) {
         FloatValue a = e2e::Untouched(), b = e2e::Untouched();
@@ -150,8 +145,7 @@ TEST(ErrorReply, RefusedCommandReturnsZeroAndOtherCallsStillWork)
 // TRAX_SIM_BUSY_COMMAND=46: the figure read is answered "busy" for ever. The
 // library never repeats the request, gives up after its 10-second busy limit,
 // and the next call works. The one test that spends that time.
-TEST(BusyReply, EndlessBusyFailsAfterTheBusyLimitAndTheNextCallWorks)
-{
+TEST(BusyReply, EndlessBusyFailsAfterTheBusyLimitAndTheNextCallWorks) {
     REQUIRE_ENVIRONMENT("TRAX_SIM_BUSY_COMMAND", "46");
     FigureData f;
     f.integers[0] = e2e::kUntouchedInt;

@@ -13,8 +13,7 @@ using e2e::ReadBoth;
 
 class MeasuredValue : public e2e::MeasuringTest {};
 
-TEST_F(MeasuredValue, BothHeadsReadValidValuesOnTheDisplayGrid)
-{
+TEST_F(MeasuredValue, BothHeadsReadValidValuesOnTheDisplayGrid) {
     for (int read = 0; read < 3; ++read) {
         FloatValue v[2];
         ReadBoth(v);
@@ -32,8 +31,7 @@ struct HeadCase {
 };
 const HeadCase kHeadCases[] = {{0, {true, false}}, {1, {false, true}}, {2, {true, true}}};
 
-TEST_F(MeasuredValue, ZeroSetMakesTheNextValueZeroAndClearRestoresTheSignal)
-{
+TEST_F(MeasuredValue, ZeroSetMakesTheNextValueZeroAndClearRestoresTheSignal) {
     for (const HeadCase& c : kHeadCases) {
         SCOPED_TRACE(c.head);
         ASSERT_EQ(TRAX_SetZero(c.head, 1), 1);
@@ -66,8 +64,7 @@ TEST_F(MeasuredValue, ZeroSetMakesTheNextValueZeroAndClearRestoresTheSignal)
 // Reads until a held head shows the same value `reads` times; a following
 // head must show at least two different values over them (with a resolution
 // of one count the noise alone moves it).
-void ExpectHeld(const bool (&held)[2], int reads)
-{
+void ExpectHeld(const bool (&held)[2], int reads) {
     std::vector<float> seen[2];
     for (int i = 0; i < reads; ++i) {
         FloatValue v[2];
@@ -87,8 +84,7 @@ void ExpectHeld(const bool (&held)[2], int reads)
     }
 }
 
-TEST_F(MeasuredValue, TimingInputHoldsTheValueUntilSwitchedOff)
-{
+TEST_F(MeasuredValue, TimingInputHoldsTheValueUntilSwitchedOff) {
     for (int head = 0; head < 2; ++head) ASSERT_EQ(TRAX_SetDisplayUnit(head, 3), 1);  // one count per step
     for (const HeadCase& c : kHeadCases) {
         SCOPED_TRACE(c.head);
@@ -99,8 +95,7 @@ TEST_F(MeasuredValue, TimingInputHoldsTheValueUntilSwitchedOff)
     }
 }
 
-TEST_F(MeasuredValue, ResetReleasesTheHoldAndRestartsTheFigures)
-{
+TEST_F(MeasuredValue, ResetReleasesTheHoldAndRestartsTheFigures) {
     for (int head = 0; head < 2; ++head) ASSERT_EQ(TRAX_SetDisplayUnit(head, 3), 1);
     ASSERT_EQ(TRAX_ClearFigureData(), 1);
     ASSERT_EQ(TRAX_SetTiming(2, 1), 1);
@@ -121,8 +116,7 @@ struct OffsetCase {
 };
 
 // Zero first: the next value is then exactly the offset, whatever the signal.
-TEST_F(MeasuredValue, OffsetShiftsTheValueByMicrometres)
-{
+TEST_F(MeasuredValue, OffsetShiftsTheValueByMicrometres) {
     const OffsetCase cases[] = {{0, 1234, 1.234f}, {1, -500, -0.5f}, {0, 999999, 999.999f}, {1, -999999, -999.999f}};
     for (const OffsetCase& c : cases) {
         SCOPED_TRACE(c.offsetMicrometres);
@@ -140,8 +134,7 @@ TEST_F(MeasuredValue, OffsetShiftsTheValueByMicrometres)
 
 // The figures are statistics of the values read since the clear, in the same
 // unit and resolution.
-TEST_F(MeasuredValue, FigureDataSummarisesTheReadsSinceTheClear)
-{
+TEST_F(MeasuredValue, FigureDataSummarisesTheReadsSinceTheClear) {
     ASSERT_EQ(TRAX_ClearFigureData(), 1);
     std::vector<float> seen[2];
     const int reads = 12;
@@ -179,8 +172,7 @@ TEST_F(MeasuredValue, FigureDataSummarisesTheReadsSinceTheClear)
     EXPECT_FLOAT_EQ(f.values[0].value, v[0].value);
 }
 
-TEST_F(MeasuredValue, LightProfileFiguresDescribeItsPeak)
-{
+TEST_F(MeasuredValue, LightProfileFiguresDescribeItsPeak) {
     for (int head = 0; head < 2; ++head) {
         for (int selector : {0, 3}) {
             SCOPED_TRACE(::testing::Message() << "head " << head << ", selector " << selector);

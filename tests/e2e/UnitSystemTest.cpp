@@ -30,16 +30,14 @@ const std::vector<DisplayColumn> kInchColumns = {
     {5, 10000, 1},        // mil 0.0001
 };
 
-void SetColumns(int codeA, int codeB)
-{
+void SetColumns(int codeA, int codeB) {
     ASSERT_EQ(TRAX_SetDisplayUnit(0, codeA), 1);
     ASSERT_EQ(TRAX_SetDisplayUnit(1, codeB), 1);
 }
 
 // Holds both heads, takes their raw values from the one-count column, then
 // reads them in every column, head B always in another column than head A.
-void ExpectEveryColumnScalesTheHeldValue(const std::vector<DisplayColumn>& columns)
-{
+void ExpectEveryColumnScalesTheHeldValue(const std::vector<DisplayColumn>& columns) {
     const DisplayColumn& exact = columns.back();
     ASSERT_EQ(exact.stepCounts, 1);
     ASSERT_EQ(TRAX_SetTiming(2, 1), 1);
@@ -68,13 +66,9 @@ void ExpectEveryColumnScalesTheHeldValue(const std::vector<DisplayColumn>& colum
 
 class DisplayUnit : public e2e::MeasuringTest {};
 
-TEST_F(DisplayUnit, EveryMetricColumnScalesTheSameHeldValue)
-{
-    ExpectEveryColumnScalesTheHeldValue(kMetricColumns);
-}
+TEST_F(DisplayUnit, EveryMetricColumnScalesTheSameHeldValue) { ExpectEveryColumnScalesTheHeldValue(kMetricColumns); }
 
-TEST_F(DisplayUnit, MicrometresReadAThousandTimesMillimetres)
-{
+TEST_F(DisplayUnit, MicrometresReadAThousandTimesMillimetres) {
     ASSERT_EQ(TRAX_SetTiming(2, 1), 1);
     FloatValue mm[2], um[2];
     e2e::ReadBoth(mm);
@@ -90,8 +84,7 @@ TEST_F(DisplayUnit, MicrometresReadAThousandTimesMillimetres)
 
 class InchUnits : public e2e::MeasuringTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!e2e::EnvironmentIs("TRAX_SIM_UNITS", "inch")) GTEST_SKIP() << "needs TRAX_SIM_UNITS=inch";
         MeasuringTest::SetUp();
     }
@@ -99,8 +92,7 @@ protected:
 
 constexpr double kInchStep = 0.00001;  // display unit 1 in inch: inch with five decimals
 
-TEST_F(InchUnits, MeasuredValuesAreInInches)
-{
+TEST_F(InchUnits, MeasuredValuesAreInInches) {
     FloatValue v[2];
     e2e::ReadBoth(v);
     for (int head = 0; head < 2; ++head) {
@@ -109,13 +101,9 @@ TEST_F(InchUnits, MeasuredValuesAreInInches)
     }
 }
 
-TEST_F(InchUnits, EveryInchColumnScalesTheSameHeldValue)
-{
-    ExpectEveryColumnScalesTheHeldValue(kInchColumns);
-}
+TEST_F(InchUnits, EveryInchColumnScalesTheSameHeldValue) { ExpectEveryColumnScalesTheHeldValue(kInchColumns); }
 
-TEST_F(InchUnits, FigureDataIsInInches)
-{
+TEST_F(InchUnits, FigureDataIsInInches) {
     ASSERT_EQ(TRAX_ClearFigureData(), 1);
     FloatValue v[2];
     for (int i = 0; i < 3; ++i) e2e::ReadBoth(v);
@@ -130,8 +118,7 @@ TEST_F(InchUnits, FigureDataIsInInches)
     }
 }
 
-TEST_F(InchUnits, StoredValuesAreInInches)
-{
+TEST_F(InchUnits, StoredValuesAreInInches) {
     ASSERT_EQ(TRAX_SetDataStorage(0, 1000, 0), 1);
     ASSERT_EQ(TRAX_DataStorageInit(), 1);
     ASSERT_EQ(TRAX_DataStorageStart(), 1);

@@ -12,8 +12,7 @@ struct FramingCase {
     uint8_t errorNumber;
 };
 
-TEST(ControllerFraming, MalformedRequestsGetAnErrorReply)
-{
+TEST(ControllerFraming, MalformedRequestsGetAnErrorReply) {
     const FramingCase cases[] = {
         {"too short", {0, 3, 7}, 1},
         {"length field larger", {0, 5, 7, 42}, 1},
@@ -46,8 +45,7 @@ struct ModeCase {
     uint8_t error;
 };
 
-void Prepare(SimController& c, Start start)
-{
+void Prepare(SimController& c, Start start) {
     if (start == Start::Measurement) return;
     c.Exchange(Packet(6));
     if (start == Start::Able) {
@@ -55,8 +53,7 @@ void Prepare(SimController& c, Start start)
     }
 }
 
-TEST(ControllerModes, EachCommandAnswersErrorFiveOutsideItsMode)
-{
+TEST(ControllerModes, EachCommandAnswersErrorFiveOutsideItsMode) {
     const ModeCase cases[] = {
         // Status: only in measurement mode.
         {Start::Measurement, Packet(42), 0},
@@ -106,8 +103,7 @@ TEST(ControllerModes, EachCommandAnswersErrorFiveOutsideItsMode)
 
 // Start then stop; and the host's status query during the adjustment (status 5,
 // probe 5), whose cancel write with head 255 must end it and stay in setting mode.
-TEST(ControllerModes, AbleAdjustmentHoldsSettingModeUntilStopOrCancel)
-{
+TEST(ControllerModes, AbleAdjustmentHoldsSettingModeUntilStopOrCancel) {
     SimController c;
     Prepare(c, Start::Able);
     EXPECT_EQ(c.Exchange(Packet(4))[4], 5);
@@ -123,8 +119,7 @@ TEST(ControllerModes, AbleAdjustmentHoldsSettingModeUntilStopOrCancel)
     EXPECT_EQ(c.Exchange(Packet(26, {0, 255}))[4], 0);
 }
 
-TEST(ControllerFaults, ConfiguredErrorAndBusyRepliesHitOnlyTheirCommand)
-{
+TEST(ControllerFaults, ConfiguredErrorAndBusyRepliesHitOnlyTheirCommand) {
     ControllerConfig config;
     config.errorCommand = 20;
     config.errorNumber = 12;

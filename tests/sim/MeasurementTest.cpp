@@ -8,14 +8,12 @@
 namespace trax::sim::test {
 namespace {
 
-bool WithinSignal(int head, int32_t raw)
-{
+bool WithinSignal(int head, int32_t raw) {
     int32_t limit = MeasurementModel::kAmplitude[head] + MeasurementModel::kNoise;
     return std::abs(raw - MeasurementModel::kCentre[head]) <= limit;
 }
 
-TEST(MeasuredValues, ReplyCarriesDisplayUnitsUnitSystemAndBothHeads)
-{
+TEST(MeasuredValues, ReplyCarriesDisplayUnitsUnitSystemAndBothHeads) {
     ControllerConfig inch;
     inch.inch = true;
     for (SimController c : {SimController(), SimController(inch)}) {
@@ -32,8 +30,7 @@ TEST(MeasuredValues, ReplyCarriesDisplayUnitsUnitSystemAndBothHeads)
     }
 }
 
-TEST(MeasuredValues, SignalMovesAndIsReproducibleFromTheSeed)
-{
+TEST(MeasuredValues, SignalMovesAndIsReproducibleFromTheSeed) {
     SimController first, second;
     std::vector<int32_t> a, b;
     for (int i = 0; i < 50; ++i) {
@@ -49,8 +46,7 @@ TEST(MeasuredValues, SignalMovesAndIsReproducibleFromTheSeed)
     EXPECT_NE(CalcValue(third, 0), a.front());
 }
 
-TEST(ControlCommands, ZeroSetMakesTheNextValueZeroUntilCleared)
-{
+TEST(ControlCommands, ZeroSetMakesTheNextValueZeroUntilCleared) {
     SimController c;
     CalcValue(c, 0);
     std::vector<uint8_t> z = c.Exchange(Packet(12, {1, 0}));
@@ -69,8 +65,7 @@ TEST(ControlCommands, ZeroSetMakesTheNextValueZeroUntilCleared)
     EXPECT_EQ(At32(both, 16), 0);
 }
 
-TEST(ControlCommands, TimingHoldFreezesTheValueAndResetReleasesIt)
-{
+TEST(ControlCommands, TimingHoldFreezesTheValueAndResetReleasesIt) {
     SimController c;
     c.Exchange(Packet(14, {1, 1}));
     int32_t held = CalcValue(c, 1);
@@ -92,8 +87,7 @@ TEST(ControlCommands, TimingHoldFreezesTheValueAndResetReleasesIt)
     EXPECT_TRUE(c.Measurement().Held(1));
 }
 
-TEST(ControlCommands, OffsetShiftsTheValueByHundredCountsPerUnit)
-{
+TEST(ControlCommands, OffsetShiftsTheValueByHundredCountsPerUnit) {
     SimController plain, shifted;
     WriteInSettingMode(shifted, 1, 0, 9, "-001000");
     for (int i = 0; i < 3; ++i) {
@@ -101,8 +95,7 @@ TEST(ControlCommands, OffsetShiftsTheValueByHundredCountsPerUnit)
     }
 }
 
-TEST(ControlCommands, PanelChangeIsReportedByThePanelState)
-{
+TEST(ControlCommands, PanelChangeIsReportedByThePanelState) {
     const struct {
         uint8_t head;
         uint8_t byte9;
@@ -119,8 +112,7 @@ TEST(ControlCommands, PanelChangeIsReportedByThePanelState)
     }
 }
 
-TEST(FigureData, StatisticsOfTheValuesReadSinceTheLastClear)
-{
+TEST(FigureData, StatisticsOfTheValuesReadSinceTheLastClear) {
     SimController c;
     std::vector<int32_t> seen;
     for (int i = 0; i < 20; ++i) seen.push_back(CalcValue(c, 1));
@@ -144,8 +136,7 @@ TEST(FigureData, StatisticsOfTheValuesReadSinceTheLastClear)
     EXPECT_EQ(At32(cleared, 16), At32(cleared, 20));
 }
 
-TEST(LightProfile, PeakFollowsTheMeasuredDistance)
-{
+TEST(LightProfile, PeakFollowsTheMeasuredDistance) {
     SimController c;
     for (uint8_t head : {0, 1}) {
         std::vector<uint8_t> r = c.Exchange(Packet(24, {head, 3}));

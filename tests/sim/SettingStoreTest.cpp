@@ -12,8 +12,7 @@ struct RoundTrip {
     std::string readBack;
 };
 
-TEST(SettingStore, TextFieldsReadBackWithTheirDecimalPoint)
-{
+TEST(SettingStore, TextFieldsReadBackWithTheirDecimalPoint) {
     const RoundTrip cases[] = {
         {0, 0, 1, "50,05", "50,05"},
         {0, 0, 5, "007", "007"},
@@ -44,17 +43,15 @@ TEST(SettingStore, TextFieldsReadBackWithTheirDecimalPoint)
     }
 }
 
-TEST(SettingStore, ByteItemsRoundTripAtBothEndsOfTheirRange)
-{
+TEST(SettingStore, ByteItemsRoundTripAtBothEndsOfTheirRange) {
     const struct {
         uint8_t category, head, item;
         int low, high;
     } items[] = {
-        {0, 0, 0, 0, 1}, {0, 1, 4, 0, 4}, {0, 0, 6, 0, 9},  {0, 1, 10, 0, 1}, {1, 0, 0, 0, 5},
-        {1, 1, 1, 0, 9}, {1, 0, 4, 0, 2}, {1, 1, 5, 0, 9},  {1, 0, 6, 0, 8},  {1, 1, 7, 0, 5},
-        {1, 0, 8, 0, 1}, {1, 1, 10, 0, 5}, {1, 0, 12, 0, 1}, {2, 0, 0, 0, 5},  {2, 0, 1, 0, 1},
-        {2, 0, 2, 0, 1}, {2, 0, 3, 0, 2}, {2, 0, 4, 0, 3},  {2, 0, 5, 0, 3},  {2, 0, 7, 0, 9},
-        {3, 0, 5, 0, 1}, {4, 255, 0, 0, 7},
+        {0, 0, 0, 0, 1},  {0, 1, 4, 0, 4}, {0, 0, 6, 0, 9}, {0, 1, 10, 0, 1},  {1, 0, 0, 0, 5}, {1, 1, 1, 0, 9},
+        {1, 0, 4, 0, 2},  {1, 1, 5, 0, 9}, {1, 0, 6, 0, 8}, {1, 1, 7, 0, 5},   {1, 0, 8, 0, 1}, {1, 1, 10, 0, 5},
+        {1, 0, 12, 0, 1}, {2, 0, 0, 0, 5}, {2, 0, 1, 0, 1}, {2, 0, 2, 0, 1},   {2, 0, 3, 0, 2}, {2, 0, 4, 0, 3},
+        {2, 0, 5, 0, 3},  {2, 0, 7, 0, 9}, {3, 0, 5, 0, 1}, {4, 255, 0, 0, 7},
     };
     for (const auto& it : items) {
         for (int value : {it.low, it.high}) {
@@ -74,8 +71,7 @@ TEST(SettingStore, ByteItemsRoundTripAtBothEndsOfTheirRange)
     }
 }
 
-TEST(SettingStore, RefusedWritesChangeNothing)
-{
+TEST(SettingStore, RefusedWritesChangeNothing) {
     const struct {
         const char* name;
         uint8_t category, head, item;
@@ -106,8 +102,7 @@ TEST(SettingStore, RefusedWritesChangeNothing)
     }
 }
 
-TEST(SettingStore, HeadsKeepTheirOwnValuesAndControllerItemsIgnoreTheHeadByte)
-{
+TEST(SettingStore, HeadsKeepTheirOwnValuesAndControllerItemsIgnoreTheHeadByte) {
     SimController c;
     EnterSettingMode(c);
     c.Exchange(WritePacket(1, 0, 9, "+000001"));

@@ -11,8 +11,7 @@
 namespace trax::sim::test {
 namespace {
 
-bool StartUp()
-{
+bool StartUp() {
     sQELUSBTYPEPARAM param{};
     param.productCode = 10;
     std::strcpy(param.deviceName, "VoraxUSB_U-0");
@@ -25,8 +24,7 @@ bool StartUp()
 }
 
 // One exchange through the driver; empty when it failed.
-std::vector<uint8_t> Io(std::vector<uint8_t> request, unsigned long capacity = 1 << 20)
-{
+std::vector<uint8_t> Io(std::vector<uint8_t> request, unsigned long capacity = 1 << 20) {
     std::vector<uint8_t> reply(capacity);
     unsigned long length = capacity;
     if (QelUsbPtrIoPtr(request.data(), static_cast<unsigned long>(request.size()), reply.data(), &length) == 0) {
@@ -42,8 +40,7 @@ protected:
     void TearDown() override { ResetStandInDriver(DriverConfig()); }
 };
 
-TEST_F(StandInDriverTest, UsableOnlyAfterTheFourStartUpCallsInOrder)
-{
+TEST_F(StandInDriverTest, UsableOnlyAfterTheFourStartUpCallsInOrder) {
     EXPECT_EQ(CheckUsbDllStatus(0), 0);
     EXPECT_TRUE(Io(Packet(42)).empty());
     sUSBPARAM usb{0, 0};
@@ -55,8 +52,7 @@ TEST_F(StandInDriverTest, UsableOnlyAfterTheFourStartUpCallsInOrder)
     EXPECT_EQ(reply[3], 43);
 }
 
-TEST_F(StandInDriverTest, StartUpFailureMakesInitUsbAndTheRestFail)
-{
+TEST_F(StandInDriverTest, StartUpFailureMakesInitUsbAndTheRestFail) {
     DriverConfig config;
     config.startupFail = true;
     ResetStandInDriver(config);
@@ -64,8 +60,7 @@ TEST_F(StandInDriverTest, StartUpFailureMakesInitUsbAndTheRestFail)
     EXPECT_EQ(CheckUsbDllStatus(0), 0);
 }
 
-TEST_F(StandInDriverTest, FailAfterBreaksExactlyOneExchange)
-{
+TEST_F(StandInDriverTest, FailAfterBreaksExactlyOneExchange) {
     DriverConfig config;
     config.failAfter = 2;
     ResetStandInDriver(config);
@@ -77,16 +72,14 @@ TEST_F(StandInDriverTest, FailAfterBreaksExactlyOneExchange)
     EXPECT_FALSE(Io(Packet(42)).empty());
 }
 
-TEST_F(StandInDriverTest, ReplyThatDoesNotFitFailsTheExchange)
-{
+TEST_F(StandInDriverTest, ReplyThatDoesNotFitFailsTheExchange) {
     ASSERT_TRUE(StartUp());
     EXPECT_TRUE(Io(Packet(24, {0, 0}), 1045).empty());
     EXPECT_EQ(Io(Packet(24, {0, 0}), 1046).size(), 1046u);
 }
 
 // Parses one environment; variables not in the map are unset.
-DriverConfig Parse(std::map<std::string, std::string> env, std::vector<std::string>* messages)
-{
+DriverConfig Parse(std::map<std::string, std::string> env, std::vector<std::string>* messages) {
     return ParseDriverConfig(
         [&env](const char* name) -> const char* {
             auto it = env.find(name);
@@ -95,8 +88,7 @@ DriverConfig Parse(std::map<std::string, std::string> env, std::vector<std::stri
         messages);
 }
 
-TEST(DriverEnvironment, GoodValuesAreTaken)
-{
+TEST(DriverEnvironment, GoodValuesAreTaken) {
     std::vector<std::string> messages;
     DriverConfig c = Parse({{"TRAX_SIM_LATENCY_US", "250"},
                             {"TRAX_SIM_TRACE", "1"},
@@ -125,14 +117,12 @@ TEST(DriverEnvironment, GoodValuesAreTaken)
     EXPECT_EQ(c.controller.errorCommand, 42);
 }
 
-TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept)
-{
+TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept) {
     const std::pair<const char*, const char*> cases[] = {
-        {"TRAX_SIM_LATENCY_US", "abc"},  {"TRAX_SIM_LATENCY_US", "-5"},   {"TRAX_SIM_TRACE", "yes"},
-        {"TRAX_SIM_STARTUP_FAIL", "2"},  {"TRAX_SIM_UNITS", "furlong"},   {"TRAX_SIM_FAIL_AFTER", "-1"},
+        {"TRAX_SIM_LATENCY_US", "abc"},  {"TRAX_SIM_LATENCY_US", "-5"},    {"TRAX_SIM_TRACE", "yes"},
+        {"TRAX_SIM_STARTUP_FAIL", "2"},  {"TRAX_SIM_UNITS", "furlong"},    {"TRAX_SIM_FAIL_AFTER", "-1"},
         {"TRAX_SIM_ERROR_REPLY", "256"}, {"TRAX_SIM_BUSY_COMMAND", "12x"}, {"TRAX_SIM_SEED", ""},
-        {"TRAX_SIM_STATE", ""},
-        {"TRAX_SIM_ERROR_COMMAND", "42"},  // meaningless without an error number
+        {"TRAX_SIM_STATE", ""},          {"TRAX_SIM_ERROR_COMMAND", "42"},  // meaningless without an error number
     };
     const DriverConfig defaults;
     for (const auto& c : cases) {
@@ -142,10 +132,10 @@ TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept)
         EXPECT_NE(messages[0].find(c.first), std::string::npos);
         EXPECT_TRUE(got.latencyUs == defaults.latencyUs && got.trace == defaults.trace &&
                     got.startupFail == defaults.startupFail && got.failAfter == defaults.failAfter &&
-                    got.controller.inch == defaults.controller.inch && got.controller.seed == defaults.controller.seed &&
+                    got.controller.inch == defaults.controller.inch &&
+                    got.controller.seed == defaults.controller.seed &&
                     got.controller.errorCommand == defaults.controller.errorCommand &&
-                    got.controller.busyCommand == defaults.controller.busyCommand &&
-                    got.controller.stateFile.empty());
+                    got.controller.busyCommand == defaults.controller.busyCommand && got.controller.stateFile.empty());
     }
 }
 

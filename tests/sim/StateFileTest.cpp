@@ -14,14 +14,12 @@ namespace fs = std::filesystem;
 
 class StateFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         dir_ = fs::temp_directory_path() / ("trax-sim-state-" + std::to_string(std::random_device()()));
         fs::create_directories(dir_);
         config_.stateFile = (dir_ / "state.txt").string();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
@@ -30,8 +28,7 @@ protected:
     ControllerConfig config_;
 };
 
-void StorageRun(SimController& c, const std::string& count)
-{
+void StorageRun(SimController& c, const std::string& count) {
     c.Exchange(Packet(6));
     ASSERT_EQ(c.Exchange(WritePacket(2, 0, 6, count))[4], 0);
     ASSERT_EQ(c.Exchange(WritePacket(2, 0, 7, std::string(1, '\x03')))[4], 0);
@@ -41,8 +38,7 @@ void StorageRun(SimController& c, const std::string& count)
     c.Exchange(Packet(40));
 }
 
-TEST_F(StateFileTest, SettingsPanelAndStorageOutliveTheController)
-{
+TEST_F(StateFileTest, SettingsPanelAndStorageOutliveTheController) {
     std::vector<uint8_t> storedA, storedB;
     {
         SimController first(config_);
@@ -80,8 +76,7 @@ TEST_F(StateFileTest, SettingsPanelAndStorageOutliveTheController)
     EXPECT_EQ(second.Exchange(ReadPacket(2, 0, 7))[8], 3);
 }
 
-TEST_F(StateFileTest, RunStartedByOneControllerCompletesInTheNext)
-{
+TEST_F(StateFileTest, RunStartedByOneControllerCompletesInTheNext) {
     SimController reference;
     StorageRun(reference, "00200");
     std::vector<uint8_t> expected = reference.Exchange(Packet(36, {0}));
@@ -102,19 +97,18 @@ TEST_F(StateFileTest, RunStartedByOneControllerCompletesInTheNext)
     EXPECT_EQ(second.Exchange(Packet(36, {0})), expected);
 }
 
-TEST_F(StateFileTest, MalformedFileIsReportedAndTheDefaultsKept)
-{
+TEST_F(StateFileTest, MalformedFileIsReportedAndTheDefaultsKept) {
     // Each file would change the offset of head A if it were taken in part.
     const std::string good = "trax-sim-state 1\nsetting 1 9 A +000250\n";
     const char* const bodies[] = {
         "",
         "garbage\n",
         "trax-sim-state 2\nsetting 1 9 A +000250\nend\n",
-        "trax-sim-state 1\nsetting 1 9 A +000250\n",                         // cut short
-        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 9 9 A 1\nend\n",   // no such setting
-        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 1 10 A 6\nend\n",  // out of range
-        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 2 0 A 1\nend\n",   // controller-wide item with a head
-        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 1 9 B +25\nend\n", // wrong width
+        "trax-sim-state 1\nsetting 1 9 A +000250\n",                          // cut short
+        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 9 9 A 1\nend\n",    // no such setting
+        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 1 10 A 6\nend\n",   // out of range
+        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 2 0 A 1\nend\n",    // controller-wide item with a head
+        "trax-sim-state 1\nsetting 1 9 A +000250\nsetting 1 9 B +25\nend\n",  // wrong width
         "trax-sim-state 1\nsetting 1 9 A +000250\npanel 4\nend\n",
         "trax-sim-state 1\nsetting 1 9 A +000250\nstored A 3\n1 2\nend\n",
         "trax-sim-state 1\nsetting 1 9 A +000250\nstored A 2\n1 2 3\nend\n",
@@ -138,8 +132,7 @@ TEST_F(StateFileTest, MalformedFileIsReportedAndTheDefaultsKept)
     }
 }
 
-TEST(StateFileAbsent, NothingIsWrittenWithoutTheVariable)
-{
+TEST(StateFileAbsent, NothingIsWrittenWithoutTheVariable) {
     std::vector<std::string> messages;
     DriverConfig config = ParseDriverConfig([](const char*) -> const char* { return nullptr; }, &messages);
     EXPECT_TRUE(config.controller.stateFile.empty());

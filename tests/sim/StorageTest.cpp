@@ -8,8 +8,7 @@
 namespace trax::sim::test {
 namespace {
 
-void ConfigureStorage(SimController& c, const std::string& count, uint8_t cycle)
-{
+void ConfigureStorage(SimController& c, const std::string& count, uint8_t cycle) {
     c.Exchange(Packet(6));
     ASSERT_EQ(c.Exchange(WritePacket(2, 0, 5, std::string(1, '\x00')))[4], 0);
     ASSERT_EQ(c.Exchange(WritePacket(2, 0, 6, count))[4], 0);
@@ -17,8 +16,7 @@ void ConfigureStorage(SimController& c, const std::string& count, uint8_t cycle)
     c.Exchange(Packet(4));
 }
 
-TEST(DataStorage, RunHoldsTheConfiguredCountOfSignalValues)
-{
+TEST(DataStorage, RunHoldsTheConfiguredCountOfSignalValues) {
     const struct {
         const char* count;
         uint32_t expected;
@@ -54,8 +52,7 @@ TEST(DataStorage, RunHoldsTheConfiguredCountOfSignalValues)
     }
 }
 
-TEST(DataStorage, StoringIsReportedUntilTheRunIsComplete)
-{
+TEST(DataStorage, StoringIsReportedUntilTheRunIsComplete) {
     ControllerConfig slow;
     slow.storageValuesPerExchange = 100;
     SimController c(slow);
@@ -73,8 +70,7 @@ TEST(DataStorage, StoringIsReportedUntilTheRunIsComplete)
     EXPECT_EQ(third[16], 0);  // full: storing ended by itself
 }
 
-TEST(DataStorage, StopKeepsTheValuesAndInitEmptiesThem)
-{
+TEST(DataStorage, StopKeepsTheValuesAndInitEmptiesThem) {
     ControllerConfig slow;
     slow.storageValuesPerExchange = 10;
     SimController c(slow);
@@ -90,8 +86,7 @@ TEST(DataStorage, StopKeepsTheValuesAndInitEmptiesThem)
     EXPECT_EQ(At32(empty, 12), 0);
 }
 
-TEST(DataStorage, StoredValuesFollowTheCycleInterval)
-{
+TEST(DataStorage, StoredValuesFollowTheCycleInterval) {
     SimController everySample, everyTenth;
     ConfigureStorage(everySample, "00100", 0);
     ConfigureStorage(everyTenth, "00010", 3);

@@ -123,33 +123,33 @@ Action ScriptedDriver::DefaultAnswer(const Bytes& request) {
     const uint8_t code = request.size() > 3 ? request[3] : 0;
     const uint8_t replyCode = static_cast<uint8_t>(code + 1);
     switch (code) {
-        case protocol::CmdMeasureMode:
-            mode = 0;
-            return Action::Answer(MakeSizedReply(replyCode, 0, 8));
-        case protocol::CmdSettingMode:
-            mode = 1;
-            return Action::Answer(MakeSizedReply(replyCode, 0, 8));
-        case protocol::CmdStatus:
-            return Action::Answer(MakeSizedReply(replyCode, mode == 1 ? 5 : 0, 20));
-        case protocol::CmdProbeSettingMode:
-            return Action::Answer(MakeSizedReply(replyCode, mode == 1 ? 0 : 5, 8));
-        case protocol::CmdWriteSetting:
-            return Action::Answer(MakeSizedReply(replyCode, mode == 1 ? 0 : 5, 12));
-        case protocol::CmdReadSetting:
-            // Setting data long enough for every field a getter reads.
-            return Action::Answer(MakeReply(replyCode, mode == 1 ? 0 : 5, Bytes(48, '0')));
-        case protocol::CmdCalcData:
-            return Action::Answer(MakeSizedReply(replyCode, 0, 20));
-        case protocol::CmdPanel:
-            return Action::Answer(MakeSizedReply(replyCode, 0, 28));
-        case protocol::CmdLight:
-            return Action::Answer(MakeSizedReply(replyCode, 0, 1046));
-        case protocol::CmdFigureData:
-            return Action::Answer(MakeSizedReply(replyCode, 0, 60));
-        case protocol::CmdStorageData:
-            return Action::Answer(MakeSizedReply(replyCode, 0, 16));
-        default:
-            return Action::Answer(MakeSizedReply(replyCode, 0, 12));
+    case protocol::CmdMeasureMode:
+        mode = 0;
+        return Action::Answer(MakeSizedReply(replyCode, 0, 8));
+    case protocol::CmdSettingMode:
+        mode = 1;
+        return Action::Answer(MakeSizedReply(replyCode, 0, 8));
+    case protocol::CmdStatus:
+        return Action::Answer(MakeSizedReply(replyCode, mode == 1 ? 5 : 0, 20));
+    case protocol::CmdProbeSettingMode:
+        return Action::Answer(MakeSizedReply(replyCode, mode == 1 ? 0 : 5, 8));
+    case protocol::CmdWriteSetting:
+        return Action::Answer(MakeSizedReply(replyCode, mode == 1 ? 0 : 5, 12));
+    case protocol::CmdReadSetting:
+        // Setting data long enough for every field a getter reads.
+        return Action::Answer(MakeReply(replyCode, mode == 1 ? 0 : 5, Bytes(48, '0')));
+    case protocol::CmdCalcData:
+        return Action::Answer(MakeSizedReply(replyCode, 0, 20));
+    case protocol::CmdPanel:
+        return Action::Answer(MakeSizedReply(replyCode, 0, 28));
+    case protocol::CmdLight:
+        return Action::Answer(MakeSizedReply(replyCode, 0, 1046));
+    case protocol::CmdFigureData:
+        return Action::Answer(MakeSizedReply(replyCode, 0, 60));
+    case protocol::CmdStorageData:
+        return Action::Answer(MakeSizedReply(replyCode, 0, 16));
+    default:
+        return Action::Answer(MakeSizedReply(replyCode, 0, 12));
     }
 }
 

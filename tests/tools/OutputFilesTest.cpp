@@ -12,8 +12,7 @@ using namespace traxctl_test;
 
 namespace {
 
-std::vector<std::string> Cells(const std::string& line)
-{
+std::vector<std::string> Cells(const std::string& line) {
     std::vector<std::string> cells;
     std::stringstream s(line);
     std::string cell;
@@ -22,16 +21,18 @@ std::vector<std::string> Cells(const std::string& line)
     return cells;
 }
 
-TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit)
-{
+TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit) {
     TempDir dir;
     std::string csv = dir.Path("run.csv");
-    std::string script = "storage setup --count 250 --cycle 2\n"
-                         "storage start\n"
-                         "storage status\n"
-                         "storage stop\n"
-                         "storage read B --csv " + csv + "\n"
-                         "storage read B --max 100 --json\n";
+    std::string script =
+        "storage setup --count 250 --cycle 2\n"
+        "storage start\n"
+        "storage status\n"
+        "storage stop\n"
+        "storage read B --csv " +
+        csv +
+        "\n"
+        "storage read B --max 100 --json\n";
     Result r = Traxctl({"batch"}, {}, script);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("A  250 values\nB  250 values\n"), std::string::npos) << r.out;
@@ -56,16 +57,14 @@ TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit)
     for (size_t i = 0; i < 100; ++i) EXPECT_EQ(json["values"][i]["value"].text, Cells(lines[i + 1])[2]);
 }
 
-TEST(StorageCsv, EmptyStorageGivesHeaderOnly)
-{
+TEST(StorageCsv, EmptyStorageGivesHeaderOnly) {
     TempDir dir;
     Result r = Traxctl({"storage", "read", "A", "--csv", dir.Path("empty.csv")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(dir.Path("empty.csv")), "index,status,value,unit\n");
 }
 
-TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel)
-{
+TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel) {
     TempDir dir;
     Result r = Traxctl({"light", "A", "--csv", dir.Path("p.csv"), "--svg", dir.Path("p.svg")});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -120,8 +119,7 @@ TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel)
     EXPECT_GT(scale, 0) << "the profile is flat or upside down";
 }
 
-TEST(LightFiles, XmlReaderRejectsBrokenDocuments)
-{
+TEST(LightFiles, XmlReaderRejectsBrokenDocuments) {
     for (const char* bad : {"<svg>", "<svg></g>", "<svg a=1/>", "<svg a=\"1\" a=\"2\"/>", "<svg>a<b</svg>",
                             "<svg/><svg/>", "<svg>&nbsp;</svg>"}) {
         EXPECT_THROW(ParseXml(bad), std::runtime_error) << bad;
@@ -129,8 +127,7 @@ TEST(LightFiles, XmlReaderRejectsBrokenDocuments)
     EXPECT_NO_THROW(ParseXml("<?xml version=\"1.0\"?>\n<svg><g x='1'><path d=\"M0,0\"/></g>&lt;</svg>\n"));
 }
 
-TEST(Examples, ReadValuesPrintsBothHeadsEachTime)
-{
+TEST(Examples, ReadValuesPrintsBothHeadsEachTime) {
     Result r = RunProgram(READ_VALUES_PATH, {"4", "0"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
@@ -147,8 +144,7 @@ TEST(Examples, ReadValuesPrintsBothHeadsEachTime)
     EXPECT_NE(failing.err.find("TRAX_GetDisplayUnit failed"), std::string::npos);
 }
 
-TEST(Examples, StorageRunToCsv)
-{
+TEST(Examples, StorageRunToCsv) {
     TempDir dir;
     Result r = RunProgram(STORAGE_TO_CSV_PATH, {dir.Path("run.csv"), "300"});
     ASSERT_EQ(r.status, 0) << r.err;

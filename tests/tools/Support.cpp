@@ -19,8 +19,7 @@ namespace traxctl_test {
 namespace fs = std::filesystem;
 
 Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-           const std::map<std::string, std::string>& env, const std::string& input)
-{
+                  const std::map<std::string, std::string>& env, const std::string& input) {
     // Output goes to files rather than pipes, so that nothing has to be read
     // while the child runs.
     TempDir io;
@@ -60,20 +59,17 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
 }
 
 Result Traxctl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-               const std::string& input)
-{
+               const std::string& input) {
     return RunProgram(TRAXCTL_PATH, args, env, input);
 }
 
-int TracedRequests(const Result& r)
-{
+int TracedRequests(const Result& r) {
     int n = 0;
     for (const std::string& line : Lines(r.err)) n += line.rfind("trax-sim > ", 0) == 0 ? 1 : 0;
     return n;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
+std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
@@ -81,23 +77,20 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "traxctl-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
 }
@@ -110,8 +103,7 @@ class JsonReader {
 public:
     explicit JsonReader(const std::string& t) : t_(t) {}
 
-    Json Document()
-    {
+    Json Document() {
         Json v = Value();
         Space();
         if (p_ != t_.size()) Fail("text after the value");
@@ -119,13 +111,13 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const std::string& why) { throw std::runtime_error("JSON: " + why + " at " + std::to_string(p_)); }
-    void Space()
-    {
+    [[noreturn]] void Fail(const std::string& why) {
+        throw std::runtime_error("JSON: " + why + " at " + std::to_string(p_));
+    }
+    void Space() {
         while (p_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[p_]))) ++p_;
     }
-    bool Eat(char c)
-    {
+    bool Eat(char c) {
         Space();
         if (p_ < t_.size() && t_[p_] == c) {
             ++p_;
@@ -133,19 +125,16 @@ private:
         }
         return false;
     }
-    void Expect(char c)
-    {
+    void Expect(char c) {
         if (!Eat(c)) Fail(std::string("expected '") + c + "'");
     }
-    bool Word(const char* w)
-    {
+    bool Word(const char* w) {
         size_t n = std::strlen(w);
         if (t_.compare(p_, n, w) != 0) return false;
         p_ += n;
         return true;
     }
-    std::string String()
-    {
+    std::string String() {
         Expect('"');
         std::string s;
         while (p_ < t_.size() && t_[p_] != '"') {
@@ -171,8 +160,7 @@ private:
         ++p_;
         return s;
     }
-    Json Value()
-    {
+    Json Value() {
         Space();
         if (p_ >= t_.size()) Fail("missing value");
         Json v;
@@ -231,8 +219,7 @@ private:
 
 Json Json::Parse(const std::string& text) { return JsonReader(text).Document(); }
 
-const Json& Json::operator[](const std::string& key) const
-{
+const Json& Json::operator[](const std::string& key) const {
     auto it = members.find(key);
     if (kind != Object || it == members.end()) throw std::runtime_error("JSON: no member '" + key + "'");
     return it->second;
@@ -246,8 +233,7 @@ class XmlReader {
 public:
     explicit XmlReader(const std::string& t) : t_(t) {}
 
-    std::unique_ptr<XmlElement> Document()
-    {
+    std::unique_ptr<XmlElement> Document() {
         Skip();
         if (t_.compare(p_, 5, "<?xml") == 0) {
             p_ = t_.find("?>", p_);
@@ -262,20 +248,20 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const std::string& why) { throw std::runtime_error("XML: " + why + " at " + std::to_string(p_)); }
-    void Skip()
-    {
+    [[noreturn]] void Fail(const std::string& why) {
+        throw std::runtime_error("XML: " + why + " at " + std::to_string(p_));
+    }
+    void Skip() {
         while (p_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[p_]))) ++p_;
     }
-    std::string Name()
-    {
+    std::string Name() {
         size_t start = p_;
-        while (p_ < t_.size() && (std::isalnum(static_cast<unsigned char>(t_[p_])) || std::strchr(":-_.", t_[p_]))) ++p_;
+        while (p_ < t_.size() && (std::isalnum(static_cast<unsigned char>(t_[p_])) || std::strchr(":-_.", t_[p_])))
+            ++p_;
         if (p_ == start) Fail("expected a name");
         return t_.substr(start, p_ - start);
     }
-    void CheckText(const std::string& s)
-    {
+    void CheckText(const std::string& s) {
         for (size_t i = 0; i < s.size(); ++i) {
             if (s[i] == '<') Fail("'<' in text");
             if (s[i] == '&') {
@@ -285,8 +271,7 @@ private:
             }
         }
     }
-    std::unique_ptr<XmlElement> Element()
-    {
+    std::unique_ptr<XmlElement> Element() {
         if (p_ >= t_.size() || t_[p_] != '<') Fail("expected '<'");
         ++p_;
         auto e = std::make_unique<XmlElement>();
@@ -339,8 +324,7 @@ private:
 
 }  // namespace
 
-void XmlElement::Collect(const std::string& tag, std::vector<const XmlElement*>* out) const
-{
+void XmlElement::Collect(const std::string& tag, std::vector<const XmlElement*>* out) const {
     if (name == tag) out->push_back(this);
     for (const auto& c : children) c->Collect(tag, out);
 }

@@ -19,7 +19,7 @@ struct Result {
 // environment is removed first, then `env` is applied; `input` is the child's
 // standard input.
 Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-           const std::map<std::string, std::string>& env = {}, const std::string& input = "");
+                  const std::map<std::string, std::string>& env = {}, const std::string& input = "");
 
 // traxctl from this build.
 Result Traxctl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},

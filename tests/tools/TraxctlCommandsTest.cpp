@@ -17,19 +17,18 @@ struct Case {
     const char* pattern;  // ECMAScript regex searched in stdout
 };
 
-std::string Joined(const std::vector<std::string>& args)
-{
+std::string Joined(const std::vector<std::string>& args) {
     std::string s;
     for (const auto& a : args) s += (s.empty() ? "" : " ") + a;
     return s;
 }
 
-TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid)
-{
+TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid) {
     const Case cases[] = {
         {{"values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
         {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+\\.\\d{3} mm    B  -?\\d+\\.\\d{3} mm\\n){3}$"},
-        {{"figure", "B"}, "figure data of head B\\n(  value \\d    -?\\d+\\.\\d{3} mm\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
+        {{"figure", "B"},
+         "figure data of head B\\n(  value \\d    -?\\d+\\.\\d{3} mm\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
         {{"clear-figure"}, "^figure data cleared\\n$"},
         {{"light", "A", "--selector", "2"}, "selector 2\\n.*\\n 255 \\|[ #]{64}\\n(.|\\n)*     \\+-{64}\\n"},
         {{"storage", "status"}, "^storing  no\\nA  0 values\\nB  0 values\\n$"},
@@ -56,8 +55,7 @@ TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid)
     }
 }
 
-TEST(TraxctlCommands, SettingsListsEveryReadableSettingOfBothHeads)
-{
+TEST(TraxctlCommands, SettingsListsEveryReadableSettingOfBothHeads) {
     Result r = Traxctl({"settings"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines = Lines(r.out);
@@ -74,8 +72,7 @@ TEST(TraxctlCommands, SettingsListsEveryReadableSettingOfBothHeads)
     EXPECT_EQ(onlyB.out.find(" A "), std::string::npos);
 }
 
-TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack)
-{
+TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     Result r = Traxctl({"batch"}, {}, "# comment\nset offset A -1500\n\ntraxctl get offset\nvalues\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("offset +A +-1500\\noffset +A +-1500\\noffset +B +0\\n")));
@@ -87,17 +84,16 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack)
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
 }
 
-TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit)
-{
+TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit) {
     struct Unit {
         const char* code;
         const char* units;  // --units and TRAX_SIM_UNITS
         const char* pattern;
     } const units[] = {
-        {"0", "metric", "A  1\\.2\\d mm\n"},     {"1", "metric", "A  1\\.2\\d\\d mm\n"},
-        {"3", "metric", "A  1\\.2\\d{4} mm\n"},  {"4", "metric", "A  12\\d\\d\\.\\d um\n"},
-        {"5", "metric", "A  12\\d\\d\\.\\d\\d um\n"},     {"1", "inch", "A  0\\.\\d{5} inch\n"},
-        {"2", "inch", "A  \\d+\\.\\d mil\n"},     {"5", "inch", "A  \\d+\\.\\d{4} mil\n"},
+        {"0", "metric", "A  1\\.2\\d mm\n"},          {"1", "metric", "A  1\\.2\\d\\d mm\n"},
+        {"3", "metric", "A  1\\.2\\d{4} mm\n"},       {"4", "metric", "A  12\\d\\d\\.\\d um\n"},
+        {"5", "metric", "A  12\\d\\d\\.\\d\\d um\n"}, {"1", "inch", "A  0\\.\\d{5} inch\n"},
+        {"2", "inch", "A  \\d+\\.\\d mil\n"},         {"5", "inch", "A  \\d+\\.\\d{4} mil\n"},
     };
     for (const Unit& u : units) {
         std::string script = std::string("set display-unit A ") + u.code + "\nvalues\n";
@@ -107,11 +103,10 @@ TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit)
     }
 }
 
-TEST(TraxctlCommands, HelpOnEveryCommand)
-{
-    const char* commands[] = {"values", "watch", "figure", "clear-figure", "light", "storage", "get", "set",
-                              "settings", "zero", "timing", "reset", "panel", "lock", "program", "able",
-                              "mode", "batch"};
+TEST(TraxctlCommands, HelpOnEveryCommand) {
+    const char* commands[] = {"values", "watch", "figure",   "clear-figure", "light",  "storage",
+                              "get",    "set",   "settings", "zero",         "timing", "reset",
+                              "panel",  "lock",  "program",  "able",         "mode",   "batch"};
     for (const char* c : commands) {
         Result r = Traxctl({c, "--help"}, kTrace);
         EXPECT_EQ(r.status, 0) << c;
@@ -130,8 +125,7 @@ struct BadInput {
     const char* message;
 };
 
-TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent)
-{
+TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent) {
     const BadInput cases[] = {
         {{}, "missing command"},
         {{"fly"}, "unknown command 'fly'"},
@@ -181,8 +175,7 @@ TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent)
     }
 }
 
-TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne)
-{
+TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
     struct Failure {
         std::map<std::string, std::string> env;
         std::vector<std::string> args;
@@ -196,7 +189,8 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne)
         // Light-intensity requests (command 24) refused.
         {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "24"}}, {"light", "B"}, "TRAX_GetLight returned 0"},
         // Storage status requests (command 42) refused.
-        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}}, {"storage", "status"},
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
+         {"storage", "status"},
          "TRAX_DataStorageGetStatus returned 0"},
     };
     for (const Failure& f : cases) {
@@ -207,8 +201,7 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne)
     }
 }
 
-TEST(TraxctlJson, ValuesParseBackAndMatchTheText)
-{
+TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {
     Result text = Traxctl({"values"});
     Result json = Traxctl({"values", "--json"});
     ASSERT_EQ(json.status, 0) << json.err;
@@ -222,8 +215,7 @@ TEST(TraxctlJson, ValuesParseBackAndMatchTheText)
     }
 }
 
-TEST(TraxctlJson, EveryReadCommandPrintsJson)
-{
+TEST(TraxctlJson, EveryReadCommandPrintsJson) {
     Json figure = Json::Parse(Traxctl({"figure", "A", "--json"}).out);
     EXPECT_EQ(figure["head"].text, "A");
     EXPECT_EQ(figure["values"].items.size(), 7u);
@@ -266,8 +258,7 @@ TEST(TraxctlJson, EveryReadCommandPrintsJson)
     EXPECT_EQ(Json::Parse(set.out)["values"]["average"].number, 3);
 }
 
-TEST(TraxctlJson, ParserRejectsWhatIsNotJson)
-{
+TEST(TraxctlJson, ParserRejectsWhatIsNotJson) {
     // The checks above mean something only if the reader is strict.
     for (const char* bad : {"", "{", "{\"a\":1,}", "[1 2]", "{\"a\":inf}", "{a:1}", "[.5]", "\"x", "1 2"}) {
         EXPECT_THROW(Json::Parse(bad), std::runtime_error) << bad;

@@ -88,9 +88,21 @@ TEST_F(ControlActionTest, ZeroTimingAndResetSucceedOnlyWithResultByteZero) {
         int expected;
     };
     const ReplyCase replies[] = {
-        {"result 0", [](uint8_t code) { return MakeReply(code, 0, {0, 0, 0, 0}); }, 1},
-        {"result 1", [](uint8_t code) { return MakeReply(code, 0, {1, 0, 0, 0}); }, 0},
-        {"error byte", [](uint8_t code) { return MakeReply(code, 2, {0, 0, 0, 0}); }, 0},
+        {"result 0",
+         [](uint8_t code) {
+             return MakeReply(code, 0, {0, 0, 0, 0});
+         },
+         1},
+        {"result 1",
+         [](uint8_t code) {
+             return MakeReply(code, 0, {1, 0, 0, 0});
+         },
+         0},
+        {"error byte",
+         [](uint8_t code) {
+             return MakeReply(code, 2, {0, 0, 0, 0});
+         },
+         0},
         {"no result byte", [](uint8_t code) { return MakeReply(code, 0); }, 0},
     };
     struct ActionCase {

@@ -41,8 +41,7 @@ struct Case {
 };
 
 std::string Describe(const Case& c) {
-    return "raw " + std::to_string(c.raw) + " row " + std::to_string(c.row) + " column " +
-           std::to_string(c.column);
+    return "raw " + std::to_string(c.raw) + " row " + std::to_string(c.row) + " column " + std::to_string(c.column);
 }
 
 // Expected values are the single nearest to the decimal the display shows.
@@ -156,8 +155,7 @@ TEST(CheckDisplayRange, MarkersAndInclusiveLimits) {
         {123, 3, 0, kRangeNoValue},
     };
     for (const RangeCase& c : cases) {
-        EXPECT_EQ(CheckDisplayRange(c.raw, c.row, c.column), c.expected)
-            << c.raw << " " << c.row << " " << c.column;
+        EXPECT_EQ(CheckDisplayRange(c.raw, c.row, c.column), c.expected) << c.raw << " " << c.row << " " << c.column;
     }
 }
 
@@ -185,8 +183,7 @@ TEST(RoundToResolution, HalfAwayFromZeroAndStepOneUntouched) {
         {123, kMetric, 7, 123},
     };
     for (const RoundCase& c : cases) {
-        EXPECT_EQ(RoundToResolution(c.raw, c.row, c.column), c.expected)
-            << c.raw << " " << c.row << " " << c.column;
+        EXPECT_EQ(RoundToResolution(c.raw, c.row, c.column), c.expected) << c.raw << " " << c.row << " " << c.column;
     }
     EXPECT_TRUE(std::isnan(ScaleToDisplayUnit(123, kInch, 15)));
 }

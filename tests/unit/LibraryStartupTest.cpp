@@ -39,7 +39,7 @@ TEST_F(LibraryStartupTest, AnyFailedStepFailsTheStartupButAllFourRun) {
         int expected;
     };
     const Case cases[] = {
-        {1, 1, 1, 1}, {0, 1, 1, 0}, {2, 1, 1, 0},  // only 1 counts as success for the type parameters
+        {1, 1, 1, 1}, {0, 1, 1, 0}, {2, 1, 1, 0},   // only 1 counts as success for the type parameters
         {1, 0, 1, 0}, {1, 1, 0, 0}, {1, 7, -1, 1},  // any non-zero counts for InitUsb and InitPid
     };
     for (const Case& c : cases) {

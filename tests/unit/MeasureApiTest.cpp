@@ -109,10 +109,14 @@ TEST_F(MeasureApiTest, CalcDataSplitsUnitByteBetweenHeads) {
         ASSERT_EQ(TRAX_GetCalcData(&a, &b), 1);
         EXPECT_EQ(a.status, c.statusA);
         EXPECT_EQ(b.status, c.statusB);
-        if (c.statusA == 3) EXPECT_EQ(Bits(a.value), 0xFFFFFFFFu);
-        else EXPECT_FLOAT_EQ(a.value, c.valueA);
-        if (c.statusB == 3) EXPECT_EQ(Bits(b.value), 0xFFFFFFFFu);
-        else EXPECT_FLOAT_EQ(b.value, c.valueB);
+        if (c.statusA == 3)
+            EXPECT_EQ(Bits(a.value), 0xFFFFFFFFu);
+        else
+            EXPECT_FLOAT_EQ(a.value, c.valueA);
+        if (c.statusB == 3)
+            EXPECT_EQ(Bits(b.value), 0xFFFFFFFFu);
+        else
+            EXPECT_FLOAT_EQ(b.value, c.valueB);
     }
 }
 
@@ -183,8 +187,10 @@ TEST_F(MeasureApiTest, FigureDataConvertsAllValuesWithOneUnitAndCopiesIntegers) 
     for (int i = 0; i < 7; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(figure.values[i].status, statuses[i]);
-        if (statuses[i] == 3) EXPECT_EQ(Bits(figure.values[i].value), 0xFFFFFFFFu);
-        else EXPECT_FLOAT_EQ(figure.values[i].value, expected[i]);
+        if (statuses[i] == 3)
+            EXPECT_EQ(Bits(figure.values[i].value), 0xFFFFFFFFu);
+        else
+            EXPECT_FLOAT_EQ(figure.values[i].value, expected[i]);
     }
     for (int i = 0; i < 4; ++i) EXPECT_EQ(figure.integers[i], integers[i]);
 }

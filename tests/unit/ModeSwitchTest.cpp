@@ -103,14 +103,13 @@ TEST_P(CancelWriteTest, DecidesTheMode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Probe, CancelWriteTest,
-    ::testing::Values(
-        CancelWriteCase{"Accepted", Action::Answer(MakeReply(9, 0, {0, 0, 0, 0})), 1},
-        CancelWriteCase{"RefusedAsOtherMode", Action::Answer(MakeReply(9, 5, {0, 0, 0, 0})), 1},
-        CancelWriteCase{"RefusedOtherwise", Action::Answer(MakeReply(9, 3, {0, 0, 0, 0})), 0},
-        CancelWriteCase{"ResultByteNotDone", Action::Answer(MakeReply(9, 0, {1, 0, 0, 0})), 0},
-        CancelWriteCase{"UnexpectedReply", Action::Answer(MakeSizedReply(99, 0, 8)), 0},
-        // Nothing read: the probe's own "other mode" still stands in the record.
-        CancelWriteCase{"ExchangeLost", Action::Failure(), 1}),
+    ::testing::Values(CancelWriteCase{"Accepted", Action::Answer(MakeReply(9, 0, {0, 0, 0, 0})), 1},
+                      CancelWriteCase{"RefusedAsOtherMode", Action::Answer(MakeReply(9, 5, {0, 0, 0, 0})), 1},
+                      CancelWriteCase{"RefusedOtherwise", Action::Answer(MakeReply(9, 3, {0, 0, 0, 0})), 0},
+                      CancelWriteCase{"ResultByteNotDone", Action::Answer(MakeReply(9, 0, {1, 0, 0, 0})), 0},
+                      CancelWriteCase{"UnexpectedReply", Action::Answer(MakeSizedReply(99, 0, 8)), 0},
+                      // Nothing read: the probe's own "other mode" still stands in the record.
+                      CancelWriteCase{"ExchangeLost", Action::Failure(), 1}),
     [](const ::testing::TestParamInfo<CancelWriteCase>& info) { return info.param.name; });
 
 }  // namespace

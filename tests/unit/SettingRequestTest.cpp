@@ -104,16 +104,13 @@ const std::vector<RequestCase> kSetterCases = {
     {CALL(TRAX_SetAnalogThrough(1, 1)), {"00 08 07 08 01 01 0C 01"}},
     {CALL(TRAX_SetAnalogThrough(0, 2)), {}},
     {CALL(TRAX_SetTolerance(0, -999999, -999999, 0)),
-     {"00 0D 07 08 01 00 0E 30 30 30 30 30 30",
-      "00 16 07 08 01 00 0D 2D 39 39 39 39 39 39 2C 2D 39 39 39 39 39 39",
+     {"00 0D 07 08 01 00 0E 30 30 30 30 30 30", "00 16 07 08 01 00 0D 2D 39 39 39 39 39 39 2C 2D 39 39 39 39 39 39",
       "00 0D 07 08 01 00 0E 30 30 30 30 30 30"}},
     {CALL(TRAX_SetTolerance(1, 999999, 999999, 999999)),
-     {"00 0D 07 08 01 01 0E 30 30 30 30 30 30",
-      "00 16 07 08 01 01 0D 2B 39 39 39 39 39 39 2C 2B 39 39 39 39 39 39",
+     {"00 0D 07 08 01 01 0E 30 30 30 30 30 30", "00 16 07 08 01 01 0D 2B 39 39 39 39 39 39 2C 2B 39 39 39 39 39 39",
       "00 0D 07 08 01 01 0E 39 39 39 39 39 39"}},
     {CALL(TRAX_SetTolerance(0, 100, -100, 5)),
-     {"00 0D 07 08 01 00 0E 30 30 30 30 30 30",
-      "00 16 07 08 01 00 0D 2B 30 30 30 31 30 30 2C 2D 30 30 30 31 30 30",
+     {"00 0D 07 08 01 00 0E 30 30 30 30 30 30", "00 16 07 08 01 00 0D 2B 30 30 30 31 30 30 2C 2D 30 30 30 31 30 30",
       "00 0D 07 08 01 00 0E 30 30 30 30 30 35"}},
     {CALL(TRAX_SetTolerance(0, 0, 0, -1)), {}},
     {CALL(TRAX_SetTolerance(0, 0, 0, 1000000)), {}},
@@ -212,7 +209,10 @@ TEST_F(SettingRequestTest, GettersReadTheirItemsAndRejectBadSelectors) { Check(k
 TEST_F(SettingRequestTest, WriteIsBracketedBySwitchToSettingModeAndBack) {
     EXPECT_EQ(TRAX_SetStorobeTime(3), 1);
     EXPECT_EQ(RequestsHex(), (std::vector<std::string>{
-                                 "00 04 07 2A", "00 04 07 06", "00 04 07 2A", "00 06 07 1A 00 FF",
+                                 "00 04 07 2A",
+                                 "00 04 07 06",
+                                 "00 04 07 2A",
+                                 "00 06 07 1A 00 FF",
                                  "00 08 07 08 02 00 04 03",
                                  "00 04 07 04",
                              }));

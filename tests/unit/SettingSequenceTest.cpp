@@ -34,23 +34,25 @@ class SettingSequenceTest : public DriverTest {};
 
 TEST_F(SettingSequenceTest, ToleranceClearsItem14BeforeWritingLimitsThenItem14) {
     EXPECT_EQ(TRAX_SetTolerance(0, 100, -100, 5), 1);
-    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {
-                                 "00 0D 07 08 01 00 0E 30 30 30 30 30 30",
-                                 "00 16 07 08 01 00 0D 2B 30 30 30 31 30 30 2C 2D 30 30 30 31 30 30",
-                                 "00 0D 07 08 01 00 0E 30 30 30 30 30 35",
-                                 kToMeasureMode,
-                             }));
+    EXPECT_EQ(RequestsHex(),
+              Join(kToSettingMode, {
+                                       "00 0D 07 08 01 00 0E 30 30 30 30 30 30",
+                                       "00 16 07 08 01 00 0D 2B 30 30 30 31 30 30 2C 2D 30 30 30 31 30 30",
+                                       "00 0D 07 08 01 00 0E 30 30 30 30 30 35",
+                                       kToMeasureMode,
+                                   }));
 }
 
 TEST_F(SettingSequenceTest, RefusedLimitsLeaveItem14AtZeroAndStillSwitchBack) {
     driver().QueueFor(CmdWriteSetting, WriteResult(0));
     driver().QueueFor(CmdWriteSetting, Action::Answer(MakeSizedReply(9, 4, 12)));
     EXPECT_EQ(TRAX_SetTolerance(1, 100, -100, 5), 0);
-    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {
-                                 "00 0D 07 08 01 01 0E 30 30 30 30 30 30",
-                                 "00 16 07 08 01 01 0D 2B 30 30 30 31 30 30 2C 2D 30 30 30 31 30 30",
-                                 kToMeasureMode,
-                             }));
+    EXPECT_EQ(RequestsHex(),
+              Join(kToSettingMode, {
+                                       "00 0D 07 08 01 01 0E 30 30 30 30 30 30",
+                                       "00 16 07 08 01 01 0D 2B 30 30 30 31 30 30 2C 2D 30 30 30 31 30 30",
+                                       kToMeasureMode,
+                                   }));
 }
 
 TEST_F(SettingSequenceTest, WriteResultByteDecidesAcceptance) {

@@ -205,12 +205,14 @@ TEST_F(StorageApiTest, ShortOrRefusedReadWritesNothing) {
     };
     const Case cases[] = {
         {"one slot missing", StorageReply(100, 99)},
-        {"half a slot missing", [] {
+        {"half a slot missing",
+         [] {
              Bytes r = StorageReply(10, 10);
              r.resize(r.size() - 2);
              return r;
          }()},
-        {"no count", [] {
+        {"no count",
+         [] {
              Bytes r = StorageReply(1, 1);
              r.resize(15);
              return r;
@@ -291,8 +293,8 @@ TEST_F(StorageApiTest, SettingsOutOfRangeSendNothing) {
     struct Case {
         int target, count, cycle;
     };
-    for (const Case& c : {Case{4, 300, 2}, Case{-1, 300, 2}, Case{1, 0, 2}, Case{1, 65537, 2}, Case{1, 300, 10},
-                          Case{1, 300, -1}}) {
+    for (const Case& c :
+         {Case{4, 300, 2}, Case{-1, 300, 2}, Case{1, 0, 2}, Case{1, 65537, 2}, Case{1, 300, 10}, Case{1, 300, -1}}) {
         SCOPED_TRACE(testing::Message() << c.target << "/" << c.count << "/" << c.cycle);
         EXPECT_EQ(TRAX_SetDataStorage(c.target, c.count, c.cycle), 0);
     }
@@ -318,8 +320,8 @@ TEST_F(StorageApiTest, SettingsAreReadBack) {
     EXPECT_EQ(target, 1);
     EXPECT_EQ(count, 300);
     EXPECT_EQ(cycle, 2);
-    EXPECT_EQ(RequestsHex(), Bracketed({"00 08 07 0A 02 00 05 00", "00 08 07 0A 02 00 06 00",
-                                        "00 08 07 0A 02 00 07 00"}));
+    EXPECT_EQ(RequestsHex(),
+              Bracketed({"00 08 07 0A 02 00 05 00", "00 08 07 0A 02 00 06 00", "00 08 07 0A 02 00 07 00"}));
 }
 
 TEST_F(StorageApiTest, FailedReadKeepsEarlierOutputsAndSwitchesBack) {

@@ -157,8 +157,8 @@ TEST_F(SettingAccessTest, WritesAndReadsEncodeTheirAddress) {
     EXPECT_EQ(protocol::WriteSetting(s, reply, 4, 255, 0, &one, 1), 1);
     EXPECT_EQ(protocol::WriteSetting(s, reply, 0, 255, 9, nullptr, 0), 1);
     EXPECT_EQ(protocol::ReadSetting(s, reply, 2, 0, 0), 1);
-    EXPECT_EQ(RequestsHex(), (std::vector<std::string>{"00 08 07 08 04 FF 00 03", "00 07 07 08 00 FF 09",
-                                                        "00 08 07 0A 02 00 00 00"}));
+    EXPECT_EQ(RequestsHex(),
+              (std::vector<std::string>{"00 08 07 08 04 FF 00 03", "00 07 07 08 00 FF 09", "00 08 07 0A 02 00 00 00"}));
 }
 
 TEST_F(SettingAccessTest, WriteResultByteMustBeZeroOrTwo) {

@@ -20,7 +20,9 @@ class Reader {
 public:
     explicit Reader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
 
-    bool Has(uint64_t offset, uint64_t length) const { return offset <= bytes_.size() && length <= bytes_.size() - offset; }
+    bool Has(uint64_t offset, uint64_t length) const {
+        return offset <= bytes_.size() && length <= bytes_.size() - offset;
+    }
     uint16_t U16(uint64_t offset) const {
         if (!Has(offset, 2)) throw std::string("read past the end of the file");
         return static_cast<uint16_t>(bytes_[offset] | bytes_[offset + 1] << 8);
@@ -54,7 +56,8 @@ struct Section {
 uint64_t FileOffset(const std::vector<Section>& sections, uint32_t rva) {
     for (const Section& s : sections) {
         const uint32_t span = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
-        if (rva >= s.virtualAddress && rva - s.virtualAddress < span) return uint64_t{s.rawOffset} + (rva - s.virtualAddress);
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < span)
+            return uint64_t{s.rawOffset} + (rva - s.virtualAddress);
     }
     throw std::string("address outside every section");
 }

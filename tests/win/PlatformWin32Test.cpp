@@ -220,7 +220,9 @@ TEST_F(PlatformWin32Test, NotificationPostedOnAnotherThreadStaysThere) {
 }
 
 std::vector<std::string> g_reports;
-void RecordAssertion(const char* module, int line) { g_reports.push_back(std::string(module) + ":" + std::to_string(line)); }
+void RecordAssertion(const char* module, int line) {
+    g_reports.push_back(std::string(module) + ":" + std::to_string(line));
+}
 
 TEST_F(PlatformWin32Test, AssertionReportNamesTheModuleWithoutFolderOrExtension) {
     g_reports.clear();
@@ -232,8 +234,8 @@ TEST_F(PlatformWin32Test, AssertionReportNamesTheModuleWithoutFolderOrExtension)
     TRAX_ASSERT_FAILED();
     SetAssertionHook(nullptr);
     EXPECT_EQ(AssertionCount(), before + 3);
-    EXPECT_EQ(g_reports, (std::vector<std::string>{"RingBuffer:42", "Command:7",
-                                                    "PlatformWin32Test:" + std::to_string(line)}));
+    EXPECT_EQ(g_reports,
+              (std::vector<std::string>{"RingBuffer:42", "Command:7", "PlatformWin32Test:" + std::to_string(line)}));
 }
 
 }  // namespace

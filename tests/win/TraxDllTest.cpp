@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "trax.h"
 #include "TraxExportNames.h"
+#include "trax.h"
 
 namespace {
 
@@ -35,17 +35,17 @@ void Fail(const char* file, int line, const std::string& what) {
     ++g_failures;
 }
 
-#define CHECK(condition)                                       \
-    do {                                                       \
+#define CHECK(condition)                                        \
+    do {                                                        \
         if (!(condition)) Fail(__FILE__, __LINE__, #condition); \
     } while (0)
 
-#define CHECK_EQ(expected, actual)                                                                  \
-    do {                                                                                            \
-        const long long e_ = static_cast<long long>(expected);                                      \
-        const long long a_ = static_cast<long long>(actual);                                        \
-        if (e_ != a_)                                                                               \
-            Fail(__FILE__, __LINE__,                                                                \
+#define CHECK_EQ(expected, actual)                                                                         \
+    do {                                                                                                   \
+        const long long e_ = static_cast<long long>(expected);                                             \
+        const long long a_ = static_cast<long long>(actual);                                               \
+        if (e_ != a_)                                                                                      \
+            Fail(__FILE__, __LINE__,                                                                       \
                  std::string(#actual) + " is " + std::to_string(a_) + ", expected " + std::to_string(e_)); \
     } while (0)
 
@@ -403,8 +403,8 @@ int CaseVersion() {
         const char* key;
         const char* expected;
     } strings[] = {
-        {"FileVersion", "2, 2, 0, 0"},  {"ProductVersion", "2, 2, 0, 0"}, {"FileDescription", "Trax"},
-        {"InternalName", "Trax"},       {"OriginalFilename", "Trax.dll"},
+        {"FileVersion", "2, 2, 0, 0"}, {"ProductVersion", "2, 2, 0, 0"}, {"FileDescription", "Trax"},
+        {"InternalName", "Trax"},      {"OriginalFilename", "Trax.dll"},
     };
     for (const auto& s : strings) {
         const std::string actual = QueryString(block, s.key);

@@ -2,8 +2,7 @@
 #include <stdio.h>
 #include <trax.h>
 
-int main(void)
-{
+int main(void) {
     FloatValue a, b;
     if (!TRAX_GetCalcData(&a, &b)) {
         fprintf(stderr, "TRAX_GetCalcData failed\n");
