@@ -67,14 +67,14 @@ int EndAble(uint8_t item) {
 using namespace trax;
 using api::InRange;
 
-extern "C" TRAX_API int TRAX_SetZero(int head, int onOff) {
+extern "C" TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff) {
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         return api::RequestZero(s, static_cast<uint8_t>(onOff), protocol::HeadToWire(head));
     });
 }
 
-extern "C" TRAX_API int TRAX_SetTiming(int head, int onOff) {
+extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         const uint8_t wireHead = protocol::HeadToWire(head);
@@ -85,20 +85,20 @@ extern "C" TRAX_API int TRAX_SetTiming(int head, int onOff) {
     });
 }
 
-extern "C" TRAX_API int TRAX_SetReset(int head) {
+extern "C" TRAX_API int TRAX_CALL TRAX_SetReset(int head) {
     if (!InRange(head, 0, 2)) return 0;
     return api::WithSession(
         [&](session::DeviceSession& s) { return api::RequestReset(s, protocol::HeadToWire(head)); });
 }
 
-extern "C" TRAX_API int TRAX_SetPanel(int panel) {
+extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
     if (!InRange(panel, 0, 2)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         return api::RequestCalcData(s, protocol::ReplyBuffer(), api::kCalcPanelChange, protocol::HeadToWire(panel));
     });
 }
 
-extern "C" TRAX_API int TRAX_GetPanel(int* panel) {
+extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::ReadPanel(s, reply) != 1) return 0;
@@ -109,13 +109,17 @@ extern "C" TRAX_API int TRAX_GetPanel(int* panel) {
     });
 }
 
-extern "C" TRAX_API int TRAX_SetPanelLock(int locked) { return api::SetSetting(api::Setting::PanelLock, locked); }
-extern "C" TRAX_API int TRAX_SetProgramNo(int programNo) { return api::SetSetting(api::Setting::ProgramNo, programNo); }
-extern "C" TRAX_API int TRAX_GetProgramNo(int* programNo) {
+extern "C" TRAX_API int TRAX_CALL TRAX_SetPanelLock(int locked) {
+    return api::SetSetting(api::Setting::PanelLock, locked);
+}
+extern "C" TRAX_API int TRAX_CALL TRAX_SetProgramNo(int programNo) {
+    return api::SetSetting(api::Setting::ProgramNo, programNo);
+}
+extern "C" TRAX_API int TRAX_CALL TRAX_GetProgramNo(int* programNo) {
     return api::GetSetting(api::Setting::ProgramNo, programNo);
 }
 
-extern "C" TRAX_API int TRAX_AbleStart(int head) {
+extern "C" TRAX_API int TRAX_CALL TRAX_AbleStart(int head) {
     if (!InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         if (TRAX_SetMode(1) != 1) return 0;
@@ -125,5 +129,5 @@ extern "C" TRAX_API int TRAX_AbleStart(int head) {
     });
 }
 
-extern "C" TRAX_API int TRAX_AbleStop(void) { return api::EndAble(api::kAbleStopItem); }
-extern "C" TRAX_API int TRAX_AbleCancel(void) { return api::EndAble(api::kAbleCancelItem); }
+extern "C" TRAX_API int TRAX_CALL TRAX_AbleStop(void) { return api::EndAble(api::kAbleStopItem); }
+extern "C" TRAX_API int TRAX_CALL TRAX_AbleCancel(void) { return api::EndAble(api::kAbleCancelItem); }

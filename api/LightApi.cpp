@@ -38,8 +38,8 @@ int ReadLightProfile(session::DeviceSession& session, protocol::Reply& reply, ui
 
 using namespace trax;
 
-extern "C" TRAX_API int TRAX_GetLight(int head, int selector, LightData* data, int* extraValue,
-                                      unsigned char* profile) {
+extern "C" TRAX_API int TRAX_CALL TRAX_GetLight(int head, int selector, LightData* data, int* extraValue,
+                                                unsigned char* profile) {
     if (!api::InRange(head, 0, 1) || !api::InRange(selector, 0, 3)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();

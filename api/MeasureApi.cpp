@@ -46,7 +46,7 @@ int RequestFigureClear(session::DeviceSession& session, Reply& reply) {
 
 using namespace trax;
 
-extern "C" TRAX_API int TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
+extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::RequestCalcData(s, reply, api::kCalcReadValues, 0xFF) != 1) return 0;
@@ -65,7 +65,7 @@ extern "C" TRAX_API int TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB)
     });
 }
 
-extern "C" TRAX_API int TRAX_GetFigureData(int head, FigureData* data) {
+extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data) {
     if (!api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
@@ -84,7 +84,7 @@ extern "C" TRAX_API int TRAX_GetFigureData(int head, FigureData* data) {
     });
 }
 
-extern "C" TRAX_API int TRAX_ClearFigureData(void) {
+extern "C" TRAX_API int TRAX_CALL TRAX_ClearFigureData(void) {
     return api::WithSession(
         [](session::DeviceSession& s) { return api::RequestFigureClear(s, protocol::ReplyBuffer()); });
 }

@@ -7,7 +7,7 @@ using trax::api::GetSetting;
 using trax::api::SetSetting;
 using S = trax::api::Setting;
 
-#define TRAX_EXPORT extern "C" TRAX_API int
+#define TRAX_EXPORT extern "C" TRAX_API int TRAX_CALL
 
 TRAX_EXPORT TRAX_SetAbleMode(int head, int ableMode) { return SetSetting(S::AbleMode, head, ableMode); }
 TRAX_EXPORT TRAX_GetAbleMode(int head, int* ableMode) { return GetSetting(S::AbleMode, head, ableMode); }

@@ -101,13 +101,13 @@ int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&))
 
 }  // namespace
 
-extern "C" TRAX_API int TRAX_DataStorageInit(void) { return RunStorageCommand(&api::StorageInit); }
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageInit(void) { return RunStorageCommand(&api::StorageInit); }
 
-extern "C" TRAX_API int TRAX_DataStorageStart(void) { return RunStorageCommand(&api::StorageStart); }
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStart(void) { return RunStorageCommand(&api::StorageStart); }
 
-extern "C" TRAX_API int TRAX_DataStorageStop(void) { return RunStorageCommand(&api::StorageStop); }
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStop(void) { return RunStorageCommand(&api::StorageStop); }
 
-extern "C" TRAX_API int TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
     if (!api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
@@ -121,7 +121,8 @@ extern "C" TRAX_API int TRAX_DataStorageGetStatus(int head, int* storageState, i
     });
 }
 
-extern "C" TRAX_API int TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values, int* returnedCount) {
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values,
+                                                          int* returnedCount) {
     if (maxCount <= 0 || !api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::StorageReply();
@@ -139,7 +140,7 @@ extern "C" TRAX_API int TRAX_DataStorageGetData(int head, int maxCount, FloatVal
     });
 }
 
-extern "C" TRAX_API int TRAX_SetDataStorage(int target, int count, int cycle) {
+extern "C" TRAX_API int TRAX_CALL TRAX_SetDataStorage(int target, int count, int cycle) {
     if (!api::InRange(target, 0, 3) || !api::InRange(count, 1, 65536) || !api::InRange(cycle, 0, 9)) return 0;
     return api::WithSettingMode([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
@@ -157,7 +158,7 @@ extern "C" TRAX_API int TRAX_SetDataStorage(int target, int count, int cycle) {
     });
 }
 
-extern "C" TRAX_API int TRAX_GetDataStorage(int* target, int* count, int* cycle) {
+extern "C" TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle) {
     return api::WithSettingMode([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         const int32_t data = protocol::kSettingData;

@@ -67,6 +67,15 @@
 #define TRAX_API
 #endif
 
+/* Calling convention of every function: __stdcall (WINAPI) on 32-bit Windows,
+ * the platform's only convention elsewhere. A build made for applications that
+ * call with __cdecl defines TRAX_USE_CDECL, for itself and for its callers. */
+#if defined(_WIN32) && !defined(_WIN64) && !defined(TRAX_USE_CDECL)
+#define TRAX_CALL __stdcall
+#else
+#define TRAX_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -111,7 +120,7 @@ typedef char trax_check_light_data_size[sizeof(LightData) == 16 ? 1 : -1];
  * (mode 1), asking it for its current mode first.
  * @param[in] mode 0..1
  * @return 1 when the controller is in the requested mode. */
-TRAX_API int TRAX_SetMode(int mode);
+TRAX_API int TRAX_CALL TRAX_SetMode(int mode);
 
 /* ---- Measured values and figure data ------------------------------------- */
 
@@ -119,30 +128,30 @@ TRAX_API int TRAX_SetMode(int mode);
  * @param[out] valueA head A's value, or NULL to skip it
  * @param[out] valueB head B's value, or NULL to skip it
  * @return 1 on success (the command is sent even when both are NULL). */
-TRAX_API int TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB);
+TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB);
 
 /* Reads the figure data of one head.
  * @param[in]  head 0..1
  * @param[out] data must be valid; the whole record is filled on success. */
-TRAX_API int TRAX_GetFigureData(int head, FigureData* data);
+TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data);
 
 /* Clears the controller's figure data (both heads). */
-TRAX_API int TRAX_ClearFigureData(void);
+TRAX_API int TRAX_CALL TRAX_ClearFigureData(void);
 
 /* ---- Data storage --------------------------------------------------------- */
 
 /* Initialises the controller's data storage. */
-TRAX_API int TRAX_DataStorageInit(void);
+TRAX_API int TRAX_CALL TRAX_DataStorageInit(void);
 /* Starts storing measured values. */
-TRAX_API int TRAX_DataStorageStart(void);
+TRAX_API int TRAX_CALL TRAX_DataStorageStart(void);
 /* Stops storing measured values. */
-TRAX_API int TRAX_DataStorageStop(void);
+TRAX_API int TRAX_CALL TRAX_DataStorageStop(void);
 
 /* Reports the storage state and one head's number of stored values.
  * @param[in]  head 0..1
  * @param[out] storageState 1 while storing, else 0; may be NULL
  * @param[out] storedCount number of values the head holds; may be NULL */
-TRAX_API int TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount);
+TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount);
 
 /* Reads the stored values of one head (up to 65536) and converts them.
  * @param[in]  head 0..1
@@ -152,14 +161,14 @@ TRAX_API int TRAX_DataStorageGetStatus(int head, int* storageState, int* storedC
  * @param[out] returnedCount min(stored, maxCount); may be NULL
  * @return 1 on success. A reply with an unknown unit system still fills the
  *         outputs (converted as metric) but returns 0. */
-TRAX_API int TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values, int* returnedCount);
+TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values, int* returnedCount);
 
 /* Writes the three storage settings (setting mode is entered and left).
  * @param[in] target 0..3, count 1..65536 (values to store), cycle 0..9 */
-TRAX_API int TRAX_SetDataStorage(int target, int count, int cycle);
+TRAX_API int TRAX_CALL TRAX_SetDataStorage(int target, int count, int cycle);
 /* Reads the three storage settings; each output may be NULL. Outputs read
  * before a failing step stay written. */
-TRAX_API int TRAX_GetDataStorage(int* target, int* count, int* cycle);
+TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle);
 
 /* ---- Light-intensity profile --------------------------------------------- */
 
@@ -169,38 +178,38 @@ TRAX_API int TRAX_GetDataStorage(int* target, int* count, int* cycle);
  * @param[out] data must be valid: light figures 0..3 (each 0..65535)
  * @param[out] extraValue the further figure (0..65535); may be NULL
  * @param[out] profile must be valid and hold 1024 bytes: one byte per sample */
-TRAX_API int TRAX_GetLight(int head, int selector, LightData* data, int* extraValue, unsigned char* profile);
+TRAX_API int TRAX_CALL TRAX_GetLight(int head, int selector, LightData* data, int* extraValue, unsigned char* profile);
 
 /* ---- Control actions ------------------------------------------------------ */
 
 /* Zero set (onOff 1) or clear (onOff 0). head 0..2. */
-TRAX_API int TRAX_SetZero(int head, int onOff);
+TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff);
 /* Timing input on (onOff 1) or off (onOff 0; sends on, then off). head 0..2. */
-TRAX_API int TRAX_SetTiming(int head, int onOff);
+TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff);
 /* Resets a head. head 0..2. */
-TRAX_API int TRAX_SetReset(int head);
+TRAX_API int TRAX_CALL TRAX_SetReset(int head);
 /* Selects the panel: panel 0 = head A, 1 = head B, 2 = both. */
-TRAX_API int TRAX_SetPanel(int panel);
+TRAX_API int TRAX_CALL TRAX_SetPanel(int panel);
 /* Reads the panel selection into panel (0, 1 or 2); must be valid. Returns 0
  * and leaves panel untouched when the controller reports no panel. */
-TRAX_API int TRAX_GetPanel(int* panel);
+TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel);
 /* Locks (1) or unlocks (0) the controller's panel. */
-TRAX_API int TRAX_SetPanelLock(int locked);
+TRAX_API int TRAX_CALL TRAX_SetPanelLock(int locked);
 /* Selects the program number, 0..7. */
-TRAX_API int TRAX_SetProgramNo(int programNo);
+TRAX_API int TRAX_CALL TRAX_SetProgramNo(int programNo);
 /* Reads the program number (0..255 as the controller reports it); the pointer
  * must be valid. */
-TRAX_API int TRAX_GetProgramNo(int* programNo);
+TRAX_API int TRAX_CALL TRAX_GetProgramNo(int* programNo);
 /* Starts the Able adjustment of head 0..1. On success the controller stays in
  * setting mode until TRAX_AbleStop or TRAX_AbleCancel. */
-TRAX_API int TRAX_AbleStart(int head);
+TRAX_API int TRAX_CALL TRAX_AbleStart(int head);
 /* Ends the Able adjustment and returns to measurement mode. The switch back
  * is made even when the controller refuses the stop; with no adjustment
  * running the controller refuses it and the result is 0. */
-TRAX_API int TRAX_AbleStop(void);
+TRAX_API int TRAX_CALL TRAX_AbleStop(void);
 /* Cancels the Able adjustment and returns to measurement mode; the result
  * follows the same rule as TRAX_AbleStop. */
-TRAX_API int TRAX_AbleCancel(void);
+TRAX_API int TRAX_CALL TRAX_AbleCancel(void);
 
 /* ---- Head and output settings ---------------------------------------------
  * Every function takes head 0..1 first (2 is not accepted). Setters test every
@@ -209,67 +218,67 @@ TRAX_API int TRAX_AbleCancel(void);
  * A getter whose switch back to measurement mode fails returns 0 with its
  * outputs already written. */
 
-TRAX_API int TRAX_SetAbleMode(int head, int ableMode); /* ableMode 0..1 */
-TRAX_API int TRAX_GetAbleMode(int head, int* ableMode);
-TRAX_API int TRAX_SetAbleMinMax(int head, int min, int max); /* 1..99 each, min <= max */
-TRAX_API int TRAX_GetAbleMinMax(int head, int* min, int* max);
-TRAX_API int TRAX_SetMeasureMode(int head, int measureMode); /* 0..4 */
-TRAX_API int TRAX_GetMeasureMode(int head, int* measureMode);
-TRAX_API int TRAX_SetNumAlarm(int head, int numAlarm); /* 0..999 */
-TRAX_API int TRAX_GetNumAlarm(int head, int* numAlarm);
-TRAX_API int TRAX_SetAlarmLevel(int head, int alarmLevel); /* 0..9 */
-TRAX_API int TRAX_GetAlarmLevel(int head, int* alarmLevel);
-TRAX_API int TRAX_SetReflectionMode(int head, int reflectionMode); /* 0..1 */
-TRAX_API int TRAX_GetReflectionMode(int head, int* reflectionMode);
+TRAX_API int TRAX_CALL TRAX_SetAbleMode(int head, int ableMode); /* ableMode 0..1 */
+TRAX_API int TRAX_CALL TRAX_GetAbleMode(int head, int* ableMode);
+TRAX_API int TRAX_CALL TRAX_SetAbleMinMax(int head, int min, int max); /* 1..99 each, min <= max */
+TRAX_API int TRAX_CALL TRAX_GetAbleMinMax(int head, int* min, int* max);
+TRAX_API int TRAX_CALL TRAX_SetMeasureMode(int head, int measureMode); /* 0..4 */
+TRAX_API int TRAX_CALL TRAX_GetMeasureMode(int head, int* measureMode);
+TRAX_API int TRAX_CALL TRAX_SetNumAlarm(int head, int numAlarm); /* 0..999 */
+TRAX_API int TRAX_CALL TRAX_GetNumAlarm(int head, int* numAlarm);
+TRAX_API int TRAX_CALL TRAX_SetAlarmLevel(int head, int alarmLevel); /* 0..9 */
+TRAX_API int TRAX_CALL TRAX_GetAlarmLevel(int head, int* alarmLevel);
+TRAX_API int TRAX_CALL TRAX_SetReflectionMode(int head, int reflectionMode); /* 0..1 */
+TRAX_API int TRAX_CALL TRAX_GetReflectionMode(int head, int* reflectionMode);
 /* method 0..5, parameter 0..9; written (and read) one after the other. */
-TRAX_API int TRAX_SetCalcMethod(int head, int method, int parameter);
-TRAX_API int TRAX_GetCalcMethod(int head, int* method, int* parameter);
+TRAX_API int TRAX_CALL TRAX_SetCalcMethod(int head, int method, int parameter);
+TRAX_API int TRAX_CALL TRAX_GetCalcMethod(int head, int* method, int* parameter);
 /* selector 0..1 picks one of two scaling sets; value1..value4 each
  * -999999..999999. */
-TRAX_API int TRAX_SetScaling(int head, int selector, int value1, int value2, int value3, int value4);
-TRAX_API int TRAX_GetScaling(int head, int selector, int* value1, int* value2, int* value3, int* value4);
-TRAX_API int TRAX_SetFilterMode(int head, int filterMode); /* 0..2 */
-TRAX_API int TRAX_GetFilterMode(int head, int* filterMode);
-TRAX_API int TRAX_SetAverage(int head, int average); /* 0..9 */
-TRAX_API int TRAX_GetAverage(int head, int* average);
-TRAX_API int TRAX_SetCutOffFrequency(int head, int cutOffFrequency); /* 0..8 */
-TRAX_API int TRAX_GetCutOffFrequency(int head, int* cutOffFrequency);
-TRAX_API int TRAX_SetCalcMode(int head, int calcMode); /* 0..5 */
-TRAX_API int TRAX_GetCalcMode(int head, int* calcMode);
-TRAX_API int TRAX_SetTriggerMode(int head, int triggerMode); /* 0..1 */
-TRAX_API int TRAX_GetTriggerMode(int head, int* triggerMode);
-TRAX_API int TRAX_SetOffset(int head, int offset); /* -999999..999999 */
-TRAX_API int TRAX_GetOffset(int head, int* offset);
+TRAX_API int TRAX_CALL TRAX_SetScaling(int head, int selector, int value1, int value2, int value3, int value4);
+TRAX_API int TRAX_CALL TRAX_GetScaling(int head, int selector, int* value1, int* value2, int* value3, int* value4);
+TRAX_API int TRAX_CALL TRAX_SetFilterMode(int head, int filterMode); /* 0..2 */
+TRAX_API int TRAX_CALL TRAX_GetFilterMode(int head, int* filterMode);
+TRAX_API int TRAX_CALL TRAX_SetAverage(int head, int average); /* 0..9 */
+TRAX_API int TRAX_CALL TRAX_GetAverage(int head, int* average);
+TRAX_API int TRAX_CALL TRAX_SetCutOffFrequency(int head, int cutOffFrequency); /* 0..8 */
+TRAX_API int TRAX_CALL TRAX_GetCutOffFrequency(int head, int* cutOffFrequency);
+TRAX_API int TRAX_CALL TRAX_SetCalcMode(int head, int calcMode); /* 0..5 */
+TRAX_API int TRAX_CALL TRAX_GetCalcMode(int head, int* calcMode);
+TRAX_API int TRAX_CALL TRAX_SetTriggerMode(int head, int triggerMode); /* 0..1 */
+TRAX_API int TRAX_CALL TRAX_GetTriggerMode(int head, int* triggerMode);
+TRAX_API int TRAX_CALL TRAX_SetOffset(int head, int offset); /* -999999..999999 */
+TRAX_API int TRAX_CALL TRAX_GetOffset(int head, int* offset);
 /* displayUnit 0..5: the display unit and resolution of the head's values. */
-TRAX_API int TRAX_SetDisplayUnit(int head, int displayUnit);
-TRAX_API int TRAX_GetDisplayUnit(int head, int* displayUnit);
+TRAX_API int TRAX_CALL TRAX_SetDisplayUnit(int head, int displayUnit);
+TRAX_API int TRAX_CALL TRAX_GetDisplayUnit(int head, int* displayUnit);
 /* value1 and value3 -999999..999999; value2 and value4 -99999..99999. The
  * controller's text field for value2 and value4 holds five digits, so a
  * magnitude of 100000 or more is rejected like any out-of-range argument
  * (result 0, nothing sent). */
-TRAX_API int TRAX_SetAnalogScaling(int head, int value1, int value2, int value3, int value4);
-TRAX_API int TRAX_GetAnalogScaling(int head, int* value1, int* value2, int* value3, int* value4);
-TRAX_API int TRAX_SetAnalogThrough(int head, int analogThrough); /* 0..1 */
-TRAX_API int TRAX_GetAnalogThrough(int head, int* analogThrough);
+TRAX_API int TRAX_CALL TRAX_SetAnalogScaling(int head, int value1, int value2, int value3, int value4);
+TRAX_API int TRAX_CALL TRAX_GetAnalogScaling(int head, int* value1, int* value2, int* value3, int* value4);
+TRAX_API int TRAX_CALL TRAX_SetAnalogThrough(int head, int analogThrough); /* 0..1 */
+TRAX_API int TRAX_CALL TRAX_GetAnalogThrough(int head, int* analogThrough);
 /* value1, value2 -999999..999999; value3 0..999999. The set writes value3 as
  * 0 first, then value1 and value2, then value3. */
-TRAX_API int TRAX_SetTolerance(int head, int value1, int value2, int value3);
-TRAX_API int TRAX_GetTolerance(int head, int* value1, int* value2, int* value3);
+TRAX_API int TRAX_CALL TRAX_SetTolerance(int head, int value1, int value2, int value3);
+TRAX_API int TRAX_CALL TRAX_GetTolerance(int head, int* value1, int* value2, int* value3);
 
 /* ---- System settings ------------------------------------------------------
  * Controller-wide; getters write their output without testing the pointer
  * and pass the controller's byte (0..255) through unchanged. */
 
-TRAX_API int TRAX_SetSamplingCycle(int samplingCycle); /* 0..5 */
-TRAX_API int TRAX_GetSamplingCycle(int* samplingCycle);
-TRAX_API int TRAX_SetMutualInterferencePrevention(int prevention); /* 0..1 */
-TRAX_API int TRAX_GetMutualInterferencePrevention(int* prevention);
-TRAX_API int TRAX_SetTimingSynchronization(int synchronization); /* 0..1 */
-TRAX_API int TRAX_GetTimingSynchronization(int* synchronization);
-TRAX_API int TRAX_SetToleranceComparatorOutputFormat(int outputFormat); /* 0..2 */
-TRAX_API int TRAX_GetToleranceComparatorOutputFormat(int* outputFormat);
-TRAX_API int TRAX_SetStorobeTime(int storobeTime); /* 0..3 */
-TRAX_API int TRAX_GetStorobeTime(int* storobeTime);
+TRAX_API int TRAX_CALL TRAX_SetSamplingCycle(int samplingCycle); /* 0..5 */
+TRAX_API int TRAX_CALL TRAX_GetSamplingCycle(int* samplingCycle);
+TRAX_API int TRAX_CALL TRAX_SetMutualInterferencePrevention(int prevention); /* 0..1 */
+TRAX_API int TRAX_CALL TRAX_GetMutualInterferencePrevention(int* prevention);
+TRAX_API int TRAX_CALL TRAX_SetTimingSynchronization(int synchronization); /* 0..1 */
+TRAX_API int TRAX_CALL TRAX_GetTimingSynchronization(int* synchronization);
+TRAX_API int TRAX_CALL TRAX_SetToleranceComparatorOutputFormat(int outputFormat); /* 0..2 */
+TRAX_API int TRAX_CALL TRAX_GetToleranceComparatorOutputFormat(int* outputFormat);
+TRAX_API int TRAX_CALL TRAX_SetStorobeTime(int storobeTime); /* 0..3 */
+TRAX_API int TRAX_CALL TRAX_GetStorobeTime(int* storobeTime);
 
 #ifdef __cplusplus
 }

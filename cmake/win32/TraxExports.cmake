@@ -1,5 +1,5 @@
 # The export list of Trax.dll comes from the public header, the one place where
-# the exported functions are declared: every "TRAX_API int TRAX_<Name>(" line
+# the exported functions are declared: every "TRAX_API int TRAX_CALL TRAX_<Name>(" line
 # is one export. Sorted by name (byte order, which for these names is also the
 # case-blind alphabetical order), they take the ordinals 1, 2, 3, ...
 
@@ -7,7 +7,7 @@ set(TRAX_EXPORT_COUNT 69)
 
 # Reads the exported names from `header` into `out_var`, in header order.
 function(trax_read_exports header out_var)
-  file(STRINGS "${header}" lines REGEX "^[ \t]*TRAX_API[ \t]+int[ \t]+TRAX_[A-Za-z0-9_]+[ \t]*\\(")
+  file(STRINGS "${header}" lines REGEX "^[ \t]*TRAX_API[ \t]+int[ \t]+TRAX_CALL[ \t]+TRAX_[A-Za-z0-9_]+[ \t]*\\(")
   set(names "")
   foreach(line IN LISTS lines)
     string(REGEX MATCH "TRAX_[A-Za-z0-9_]+[ \t]*\\(" name "${line}")

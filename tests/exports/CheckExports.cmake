@@ -1,10 +1,10 @@
 # Compares the functions a shared library exports with those the public header
 # declares. Run with -DLIBRARY=<path> -DHEADER=<path> -DNM=<nm>.
 file(READ "${HEADER}" header)
-string(REGEX MATCHALL "TRAX_API int (TRAX_[A-Za-z]+)\\(" declared "${header}")
+string(REGEX MATCHALL "TRAX_API int TRAX_CALL (TRAX_[A-Za-z]+)\\(" declared "${header}")
 set(expected "")
 foreach(match IN LISTS declared)
-  string(REGEX REPLACE "TRAX_API int (TRAX_[A-Za-z]+)\\(" "\\1" name "${match}")
+  string(REGEX REPLACE "TRAX_API int TRAX_CALL (TRAX_[A-Za-z]+)\\(" "\\1" name "${match}")
   list(APPEND expected "${name}")
 endforeach()
 list(SORT expected)
