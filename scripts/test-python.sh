@@ -15,6 +15,9 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --target trax QelUsbDrv traxctl
 
+# The package's type hints hold (it ships py.typed).
+mypy --strict --cache-dir "$build/mypy-cache" python/trax
+
 venv=$build/python-venv
 rm -rf "$venv"
 "$python" -m venv --system-site-packages "$venv"

@@ -189,3 +189,18 @@ def test_settings_reads_every_readable_setting(ctl: trax.Controller) -> None:
     ctl.set("offset", trax.B, 77)
     read = ctl.settings(trax.B)
     assert list(read) == readable and read["offset"] == 77
+
+
+def test_one_controller_shared_by_threads(ctl: trax.Controller) -> None:
+    from concurrent.futures import ThreadPoolExecutor
+
+    ctl.set("offset", trax.A, 0)
+    ctl.set("display-unit", trax.A, 1)
+
+    def work(i: int) -> Tuple[trax.Status, int]:
+        ctl.set("num-alarm", trax.B, i)
+        return ctl.values()[0].status, ctl.get("offset", trax.A)
+
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(work, range(40)))
+    assert results == [(trax.Status.VALID, 0)] * 40

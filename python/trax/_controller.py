@@ -4,9 +4,12 @@ from __future__ import annotations
 
 import ctypes
 import operator
-from typing import Dict, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import TYPE_CHECKING, Dict, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
+
+if TYPE_CHECKING:
+    import numpy.typing as npt
 
 from . import _table
 from ._errors import ArgumentError, RangeError
@@ -130,16 +133,16 @@ class Controller:
         return StorageStatus(state.value == 1, count.value)
 
     @overload
-    def storage_read(self, head: int, max_count: int = ..., *, with_status: Literal[False] = ...) -> np.ndarray: ...
+    def storage_read(self, head: int, max_count: int = ..., *, with_status: Literal[False] = ...) -> npt.NDArray[np.float32]: ...
 
     @overload
     def storage_read(
         self, head: int, max_count: int = ..., *, with_status: Literal[True]
-    ) -> Tuple[np.ndarray, np.ndarray]: ...
+    ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]: ...
 
     def storage_read(
         self, head: int, max_count: int = MAX_STORED, *, with_status: bool = False
-    ) -> Union[np.ndarray, Tuple[np.ndarray, np.ndarray]]:
+    ) -> Union[npt.NDArray[np.float32], Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]]:
         """The stored values of one head, at most ``max_count`` (1..65536).
 
         Returns a float32 array as long as the number of values returned,

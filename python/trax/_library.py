@@ -187,7 +187,9 @@ def load_library(path: Optional[PathLike] = None) -> Library:
     """
     from . import _table  # the table is read once, at first use
 
-    candidates = [(f"{os.fspath(path)}", os.fspath(path))] if path is not None else _candidates()
+    candidates: List[Tuple[str, Optional[str]]] = (
+        [(os.fspath(path), os.fspath(path))] if path is not None else _candidates()
+    )
     tried: List[str] = []
     with _lock:
         for description, target in candidates:

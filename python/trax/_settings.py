@@ -9,7 +9,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Dict, Optional, Tuple
+from typing import Dict, List, Optional, Tuple
 
 __all__ = ["Field", "Setting", "load_settings", "table_path"]
 
@@ -74,7 +74,7 @@ def _fail(path: Path, line_number: int, why: str) -> ValueError:
     return ValueError(f"{path}:{line_number}: {why}")
 
 
-def _parse_row(path: Path, line_number: int, cells: list) -> Setting:
+def _parse_row(path: Path, line_number: int, cells: List[str]) -> Setting:
     if len(cells) != len(_COLUMNS):
         raise _fail(path, line_number, f"{len(_COLUMNS)} tab-separated columns expected, found {len(cells)}")
     name, scope, setter, getter, fixed, fields_text, ordered, about = cells

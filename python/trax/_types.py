@@ -4,9 +4,12 @@ from __future__ import annotations
 
 import enum
 import math
-from typing import NamedTuple, Tuple
+from typing import TYPE_CHECKING, NamedTuple, Tuple
 
 import numpy as np
+
+if TYPE_CHECKING:
+    import numpy.typing as npt
 
 __all__ = ["Head", "A", "B", "BOTH", "Status", "Mode", "Value", "Figure", "Light", "StorageStatus", "StorageSettings"]
 
@@ -86,7 +89,7 @@ class Light(NamedTuple):
     """A light-intensity profile: 1024 samples (uint8), the four light
     figures (0..65535 each) and the further figure."""
 
-    profile: np.ndarray
+    profile: npt.NDArray[np.uint8]
     figures: Tuple[int, int, int, int]
     extra: int
 
@@ -95,14 +98,14 @@ class StorageStatus(NamedTuple):
     """Whether the controller is storing, and how many values a head holds."""
 
     storing: bool
-    count: int
+    count: int  # type: ignore[assignment]  # the field hides tuple.count
 
 
 class StorageSettings(NamedTuple):
     """The storage settings: target 0..3, count 1..65536, cycle 0..9."""
 
     target: int
-    count: int
+    count: int  # type: ignore[assignment]  # the field hides tuple.count
     cycle: int
 
 
