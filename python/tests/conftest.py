@@ -10,7 +10,7 @@ import os
 import subprocess
 import sys
 from pathlib import Path
-from typing import Dict, Optional
+from typing import Dict
 
 import pytest
 
@@ -65,6 +65,3 @@ def child_result(child: subprocess.Popen, timeout: float = 60) -> Dict[str, obje
     assert child.returncode == 0, f"child failed ({child.returncode}):\n{out}\n{err}"
     return json.loads(out.strip().splitlines()[-1])
 
-
-def run_child(code: str, extra: Optional[Dict[str, str]] = None) -> Dict[str, object]:
-    return child_result(start_child(code, extra or {}))

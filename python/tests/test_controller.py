@@ -93,13 +93,6 @@ def test_bad_arguments_are_refused_before_anything_is_sent(
     assert sent == []
 
 
-def test_range_error_is_a_value_error_naming_the_function(ctl: trax.Controller) -> None:
-    with pytest.raises(ValueError) as caught:
-        ctl.set("average", trax.B, 10)
-    assert isinstance(caught.value, trax.TraxError)
-    assert caught.value.function == "TRAX_SetAverage"
-
-
 def test_storage_run_as_a_float32_array(ctl: trax.Controller, sent: list) -> None:
     ctl.set("display-unit", trax.A, 1)
     ctl.set("offset", trax.A, 0)
@@ -182,13 +175,6 @@ def test_error_number_from_the_message_queue_is_carried(ctl: trax.Controller, mo
         assert caught.value.error_number == 12
     finally:
         ctl.able_cancel()
-
-
-def test_settings_reads_every_readable_setting(ctl: trax.Controller) -> None:
-    readable = [s.name for s in trax.settings().values() if s.readable]
-    ctl.set("offset", trax.B, 77)
-    read = ctl.settings(trax.B)
-    assert list(read) == readable and read["offset"] == 77
 
 
 def test_one_controller_shared_by_threads(ctl: trax.Controller) -> None:

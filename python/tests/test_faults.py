@@ -10,7 +10,6 @@ from typing import Dict, Iterator
 import pytest
 
 import trax
-from trax import _library
 
 from conftest import child_result, start_child
 
@@ -98,11 +97,6 @@ def test_library_named_by_trax_library_that_does_not_load(tmp_path) -> None:
     )
     message = child_result(child)
     assert f"TRAX_LIBRARY={missing}: " in message and "No such file" in message
-
-
-def test_without_trax_library_the_system_loader_is_asked(monkeypatch: pytest.MonkeyPatch) -> None:
-    monkeypatch.delenv("TRAX_LIBRARY")
-    assert [description for description, _ in _library._candidates()] == ["libtrax.so.2 (system loader)"]
 
 
 def test_a_library_without_the_functions_is_refused() -> None:
