@@ -64,4 +64,3 @@ def child_result(child: subprocess.Popen, timeout: float = 60) -> Dict[str, obje
     out, err = child.communicate(timeout=timeout)
     assert child.returncode == 0, f"child failed ({child.returncode}):\n{out}\n{err}"
     return json.loads(out.strip().splitlines()[-1])
-

@@ -65,8 +65,16 @@ def test_scaling_sets_are_apart(ctl: trax.Controller) -> None:
 @pytest.mark.parametrize(
     "call,error,message",
     [
-        (lambda c: c.set("offset", trax.A, 1000000), trax.RangeError, r"TRAX_SetOffset: offset 1000000 is out of range -999999\.\.999999"),
-        (lambda c: c.set("analog-scaling", trax.A, 0, 100000, 0, 0), trax.RangeError, r"value2 100000 is out of range -99999\.\.99999"),
+        (
+            lambda c: c.set("offset", trax.A, 1000000),
+            trax.RangeError,
+            r"TRAX_SetOffset: offset 1000000 is out of range -999999\.\.999999",
+        ),
+        (
+            lambda c: c.set("analog-scaling", trax.A, 0, 100000, 0, 0),
+            trax.RangeError,
+            r"value2 100000 is out of range -99999\.\.99999",
+        ),
         (lambda c: c.set("able-min-max", trax.A, 60, 50), trax.RangeError, r"min 60 is above max 50"),
         (lambda c: c.set("offset", 2, 0), trax.RangeError, r"head 2 is out of range 0\.\.1"),
         (lambda c: c.set("offset", trax.A), trax.ArgumentError, r"offset takes 1 value\(s\) \(offset\), got 0"),
@@ -170,7 +178,9 @@ def test_error_number_from_the_message_queue_is_carried(ctl: trax.Controller, mo
     monkeypatch.setattr(ctl.library, "take_error_number", lambda: 12)
     ctl.able_start(trax.B)
     try:
-        with pytest.raises(trax.TraxError, match="TRAX_GetCalcData failed; the controller answered with error 12") as caught:
+        with pytest.raises(
+            trax.TraxError, match="TRAX_GetCalcData failed; the controller answered with error 12"
+        ) as caught:
             ctl.values()
         assert caught.value.error_number == 12
     finally:

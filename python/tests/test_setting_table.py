@@ -18,18 +18,14 @@ from conftest import SOURCE_ROOT
 
 
 def test_traxctl_lists_the_same_settings_names_values_and_ranges(traxctl_path: Path) -> None:
-    help_text = subprocess.run(
-        [str(traxctl_path), "set", "--help"], capture_output=True, text=True, check=True
-    ).stdout
+    help_text = subprocess.run([str(traxctl_path), "set", "--help"], capture_output=True, text=True, check=True).stdout
     # "  offset A|B offset=-999999..999999      offset"
     listed = {}
     for line in help_text.split("settings (values in order, with their ranges):\n", 1)[1].splitlines():
         match = re.match(r"^  (\S+)( A\|B)?((?: \S+=-?\d+\.\.-?\d+)+)\s+(.*)$", line)
         if match:
             listed[match.group(1)] = (bool(match.group(2)), match.group(3).split(), match.group(4))
-    expected = {
-        s.name: (s.per_head, [str(f) for f in s.fields], s.about) for s in trax.settings().values()
-    }
+    expected = {s.name: (s.per_head, [str(f) for f in s.fields], s.about) for s in trax.settings().values()}
     assert listed == expected
 
 
@@ -42,7 +38,12 @@ def _boundary_cases():
     its range and one step beyond, the other fields at their low end."""
     for setting in trax.settings().values():
         for index, field in enumerate(setting.fields):
-            for value, accepted in ((field.low, True), (field.high, True), (field.low - 1, False), (field.high + 1, False)):
+            for value, accepted in (
+                (field.low, True),
+                (field.high, True),
+                (field.low - 1, False),
+                (field.high + 1, False),
+            ):
                 if setting.ordered and index == 0 and value > setting.fields[1].low:
                     continue  # would also break the order; covered from the other field
                 yield pytest.param(setting, index, value, accepted, id=f"{setting.name}-{field.name}={value}")
@@ -59,7 +60,9 @@ def test_library_accepts_exactly_the_table_ranges(
     result = getattr(ctl.library.cdll, setting.setter)(*leading, *values)
     assert result == (1 if accepted else 0)
     if accepted and setting.readable:
-        assert ctl.get(setting.name, 0 if setting.per_head else None) == (values[0] if len(values) == 1 else tuple(values))
+        assert ctl.get(setting.name, 0 if setting.per_head else None) == (
+            values[0] if len(values) == 1 else tuple(values)
+        )
     if not accepted:
         with pytest.raises(trax.RangeError, match=rf"{field_range(setting, index)}"):
             ctl.set(setting.name, *leading[: 1 if setting.per_head else 0], *values)

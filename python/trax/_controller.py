@@ -64,6 +64,9 @@ class Controller:
         self.library = library if isinstance(library, Library) else load_library(library)
         self._settings = _table.settings()
 
+    def __repr__(self) -> str:
+        return f"trax.Controller(library={self.library.path!r})"
+
     def _call(self, function: str, *args: object) -> None:
         self.library.call(function, *args)
 
@@ -133,12 +136,16 @@ class Controller:
         return StorageStatus(state.value == 1, count.value)
 
     @overload
-    def storage_read(self, head: int, max_count: int = ..., *, with_status: Literal[False] = ...) -> npt.NDArray[np.float32]: ...
+    def storage_read(
+        self, head: int, max_count: int = ..., *, with_status: Literal[False] = ...
+    ) -> npt.NDArray[np.float32]:
+        ...
 
     @overload
     def storage_read(
         self, head: int, max_count: int = ..., *, with_status: Literal[True]
-    ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]: ...
+    ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]:
+        ...
 
     def storage_read(
         self, head: int, max_count: int = MAX_STORED, *, with_status: bool = False
@@ -282,6 +289,4 @@ class Controller:
     def settings(self, head: int) -> Dict[str, SettingValue]:
         """Every readable setting: the head settings of ``head`` and the
         controller's own."""
-        return {
-            s.name: self.get(s.name, head if s.per_head else None) for s in self._settings.values() if s.readable
-        }
+        return {s.name: self.get(s.name, head if s.per_head else None) for s in self._settings.values() if s.readable}

@@ -107,5 +107,3 @@ class StorageSettings(NamedTuple):
     target: int
     count: int  # type: ignore[assignment]  # the field hides tuple.count
     cycle: int
-
-
