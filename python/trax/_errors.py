@@ -33,3 +33,8 @@ class ArgumentError(TraxError, ValueError):
 class RangeError(ArgumentError):
     """An argument was outside its range; the message gives the range.
     Nothing was sent to the controller."""
+
+
+# Tracebacks name them as users import them: trax.RangeError.
+for _error in (TraxError, LibraryNotFoundError, ArgumentError, RangeError):
+    _error.__module__ = "trax"
