@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang-format g++-mingw-w64-x86-64 wine64)
+          clang-format g++-mingw-w64-x86-64 wine64
+          python3-numpy python3-pytest python3-setuptools python3-venv python3-matplotlib mypy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,6 +9,8 @@ scripts/check-format.sh
 cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON
 cmake --build build/linux
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
+# The Python package against the same build.
+scripts/test-python.sh build/linux
 
 # Checking builds: every test under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the install test links an outside program without them, so it is left out),

@@ -1,0 +1,202 @@
+"""The Controller against the simulated controller: results, NumPy arrays,
+and arguments refused before anything is sent."""
+
+from __future__ import annotations
+
+import math
+from typing import Callable, List, Tuple
+
+import numpy as np
+import pytest
+
+import trax
+
+
+@pytest.fixture
+def sent(ctl: trax.Controller, monkeypatch: pytest.MonkeyPatch) -> List[Tuple[object, ...]]:
+    """Records every library call the controller makes (and still makes it)."""
+    calls: List[Tuple[object, ...]] = []
+    real = ctl.library.call
+
+    def record(name: str, *args: object) -> None:
+        calls.append((name, *args))
+        real(name, *args)
+
+    monkeypatch.setattr(ctl.library, "call", record)
+    return calls
+
+
+def test_values_of_both_heads(ctl: trax.Controller) -> None:
+    ctl.set("display-unit", trax.A, 1)
+    ctl.set("offset", trax.A, 0)
+    a, b = ctl.values()
+    assert a.status is trax.Status.VALID and b.status is trax.Status.VALID
+    # Handed out as the decimal the controller meant, at 3 decimals (unit 1).
+    assert a.value == round(a.value, 3) and 0.5 < a.value < 2.0
+    assert repr(a) == f"trax.Value(status=trax.Status.VALID, value={a.value!r})"
+
+
+@pytest.mark.parametrize(
+    "name,args,expected",
+    [
+        ("offset", (trax.A, 250), 250),
+        ("offset", (trax.B, -999999), -999999),
+        ("able-min-max", (trax.B, 20, 80), (20, 80)),
+        ("scaling-1", (trax.A, -1, 2, -3, 4), (-1, 2, -3, 4)),
+        ("analog-scaling", (trax.B, 999999, -99999, -999999, 99999), (999999, -99999, -999999, 99999)),
+        ("tolerance", (trax.A, 5, -5, 999999), (5, -5, 999999)),
+        ("sampling-cycle", (4,), 4),
+        ("storage", (1, 300, 2), (1, 300, 2)),
+        ("program", (7,), 7),
+    ],
+)
+def test_setting_round_trip(ctl: trax.Controller, name: str, args: tuple, expected: object) -> None:
+    ctl.set(name, *args)
+    head = args[0] if trax.settings()[name].per_head else None
+    assert ctl.get(name, head) == expected
+
+
+def test_scaling_sets_are_apart(ctl: trax.Controller) -> None:
+    ctl.set("scaling-0", trax.B, 1, 1, 1, 1)
+    ctl.set("scaling-1", trax.B, 2, 2, 2, 2)
+    assert ctl.get("scaling-0", trax.B) == (1, 1, 1, 1)
+
+
+@pytest.mark.parametrize(
+    "call,error,message",
+    [
+        (
+            lambda c: c.set("offset", trax.A, 1000000),
+            trax.RangeError,
+            r"TRAX_SetOffset: offset 1000000 is out of range -999999\.\.999999",
+        ),
+        (
+            lambda c: c.set("analog-scaling", trax.A, 0, 100000, 0, 0),
+            trax.RangeError,
+            r"value2 100000 is out of range -99999\.\.99999",
+        ),
+        (lambda c: c.set("able-min-max", trax.A, 60, 50), trax.RangeError, r"min 60 is above max 50"),
+        (lambda c: c.set("offset", 2, 0), trax.RangeError, r"head 2 is out of range 0\.\.1"),
+        (lambda c: c.set("offset", trax.A), trax.ArgumentError, r"offset takes 1 value\(s\) \(offset\), got 0"),
+        (lambda c: c.set("offset"), trax.ArgumentError, r"offset needs a head"),
+        (lambda c: c.set("no-such", 1), trax.ArgumentError, r"unknown setting 'no-such'"),
+        (lambda c: c.get("sampling-cycle", trax.A), trax.ArgumentError, r"belongs to the controller"),
+        (lambda c: c.get("panel-lock"), trax.ArgumentError, r"written but not read"),
+        (lambda c: c.set("offset", trax.A, 2.5), TypeError, r"must be an integer, not float"),
+        (lambda c: c.storage_setup(count=0), trax.RangeError, r"count 0 is out of range 1\.\.65536"),
+        (lambda c: c.storage_read(trax.A, 65537), trax.RangeError, r"max_count 65537 is out of range 1\.\.65536"),
+        (lambda c: c.storage_read(-1), trax.RangeError, r"head -1"),
+        (lambda c: c.light(trax.A, 4), trax.RangeError, r"TRAX_GetLight: selector 4 is out of range 0\.\.3"),
+        (lambda c: c.figure(trax.BOTH), trax.RangeError, r"TRAX_GetFigureData: head 2"),
+        (lambda c: c.zero(3), trax.RangeError, r"TRAX_SetZero: head 3 is out of range 0\.\.2"),
+        (lambda c: c.able_start(trax.BOTH), trax.RangeError, r"TRAX_AbleStart"),
+        (lambda c: c.set_mode(2), trax.RangeError, r"TRAX_SetMode: mode 2"),
+    ],
+)
+def test_bad_arguments_are_refused_before_anything_is_sent(
+    ctl: trax.Controller, sent: list, call: Callable[[trax.Controller], object], error: type, message: str
+) -> None:
+    with pytest.raises(error, match=message):
+        call(ctl)
+    assert sent == []
+
+
+def test_storage_run_as_a_float32_array(ctl: trax.Controller, sent: list) -> None:
+    ctl.set("display-unit", trax.A, 1)
+    ctl.set("offset", trax.A, 0)
+    before = ctl.get("storage")
+    settings = ctl.storage_setup(count=200)
+    assert [call[0] for call in sent[-3:]] == ["TRAX_GetDataStorage", "TRAX_SetDataStorage", "TRAX_DataStorageInit"]
+    # Only the count was given: the other settings keep their values.
+    assert settings == (before[0], 200, before[2]) == ctl.get("storage")
+    ctl.storage_start()
+    ctl.storage_stop()
+    assert ctl.storage_status(trax.A) == trax.StorageStatus(False, 200)
+    data = ctl.storage_read(trax.A)
+    assert data.dtype == np.float32 and data.shape == (200,)
+    assert data.flags.c_contiguous and data.flags.owndata
+    assert np.all(np.isfinite(data))
+    head = ctl.storage_read(trax.A, 50)
+    np.testing.assert_array_equal(head, data[:50])
+
+
+def test_storage_read_gives_over_range_values_and_their_statuses(ctl: trax.Controller) -> None:
+    ctl.set("display-unit", trax.A, 2)
+    ctl.storage_setup(count=10)
+    for offset in (999999, -999999, 0):
+        ctl.set("offset", trax.A, offset)
+        ctl.storage_init()
+        ctl.storage_start()
+        ctl.storage_stop()
+        values, statuses = ctl.storage_read(trax.A, with_status=True)
+        assert statuses.shape == values.shape == (10,)
+        expected = {999999: (trax.Status.OVER_POSITIVE, math.inf), -999999: (trax.Status.OVER_NEGATIVE, -math.inf)}
+        if offset in expected:
+            status, value = expected[offset]
+            assert np.all(statuses == status) and np.all(values == value)
+        else:
+            assert np.all(statuses == trax.Status.VALID)
+
+
+def test_figure_light_and_control_actions(ctl: trax.Controller) -> None:
+    ctl.clear_figure()
+    figure = ctl.figure(trax.B)
+    assert len(figure.values) == 7 and len(figure.integers) == 4
+    assert all(isinstance(v.status, trax.Status) for v in figure.values)
+    light = ctl.light(trax.A, selector=1)
+    assert light.profile.dtype == np.uint8 and light.profile.shape == (1024,)
+    assert light.profile.any()
+    assert all(0 <= f <= 65535 for f in light.figures) and 0 <= light.extra <= 65535
+    ctl.zero(trax.BOTH)
+    a, _ = ctl.values()
+    assert a.value == 0.0
+    ctl.zero(trax.BOTH, on=False)
+    ctl.timing(trax.A, True)
+    ctl.timing(trax.A, False)
+    ctl.reset(trax.B)
+    ctl.set("panel", 1)
+    assert ctl.get("panel") == 1
+    ctl.set("panel-lock", 1)
+    ctl.set("panel-lock", 0)
+
+
+def test_able_adjustment_holds_setting_mode_until_stopped(ctl: trax.Controller) -> None:
+    ctl.able_start(trax.A)
+    with pytest.raises(trax.TraxError, match="TRAX_GetCalcData") as caught:
+        ctl.values()
+    assert caught.value.function == "TRAX_GetCalcData" and caught.value.error_number is None
+    ctl.able_cancel()
+    ctl.values()
+    ctl.set_mode(trax.Mode.SETTING)
+    ctl.set_mode(trax.Mode.MEASURE)
+    with pytest.raises(trax.TraxError, match="TRAX_AbleStop"):
+        ctl.able_stop()  # nothing running: refused
+
+
+def test_error_number_from_the_message_queue_is_carried(ctl: trax.Controller, monkeypatch: pytest.MonkeyPatch) -> None:
+    # Windows reads it from the thread's queue; here the reader is replaced.
+    monkeypatch.setattr(ctl.library, "take_error_number", lambda: 12)
+    ctl.able_start(trax.B)
+    try:
+        with pytest.raises(
+            trax.TraxError, match="TRAX_GetCalcData failed; the controller answered with error 12"
+        ) as caught:
+            ctl.values()
+        assert caught.value.error_number == 12
+    finally:
+        ctl.able_cancel()
+
+
+def test_one_controller_shared_by_threads(ctl: trax.Controller) -> None:
+    from concurrent.futures import ThreadPoolExecutor
+
+    ctl.set("offset", trax.A, 0)
+    ctl.set("display-unit", trax.A, 1)
+
+    def work(i: int) -> Tuple[trax.Status, int]:
+        ctl.set("num-alarm", trax.B, i)
+        return ctl.values()[0].status, ctl.get("offset", trax.A)
+
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(work, range(40)))
+    assert results == [(trax.Status.VALID, 0)] * 40

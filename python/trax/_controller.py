@@ -1,0 +1,292 @@
+"""The controller: every function of the C interface as a method."""
+
+from __future__ import annotations
+
+import ctypes
+import operator
+from typing import TYPE_CHECKING, Dict, Literal, Optional, Sequence, Tuple, Union, overload
+
+import numpy as np
+
+if TYPE_CHECKING:
+    import numpy.typing as npt
+
+from . import _table
+from ._errors import ArgumentError, RangeError
+from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library
+from ._settings import Setting
+from ._types import Figure, Light, Mode, StorageSettings, StorageStatus, Value, shortest_float, status_of
+
+__all__ = ["Controller", "SettingValue", "STORED_RECORD", "MAX_STORED"]
+
+#: What a setting reads back: an int for one value, a tuple for several.
+SettingValue = Union[int, Tuple[int, ...]]
+
+#: Most values a head stores.
+MAX_STORED = 65536
+#: NumPy view of the library's FloatValue record (status, then value; 8 bytes).
+STORED_RECORD = np.dtype([("status", "<i4"), ("value", "<f4")])
+PROFILE_SAMPLES = 1024
+
+
+def _integer(value: object, what: str) -> int:
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
+
+
+def _in_range(value: object, low: int, high: int, what: str, function: Optional[str]) -> int:
+    number = _integer(value, what)
+    if not low <= number <= high:
+        where = f"{function}: " if function else ""
+        raise RangeError(f"{where}{what} {number} is out of range {low}..{high}", function=function)
+    return number
+
+
+def _value(record: FloatValue) -> Value:
+    return Value(status_of(record.status), shortest_float(record.value))  # type: ignore[arg-type]
+
+
+class Controller:
+    """The controller behind the library.
+
+    Every method checks its arguments first and raises RangeError (nothing
+    sent) when one is out of range; a library call that fails raises
+    TraxError naming the C function. The library serialises calls, so one
+    Controller may be shared between threads.
+
+    ``library`` is a path to the library or a loaded Library; by default the
+    library is found as load_library() describes.
+    """
+
+    def __init__(self, library: Union[Library, PathLike, None] = None) -> None:
+        self.library = library if isinstance(library, Library) else load_library(library)
+        self._settings = _table.settings()
+
+    def __repr__(self) -> str:
+        return f"trax.Controller(library={self.library.path!r})"
+
+    def _call(self, function: str, *args: object) -> None:
+        self.library.call(function, *args)
+
+    # ---- operating mode -----------------------------------------------------
+
+    def set_mode(self, mode: Union[Mode, int]) -> None:
+        """Switches to measurement mode (Mode.MEASURE) or setting mode (Mode.SETTING)."""
+        self._call("TRAX_SetMode", _in_range(mode, 0, 1, "mode", "TRAX_SetMode"))
+
+    # ---- measured values and figure data -------------------------------------
+
+    def values(self) -> Tuple[Value, Value]:
+        """The current measured values of head A and head B."""
+        a, b = FloatValue(), FloatValue()
+        self._call("TRAX_GetCalcData", ctypes.byref(a), ctypes.byref(b))
+        return _value(a), _value(b)
+
+    def figure(self, head: int) -> Figure:
+        """The figure data of one head."""
+        head = _in_range(head, 0, 1, "head", "TRAX_GetFigureData")
+        data = FigureData()
+        self._call("TRAX_GetFigureData", head, ctypes.byref(data))
+        return Figure(tuple(_value(v) for v in data.values), tuple(data.integers))
+
+    def clear_figure(self) -> None:
+        """Clears the figure data of both heads."""
+        self._call("TRAX_ClearFigureData")
+
+    # ---- data storage --------------------------------------------------------
+
+    def storage_setup(
+        self, *, target: Optional[int] = None, count: Optional[int] = None, cycle: Optional[int] = None
+    ) -> StorageSettings:
+        """Prepares a storage run, as ``traxctl storage setup`` does: writes the
+        given settings (the others keep the controller's values), then
+        initialises the storage. Returns the settings in force."""
+        given = {}
+        fields = self._settings["storage"].fields
+        for field, value in zip(fields, (target, count, cycle)):
+            if value is not None:
+                given[field.name] = _in_range(value, field.low, field.high, field.name, "TRAX_SetDataStorage")
+        current = self.get("storage")
+        assert isinstance(current, tuple)
+        settings = StorageSettings(*(given.get(f.name, v) for f, v in zip(fields, current)))
+        if given:
+            self._call("TRAX_SetDataStorage", *settings)
+        self._call("TRAX_DataStorageInit")
+        return settings
+
+    def storage_init(self) -> None:
+        """Initialises the data storage (clears the stored values)."""
+        self._call("TRAX_DataStorageInit")
+
+    def storage_start(self) -> None:
+        """Starts storing measured values."""
+        self._call("TRAX_DataStorageStart")
+
+    def storage_stop(self) -> None:
+        """Stops storing measured values."""
+        self._call("TRAX_DataStorageStop")
+
+    def storage_status(self, head: int) -> StorageStatus:
+        """Whether the controller is storing, and how many values ``head`` holds."""
+        head = _in_range(head, 0, 1, "head", "TRAX_DataStorageGetStatus")
+        state, count = ctypes.c_int(0), ctypes.c_int(0)
+        self._call("TRAX_DataStorageGetStatus", head, ctypes.byref(state), ctypes.byref(count))
+        return StorageStatus(state.value == 1, count.value)
+
+    @overload
+    def storage_read(
+        self, head: int, max_count: int = ..., *, with_status: Literal[False] = ...
+    ) -> npt.NDArray[np.float32]:
+        ...
+
+    @overload
+    def storage_read(
+        self, head: int, max_count: int = ..., *, with_status: Literal[True]
+    ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]:
+        ...
+
+    def storage_read(
+        self, head: int, max_count: int = MAX_STORED, *, with_status: bool = False
+    ) -> Union[npt.NDArray[np.float32], Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]]:
+        """The stored values of one head, at most ``max_count`` (1..65536).
+
+        Returns a float32 array as long as the number of values returned,
+        with +inf, -inf and NaN where the status is over-range or invalid.
+        With ``with_status=True`` returns ``(values, statuses)``, statuses an
+        int32 array of Status codes. The library writes its records into one
+        buffer; values and statuses are each copied out of it once."""
+        head = _in_range(head, 0, 1, "head", "TRAX_DataStorageGetData")
+        max_count = _in_range(max_count, 1, MAX_STORED, "max_count", "TRAX_DataStorageGetData")
+        records = np.empty(max_count, dtype=STORED_RECORD)
+        returned = ctypes.c_int(0)
+        self._call(
+            "TRAX_DataStorageGetData", head, max_count, records.ctypes.data_as(ctypes.c_void_p), ctypes.byref(returned)
+        )
+        # Never trust a count beyond the buffer handed over.
+        count = min(max(returned.value, 0), max_count)
+        values = records["value"][:count].copy()
+        if not with_status:
+            return values
+        return values, records["status"][:count].copy()
+
+    # ---- light-intensity profile ---------------------------------------------
+
+    def light(self, head: int, selector: int = 0) -> Light:
+        """The light-intensity profile of one head (``selector`` 0..3 is passed
+        to the controller)."""
+        head = _in_range(head, 0, 1, "head", "TRAX_GetLight")
+        selector = _in_range(selector, 0, 3, "selector", "TRAX_GetLight")
+        data = LightData()
+        extra = ctypes.c_int(0)
+        profile = np.zeros(PROFILE_SAMPLES, dtype=np.uint8)
+        self._call(
+            "TRAX_GetLight",
+            head,
+            selector,
+            ctypes.byref(data),
+            ctypes.byref(extra),
+            profile.ctypes.data_as(ctypes.c_void_p),
+        )
+        figures = (data.values[0], data.values[1], data.values[2], data.values[3])
+        return Light(profile, figures, extra.value)
+
+    # ---- control actions -----------------------------------------------------
+
+    def zero(self, head: int, on: bool = True) -> None:
+        """Zero set (``on``) or zero clear of head A, B or BOTH."""
+        self._call("TRAX_SetZero", _in_range(head, 0, 2, "head", "TRAX_SetZero"), 1 if on else 0)
+
+    def timing(self, head: int, on: bool) -> None:
+        """Timing input on or off for head A, B or BOTH."""
+        self._call("TRAX_SetTiming", _in_range(head, 0, 2, "head", "TRAX_SetTiming"), 1 if on else 0)
+
+    def reset(self, head: int) -> None:
+        """Resets head A, B or BOTH."""
+        self._call("TRAX_SetReset", _in_range(head, 0, 2, "head", "TRAX_SetReset"))
+
+    def able_start(self, head: int) -> None:
+        """Starts the Able adjustment of one head; the controller stays in
+        setting mode until able_stop() or able_cancel()."""
+        self._call("TRAX_AbleStart", _in_range(head, 0, 1, "head", "TRAX_AbleStart"))
+
+    def able_stop(self) -> None:
+        """Ends the Able adjustment and returns to measurement mode."""
+        self._call("TRAX_AbleStop")
+
+    def able_cancel(self) -> None:
+        """Cancels the Able adjustment and returns to measurement mode."""
+        self._call("TRAX_AbleCancel")
+
+    # ---- settings ------------------------------------------------------------
+
+    @property
+    def setting_table(self) -> Dict[str, Setting]:
+        """Every setting by name, with its values and ranges."""
+        return dict(self._settings)
+
+    def _setting(self, name: str) -> Setting:
+        try:
+            return self._settings[name]
+        except KeyError:
+            raise ArgumentError(f"unknown setting {name!r}; trax.settings() lists them") from None
+
+    def _leading(self, setting: Setting, head: Optional[int], function: str) -> Tuple[int, ...]:
+        """The head (when the setting has one) and the fixed argument."""
+        leading: Tuple[int, ...] = ()
+        if setting.per_head:
+            if head is None:
+                raise ArgumentError(f"{setting.name} needs a head (trax.A or trax.B)", function=function)
+            leading = (_in_range(head, 0, 1, "head", function),)
+        elif head is not None:
+            raise ArgumentError(f"{setting.name} belongs to the controller and takes no head", function=function)
+        if setting.fixed is not None:
+            leading += (setting.fixed,)
+        return leading
+
+    def set(self, name: str, *args: int) -> None:
+        """Writes a setting: ``set("offset", trax.A, 250)``,
+        ``set("able-min-max", trax.B, 10, 90)``, ``set("sampling-cycle", 2)``.
+
+        Head settings take the head first, then the values in the order and
+        with the names of traxctl (``traxctl set --help``)."""
+        setting = self._setting(name)
+        head: Optional[int] = None
+        values: Sequence[int] = args
+        if setting.per_head and args:
+            head, values = args[0], args[1:]
+        leading = self._leading(setting, head, setting.setter)
+        if len(values) != len(setting.fields):
+            names = " ".join(f.name for f in setting.fields)
+            raise ArgumentError(
+                f"{name} takes {len(setting.fields)} value(s) ({names}), got {len(values)}", function=setting.setter
+            )
+        checked = [
+            _in_range(value, field.low, field.high, field.name if len(values) > 1 else name, setting.setter)
+            for field, value in zip(setting.fields, values)
+        ]
+        if setting.ordered and checked[0] > checked[1]:
+            first, second = setting.fields[0].name, setting.fields[1].name
+            raise RangeError(
+                f"{setting.setter}: {first} {checked[0]} is above {second} {checked[1]}", function=setting.setter
+            )
+        self._call(setting.setter, *leading, *checked)
+
+    def get(self, name: str, head: Optional[int] = None) -> SettingValue:
+        """Reads a setting: an int for a one-value setting, else a tuple in
+        the order ``set`` takes them. Head settings need the head."""
+        setting = self._setting(name)
+        if setting.getter is None:
+            raise ArgumentError(f"{name} can be written but not read", function=setting.setter)
+        leading = self._leading(setting, head, setting.getter)
+        outputs = [ctypes.c_int(0) for _ in setting.fields]
+        self._call(setting.getter, *leading, *(ctypes.byref(o) for o in outputs))
+        if len(outputs) == 1:
+            return outputs[0].value
+        return tuple(o.value for o in outputs)
+
+    def settings(self, head: int) -> Dict[str, SettingValue]:
+        """Every readable setting: the head settings of ``head`` and the
+        controller's own."""
+        return {s.name: self.get(s.name, head if s.per_head else None) for s in self._settings.values() if s.readable}
