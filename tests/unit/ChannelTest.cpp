@@ -17,6 +17,9 @@ using transport::ChannelParams;
 using transport::ChannelStatus;
 using transport::MultiIo;
 
+constexpr int32_t kSendCapacity = session::kSessionSendCapacity;
+constexpr int32_t kReceiveCapacity = session::kSessionReceiveCapacity;
+
 // Collects completions from the I/O thread and lets the test wait for them.
 struct Completions {
     std::atomic<int> ok{0};
@@ -37,22 +40,21 @@ protected:
     Completions completions;
     AsyncUSB channel;
 
-    void Open() { ASSERT_EQ(channel.Create(256, 0x100000, &Completions::Record, &completions), 1); }
+    void Open() { ASSERT_EQ(channel.Create(kSendCapacity, kReceiveCapacity, &Completions::Record, &completions), 1); }
     void TearDown() override {
         channel.Shutdown();
         DriverTest::TearDown();
     }
 };
 
-TEST_F(ChannelTest, SendOfExactly256BytesIsQueuedAnd257IsRefused) {
+TEST_F(ChannelTest, SendThatFillsTheRingIsQueuedAndOneByteMoreIsRefused) {
     Open();
     driver().AlwaysFor(0, Action::Answer(MakeSizedReply(1, 0, 8)));
-    std::vector<uint8_t> packet(257, 0);
-    EXPECT_EQ(channel.Send(packet.data(), 257), 0);
-    EXPECT_EQ(Assertions().size(), 2u);  // the ring's and the channel's
-    EXPECT_EQ(channel.Send(packet.data(), 256), 1);
+    std::vector<uint8_t> packet(kSendCapacity + 1, 0);
+    EXPECT_EQ(channel.Send(packet.data(), kSendCapacity + 1), 0);
+    EXPECT_EQ(channel.Send(packet.data(), kSendCapacity), 1);
     ASSERT_TRUE(completions.Wait());
-    EXPECT_EQ(driver().Requests().at(0).size(), 256u);
+    EXPECT_EQ(driver().Requests().at(0).size(), static_cast<size_t>(kSendCapacity));
 }
 
 TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
@@ -80,7 +82,7 @@ void RecordDeadness(int32_t status, void* owner) {
 
 TEST_F(ChannelTest, ChannelIsMarkedDeadBeforeTheFailureIsReported) {
     channelUnderTest = &channel;
-    ASSERT_EQ(channel.Create(256, 0x100000, &RecordDeadness, &completions), 1);
+    ASSERT_EQ(channel.Create(kSendCapacity, kReceiveCapacity, &RecordDeadness, &completions), 1);
     driver().Queue(Action::Failure());
     const uint8_t packet[4] = {0, 4, 7, 42};
     ASSERT_EQ(channel.Send(packet, 4), 1);
@@ -89,13 +91,12 @@ TEST_F(ChannelTest, ChannelIsMarkedDeadBeforeTheFailureIsReported) {
 }
 
 TEST_F(ChannelTest, AnswerThatDoesNotFitTheReceiveRingEndsTheThread) {
-    ASSERT_EQ(channel.Create(256, 16, &Completions::Record, &completions), 1);
+    ASSERT_EQ(channel.Create(kSendCapacity, 16, &Completions::Record, &completions), 1);
     driver().Queue(Action::Answer(MakeSizedReply(43, 0, 17)));
     const uint8_t packet[4] = {0, 4, 7, 42};
     ASSERT_EQ(channel.Send(packet, 4), 1);
     ASSERT_TRUE(completions.Wait());
     EXPECT_EQ(completions.failed.load(), 1);
-    EXPECT_EQ(Assertions().size(), 1u);
 }
 
 TEST_F(ChannelTest, ZeroByteAnswerStillCompletesWithNothingToRead) {
@@ -159,7 +160,7 @@ TEST_F(ChannelTest, DriverNotReadyEndsThreadWithoutCallbackAndRefusesSends) {
 
 TEST_F(ChannelTest, ChannelWhoseCreationFailedShutsDownWithoutWaiting) {
     AsyncUSB broken;
-    EXPECT_EQ(broken.Create(256, 0, &Completions::Record, &completions), 0);  // receive ring fails
+    EXPECT_EQ(broken.Create(kSendCapacity, 0, &Completions::Record, &completions), 0);  // receive ring fails
     broken.Shutdown();  // must not wait for a thread that never started
     EXPECT_TRUE(broken.ThreadDone());
     const uint8_t packet[4] = {0, 4, 7, 42};
@@ -171,8 +172,8 @@ TEST_F(ChannelTest, ChannelWhoseCreationFailedShutsDownWithoutWaiting) {
 ChannelParams UsbParams() {
     ChannelParams params;
     std::memset(&params, 0, sizeof params);
-    params.sendCapacity = 256;
-    params.receiveCapacity = 0x100000;
+    params.sendCapacity = kSendCapacity;
+    params.receiveCapacity = kReceiveCapacity;
     return params;
 }
 
@@ -210,7 +211,6 @@ TEST_F(SelectorTest, SecondCreateKeepsTheFirstChannel) {
     ASSERT_EQ(selector.Create(transport::ChannelUsb, &params, nullptr), 1);
     const int handles = platform::LiveHandleCount();
     EXPECT_EQ(selector.Create(transport::ChannelUsb, &params, nullptr), 1);
-    EXPECT_EQ(Assertions().size(), 1u);
     EXPECT_EQ(platform::LiveHandleCount(), handles);
     selector.Destroy();
 }
@@ -224,7 +224,6 @@ TEST_F(SelectorTest, AfterDestroyNothingIsThere) {
     EXPECT_EQ(selector.Exists(), 0);
     const uint8_t packet[4] = {0, 4, 7, 42};
     EXPECT_EQ(selector.Send(packet, 4), 0);
-    EXPECT_EQ(Assertions().size(), 1u);
 }
 
 TEST_F(SelectorTest, FailedCreationIsReleasedByDestroyAndLaterPurgeIsRefused) {
@@ -238,8 +237,7 @@ TEST_F(SelectorTest, FailedCreationIsReleasedByDestroyAndLaterPurgeIsRefused) {
     EXPECT_EQ(selector.Create(transport::ChannelUsb, &broken, nullptr), 0);
     selector.Destroy();
     EXPECT_EQ(platform::LiveHandleCount(), handleBaseline);
-    EXPECT_EQ(selector.Purge(), 0);  // no channel kind in force: reported
-    EXPECT_EQ(Assertions().size(), 1u);
+    EXPECT_EQ(selector.Purge(), 0);  // no channel kind in force
 }
 
 }  // namespace
