@@ -18,7 +18,8 @@ namespace trax::transport {
 
 using CompletionRoutine = void (*)(int32_t status, void* owner);
 
-// Capacities of the I/O thread's work buffers.
+// Capacities of the I/O thread's work buffers. One exchange hands the driver
+// at most kRequestBufferSize request bytes.
 constexpr int32_t kRequestBufferSize = 1024;
 constexpr int32_t kReplyBufferSize = 0x100000;
 // The I/O thread's wait only wakes it to wait again; it does no work on time-out.
