@@ -220,7 +220,6 @@ TEST_F(SelectorTest, AfterDestroyNothingIsThere) {
     const ChannelParams params = UsbParams();
     ASSERT_EQ(selector.Create(transport::ChannelUsb, &params, nullptr), 1);
     selector.Destroy();
-    EXPECT_EQ(selector.GetType(), transport::ChannelNone);
     EXPECT_EQ(selector.Exists(), 0);
     const uint8_t packet[4] = {0, 4, 7, 42};
     EXPECT_EQ(selector.Send(packet, 4), 0);
