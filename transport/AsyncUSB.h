@@ -43,8 +43,6 @@ public:
     // started), then closes the events and frees the rings. Idempotent.
     void Shutdown();
 
-    bool ThreadDone() const { return threadDone.load(std::memory_order_acquire) != 0; }
-
 private:
     static void IoThread(void* self);
     void RunIoLoop();

@@ -65,7 +65,6 @@ TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
     ASSERT_TRUE(completions.Wait());
     EXPECT_EQ(completions.failed.load(), 1);
     channel.Shutdown();  // the thread has ended on its own; this only joins it
-    EXPECT_TRUE(channel.ThreadDone());
     EXPECT_EQ(channel.Send(packet, 4), 0);
     EXPECT_TRUE(Assertions().empty());
     EXPECT_EQ(completions.ok.load(), 0);
@@ -74,9 +73,10 @@ TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
 // The caller wakes on the failure report and may send at once; the channel
 // must already refuse, or that request would wait out the reply time.
 AsyncUSB* channelUnderTest = nullptr;
-std::atomic<int> deadWhenReported{-1};
+std::atomic<int> sendRefusedWhenReported{-1};
 void RecordDeadness(int32_t status, void* owner) {
-    if (status == 0) deadWhenReported = channelUnderTest->ThreadDone() ? 1 : 0;
+    const uint8_t packet[4] = {0, 4, 7, 42};
+    if (status == 0) sendRefusedWhenReported = channelUnderTest->Send(packet, 4) == 0 ? 1 : 0;
     Completions::Record(status, owner);
 }
 
@@ -87,7 +87,7 @@ TEST_F(ChannelTest, ChannelIsMarkedDeadBeforeTheFailureIsReported) {
     const uint8_t packet[4] = {0, 4, 7, 42};
     ASSERT_EQ(channel.Send(packet, 4), 1);
     ASSERT_TRUE(completions.Wait());
-    EXPECT_EQ(deadWhenReported.load(), 1);
+    EXPECT_EQ(sendRefusedWhenReported.load(), 1);
 }
 
 TEST_F(ChannelTest, AnswerThatDoesNotFitTheReceiveRingEndsTheThread) {
@@ -143,7 +143,8 @@ TEST_F(ChannelTest, PurgeDropsQueuedAnswers) {
 TEST_F(ChannelTest, ShutdownOfIdleChannelMakesNoCallbackAndSecondShutdownIsHarmless) {
     Open();
     channel.Shutdown();
-    EXPECT_TRUE(channel.ThreadDone());
+    const uint8_t packet[4] = {0, 4, 7, 42};
+    EXPECT_EQ(channel.Send(packet, 4), 0);
     channel.Shutdown();
     EXPECT_EQ(completions.ok.load() + completions.failed.load(), 0);
     EXPECT_EQ(platform::LiveHandleCount(), handleBaseline);
@@ -162,7 +163,6 @@ TEST_F(ChannelTest, ChannelWhoseCreationFailedShutsDownWithoutWaiting) {
     AsyncUSB broken;
     EXPECT_EQ(broken.Create(kSendCapacity, 0, &Completions::Record, &completions), 0);  // receive ring fails
     broken.Shutdown();  // must not wait for a thread that never started
-    EXPECT_TRUE(broken.ThreadDone());
     const uint8_t packet[4] = {0, 4, 7, 42};
     EXPECT_EQ(broken.Send(packet, 4), 0);
 }
