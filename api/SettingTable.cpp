@@ -122,6 +122,9 @@ constexpr Entry kTable[] = {
     {Setting::TimingSynchronization, SystemRow(2, {0, 1})},
     {Setting::ToleranceComparatorOutputFormat, SystemRow(3, {0, 2})},
     {Setting::StorobeTime, SystemRow(4, {0, 3})},
+    // Storage target, number of values (five digits, up to 65536) and cycle.
+    {Setting::DataStorage, Row(2, 0, 0, {{0, 3}, {1, 65536}, {0, 9}},
+                               {ByteItem(5, 0), TextItem(6, "%05d", 5, false, {{1, 0, 5}}), ByteItem(7, 2)})},
 };
 
 constexpr bool TableInOrder() {

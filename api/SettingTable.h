@@ -16,6 +16,7 @@ constexpr int kMaxFields = 4;
 constexpr int kMaxSteps = 3;
 // Longest text an item carries: four "%+07d" fields and their three commas.
 constexpr int kLongestText = 31;
+static_assert(kLongestText <= protocol::kMaxSettingData, "every item fits one setting write");
 
 // One number inside an item's text, or the single byte of a byte item.
 struct Field {
@@ -81,6 +82,7 @@ enum class Setting {
     TimingSynchronization,
     ToleranceComparatorOutputFormat,
     StorobeTime,
+    DataStorage,
     Count
 };
 

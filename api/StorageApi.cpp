@@ -1,9 +1,8 @@
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "api/CallFrame.h"
 #include "api/MeasureCommands.h"
+#include "api/SettingTable.h"
 #include "measure/Conversion.h"
 
 namespace trax::api {
@@ -17,13 +16,6 @@ constexpr int32_t kStorageUnitSystem = 9;
 constexpr int32_t kStorageCount = 12;
 constexpr int32_t kStorageValues = 16;
 constexpr uint32_t kStorageMaxValues = 65536;
-
-// Storage settings: category 2, head byte 0.
-constexpr uint8_t kStorageCategory = 2;
-constexpr uint8_t kItemTarget = 5;
-constexpr uint8_t kItemCount = 6;
-constexpr uint8_t kItemCycle = 7;
-constexpr int32_t kCountDigits = 5;
 
 int RunPlain(session::DeviceSession& session, Reply& reply, uint8_t code) {
     return protocol::RunCommand(session, code, nullptr, 0, reply);
@@ -141,46 +133,9 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetDataStorage(int target, int count, int cycle) {
-    if (!api::InRange(target, 0, 3) || !api::InRange(count, 1, 65536) || !api::InRange(cycle, 0, 9)) return 0;
-    return api::WithSettingMode([&](session::DeviceSession& s) {
-        protocol::Reply& reply = protocol::ReplyBuffer();
-        const uint8_t targetByte = static_cast<uint8_t>(target);
-        const uint8_t cycleByte = static_cast<uint8_t>(cycle);
-        char text[16];
-        std::snprintf(text, sizeof text, "%05d", count);
-        const auto* digits = reinterpret_cast<const uint8_t*>(text);
-        return (protocol::WriteSetting(s, reply, api::kStorageCategory, 0, api::kItemTarget, &targetByte, 1) == 1 &&
-                protocol::WriteSetting(s, reply, api::kStorageCategory, 0, api::kItemCount, digits,
-                                       api::kCountDigits) == 1 &&
-                protocol::WriteSetting(s, reply, api::kStorageCategory, 0, api::kItemCycle, &cycleByte, 1) == 1)
-                   ? 1
-                   : 0;
-    });
+    return api::SetSetting(api::Setting::DataStorage, target, count, cycle);
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle) {
-    return api::WithSettingMode([&](session::DeviceSession& s) {
-        protocol::Reply& reply = protocol::ReplyBuffer();
-        const int32_t data = protocol::kSettingData;
-        if (protocol::ReadSetting(s, reply, api::kStorageCategory, 0, api::kItemTarget) != 1 || !reply.Has(data + 1)) {
-            return 0;
-        }
-        if (target != nullptr) *target = reply.Byte(data);
-
-        if (protocol::ReadSetting(s, reply, api::kStorageCategory, 0, api::kItemCount) != 1 ||
-            !reply.Has(data + api::kCountDigits)) {
-            return 0;
-        }
-        // The digits carry no terminator of their own.
-        char digits[api::kCountDigits + 1];
-        std::memcpy(digits, reply.data + data, api::kCountDigits);
-        digits[api::kCountDigits] = '\0';
-        if (count != nullptr) *count = static_cast<int>(std::strtol(digits, nullptr, 10));
-
-        if (protocol::ReadSetting(s, reply, api::kStorageCategory, 0, api::kItemCycle) != 1 || !reply.Has(data + 1)) {
-            return 0;
-        }
-        if (cycle != nullptr) *cycle = reply.Byte(data);
-        return 1;
-    });
+    return api::GetSetting(api::Setting::DataStorage, target, count, cycle);
 }

@@ -1,4 +1,6 @@
-// Driver entry points that answer from prepared replies without any delay.
+// Driver entry points that answer from prepared replies without any delay,
+// within the contract of driver/QelUsbDrv.h: a reply that does not fit the
+// caller's buffer fails the exchange instead of being cut short.
 #include "bench/InstantDriver.h"
 
 #include <cstring>

@@ -1,7 +1,6 @@
 #include "measure/Conversion.h"
 
 #include <cstring>
-#include <limits>
 
 #include "measure/UnitTable.h"
 
@@ -72,64 +71,6 @@ void UnitScale::Convert(FloatValue* dest, int32_t raw) const {
 
 void ConvertMeasuredValue(FloatValue* dest, int32_t raw, int32_t row, int32_t column) {
     UnitScale(row, column).Convert(dest, raw);
-}
-
-int32_t CheckDisplayRange(int32_t raw, int32_t row, int32_t column) {
-    if (raw == kRawNoValueLow) {
-        return kRangeNoValue;
-    }
-    const UnitRecord* record = FindUnitRecord(row, column);
-    if (record == nullptr) {
-        return kRangeNoValue;
-    }
-    // Only the whole part counts, so a value that rounds onto the limit (for
-    // example 999.9999 mm at 0.001 mm) is still in range.
-    const int32_t whole = raw / record->divisor;
-    const int32_t limit = kDisplaySteps / record->resolutionDivisor;
-    if (whole >= limit) {
-        return kRangeAbove;
-    }
-    if (whole <= -limit) {
-        return kRangeBelow;
-    }
-    return raw;
-}
-
-int32_t RoundToResolution(int32_t raw, int32_t row, int32_t column) {
-    const UnitRecord* record = FindUnitRecord(row, column);
-    if (record == nullptr) {
-        return raw;
-    }
-    const int64_t step = record->divisor / record->resolutionDivisor;
-    const int64_t half = step / 2;
-    // 64-bit so that adding half a step to a count near the 32-bit ends, or
-    // negating INT32_MIN, cannot overflow. Counts that passed CheckDisplayRange
-    // never come near those ends.
-    int64_t value = raw;
-    if (value > 0) {
-        if (value % step >= half) {
-            value += half;
-        }
-    } else if ((-value) % step >= half) {
-        value -= half;
-    }
-    int64_t rounded = (value / step) * step;
-    // Only a count within half a step of the 32-bit ends can round past them;
-    // it then keeps the nearest step that still fits.
-    if (rounded > std::numeric_limits<int32_t>::max()) {
-        rounded -= step;
-    } else if (rounded < std::numeric_limits<int32_t>::min()) {
-        rounded += step;
-    }
-    return static_cast<int32_t>(rounded);
-}
-
-double ScaleToDisplayUnit(int32_t raw, int32_t row, int32_t column) {
-    const UnitRecord* record = FindUnitRecord(row, column);
-    if (record == nullptr) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    return static_cast<double>(RoundToResolution(raw, row, column)) / static_cast<double>(record->divisor);
 }
 
 }  // namespace trax::measure

@@ -2,9 +2,9 @@
 // (valid, over range on either side, invalid) and a single-precision value in
 // the display unit, rounded to the display resolution.
 //
-// All four operations are pure functions of their arguments and UnitTable, so
-// any thread may call them. A (row, column) pair without a record in UnitTable
-// never reads outside it: the value comes out Invalid.
+// Both are pure functions of their arguments and UnitTable, so any thread may
+// call them. A (row, column) pair without a record in UnitTable never reads
+// outside it: the value comes out Invalid.
 #pragma once
 
 #include <cstdint>
@@ -25,27 +25,9 @@ enum ValueStatus : int32_t {
 constexpr int32_t kRawNoValueHigh = INT32_MAX;  // 0x7FFFFFFF
 constexpr int32_t kRawNoValueLow = INT32_MIN;   // 0x80000000
 
-// Results of CheckDisplayRange other than the raw value itself. An in-range
-// raw value is always below 10^9 in magnitude, so these never collide with one.
-constexpr int32_t kRangeNoValue = INT32_MIN;    // 0x80000000
-constexpr int32_t kRangeAbove = INT32_MIN + 1;  // 0x80000001
-constexpr int32_t kRangeBelow = INT32_MIN + 2;  // 0x80000002
-
 // Fills both fields of *dest for one raw value in unit system `row` and
 // display-unit code `column`.
 void ConvertMeasuredValue(FloatValue* dest, int32_t raw, int32_t row, int32_t column);
-
-// raw when its whole part in display units lies strictly inside
-// (-limit, limit), limit being one million display steps; otherwise a
-// kRange* marker. kRangeNoValue also for a (row, column) without a record.
-int32_t CheckDisplayRange(int32_t raw, int32_t row, int32_t column);
-
-// raw rounded half away from zero to a whole number of display steps. Without
-// a record, raw comes back unchanged.
-int32_t RoundToResolution(int32_t raw, int32_t row, int32_t column);
-
-// The rounded count in display units. NaN without a record.
-double ScaleToDisplayUnit(int32_t raw, int32_t row, int32_t column);
 
 // The conversion for one (row, column) with everything that depends only on
 // the record worked out once: readers of long series (the stored values)

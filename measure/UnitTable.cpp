@@ -4,35 +4,26 @@ namespace trax::measure {
 
 // Read-only after load; shared by every thread without a lock.
 const UnitRecord UnitTable[kUnitSystemCount][kDisplayUnitCount] = {
-    // Metric: one raw count is 0.01 um.
+    // Metric: one raw count is 0.01 um. mm with 2 to 5 decimals, um with 1 and 2.
     {
-        {0, "%3.2f", "mm", "0.01", 100000, 100},
-        {0, "%4.3f", "mm", "0.001", 100000, 1000},
-        {0, "%5.4f", "mm", "0.0001", 100000, 10000},
-        {0, "%6.5f", "mm", "0.00001", 100000, 100000},
-        {0, "%2.1f", "um", "0.1", 100, 10},
-        {0, "%3.2f", "um", "0.01", 100, 100},
-        {0, "%f", "--", "--", 1, 1},
+        {100000, 100},
+        {100000, 1000},
+        {100000, 10000},
+        {100000, 100000},
+        {100, 10},
+        {100, 100},
+        {1, 1},
     },
-    // Inch: 10000000 counts per inch, 10000 per mil.
+    // Inch: 10000000 counts per inch, 10000 per mil. inch with 4 and 5
+    // decimals, mil with 1 to 4.
     {
-        {0, "%5.4f", "inch", "0.0001", 10000000, 10000},
-        {0, "%6.5f", "inch", "0.00001", 10000000, 100000},
-        {0, "%2.1f", "mil", "0.1", 10000, 10},
-        {0, "%3.2f", "mil", "0.01", 10000, 100},
-        {0, "%4.3f", "mil", "0.001", 10000, 1000},
-        {0, "%5.4f", "mil", "0.0001", 10000, 10000},
-        {0, "%f", "--", "--", 1, 1},
-    },
-    // Integer display: the raw count as it is.
-    {
-        {1, "%d", nullptr, nullptr, 1, 1},
-        {1, "%d", nullptr, nullptr, 1, 1},
-        {1, "%d", nullptr, nullptr, 1, 1},
-        {1, "%d", nullptr, nullptr, 1, 1},
-        {1, "%d", nullptr, nullptr, 1, 1},
-        {1, "%d", nullptr, nullptr, 1, 1},
-        {1, "%d", nullptr, nullptr, 1, 1},
+        {10000000, 10000},
+        {10000000, 100000},
+        {10000, 10},
+        {10000, 100},
+        {10000, 1000},
+        {10000, 10000},
+        {1, 1},
     },
 };
 

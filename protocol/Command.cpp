@@ -126,7 +126,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
         TRAX_ASSERT_FAILED();
         replyMax = reply.size;
     }
-    uint8_t sendBuffer[1024];
+    uint8_t sendBuffer[transport::kRequestBufferSize];
     int result = 0;
     if (length > 0 && length <= static_cast<int32_t>(sizeof sendBuffer)) {
         std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
@@ -200,8 +200,8 @@ int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
 
 int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item,
                  const uint8_t* data, int32_t length) {
-    uint8_t arguments[3 + 64];
-    if (length < 0 || length > 64) {
+    uint8_t arguments[3 + kMaxSettingData];
+    if (length < 0 || length > kMaxSettingData) {
         TRAX_ASSERT_FAILED();
         return 0;
     }

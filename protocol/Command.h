@@ -18,7 +18,9 @@ constexpr uint8_t kPacketMarker = 7;
 constexpr int32_t kReplyRecordSize = 1056;
 constexpr int32_t kOrdinaryReplyMax = 1046;
 constexpr int32_t kStorageReplyMax = 262164;
-constexpr int32_t kMaxPacketLength = 256;  // the USB channel's send ring
+constexpr int32_t kMaxPacketLength = session::kSessionSendCapacity;
+// The most data bytes one setting write carries after its address.
+constexpr int32_t kMaxSettingData = 64;
 
 constexpr int kReplyCodeBusy = 68;
 constexpr int kReplyCodeError = 255;

@@ -3,6 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+          nlohmann-json3-dev libpugixml-dev
           clang-format g++-mingw-w64-x86-64 wine64
           python3-numpy python3-pytest python3-setuptools python3-venv python3-matplotlib mypy)
 missing=()

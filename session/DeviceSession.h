@@ -21,6 +21,8 @@ static_assert(sizeof(SessionOpenParamsRecord) == 16, "SessionOpenParams is 16 by
 
 extern SessionOpenParamsRecord SessionOpenParams;
 
+// The send ring takes one whole request at a time, so this is also the
+// longest request the library builds.
 constexpr int32_t kSessionSendCapacity = 256;
 constexpr int32_t kSessionReceiveCapacity = 0x100000;
 

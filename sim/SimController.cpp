@@ -29,8 +29,8 @@ const CommandSpec kCommands[] = {
     {42, 4, Belongs::Measurement}, {44, 4, Belongs::Measurement}, {46, 6, Belongs::Measurement},
 };
 
-constexpr size_t kMinimumWrite = 7;
-constexpr size_t kMaximumWrite = 7 + 64;
+constexpr size_t kMinimumWrite = kRequestHeaderLength + 3;  // category, head, item
+constexpr size_t kMaximumWrite = kMinimumWrite + kMaxSettingData;
 constexpr size_t kLightReplyLength = 22 + LightProfile::kPixels;  // 1046
 
 const CommandSpec* FindCommand(uint8_t code) {

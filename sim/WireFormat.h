@@ -11,6 +11,8 @@ namespace trax::sim {
 constexpr uint8_t kMarker = 7;
 constexpr size_t kHeaderLength = 8;  // reply header: length, marker, code, error, 3 spare
 constexpr size_t kRequestHeaderLength = 4;
+// The most data bytes one setting write carries after category, head and item.
+constexpr size_t kMaxSettingData = 64;
 constexpr uint8_t kReplyCodeBusy = 68;
 constexpr uint8_t kReplyCodeError = 255;
 

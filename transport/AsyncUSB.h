@@ -18,7 +18,8 @@ namespace trax::transport {
 
 using CompletionRoutine = void (*)(int32_t status, void* owner);
 
-// Capacities of the I/O thread's work buffers.
+// Capacities of the I/O thread's work buffers. One exchange hands the driver
+// at most kRequestBufferSize request bytes.
 constexpr int32_t kRequestBufferSize = 1024;
 constexpr int32_t kReplyBufferSize = 0x100000;
 // The I/O thread's wait only wakes it to wait again; it does no work on time-out.
@@ -41,8 +42,6 @@ public:
     // Stops the I/O thread, waits for its end (not for a thread that never
     // started), then closes the events and frees the rings. Idempotent.
     void Shutdown();
-
-    bool ThreadDone() const { return threadDone.load(std::memory_order_acquire) != 0; }
 
 private:
     static void IoThread(void* self);

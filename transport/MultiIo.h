@@ -45,7 +45,6 @@ public:
 
     int Create(ChannelType kind, const ChannelParams* params, OwnerCallback callback);
     int Exists() const;
-    ChannelType GetType() const { return channelType; }
     int Send(const uint8_t* bytes, int32_t length);
     // A peek flag of 1 leaves the bytes queued; any other value consumes them.
     int Receive(uint8_t* destination, int32_t maximum, int32_t peek, uint32_t* count);

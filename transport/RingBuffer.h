@@ -28,12 +28,6 @@ public:
     // Frees storage and lock; takes no lock and may run any number of times.
     void Destroy();
 
-    int32_t FillCount() const { return fillCount; }
-    int32_t Capacity() const { return capacity; }
-    int32_t ReadPos() const { return readPos; }
-    int32_t WritePos() const { return writePos; }
-    bool HasStorage() const { return storage != nullptr; }
-
 private:
     uint8_t* storage = nullptr;
     int32_t readPos = 0;

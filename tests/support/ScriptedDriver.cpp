@@ -117,7 +117,12 @@ int ScriptedDriver::OnInitPid(int32_t value, uint8_t flag, unsigned short pid) {
     return initPidResult;
 }
 
-int ScriptedDriver::OnCheckStatus(long /*flags*/) { return checkStatusResult; }
+// Runs on the I/O thread, so the result is read under the lock like every
+// other scripted value.
+int ScriptedDriver::OnCheckStatus(long /*flags*/) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return checkStatusResult;
+}
 
 Action ScriptedDriver::DefaultAnswer(const Bytes& request) {
     const uint8_t code = request.size() > 3 ? request[3] : 0;

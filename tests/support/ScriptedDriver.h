@@ -1,7 +1,9 @@
 // A driver for unit tests, linked in place of the real one: it records every
 // request and answers from a script, falling back to a small cooperative
 // controller (mode switches work, every command is accepted) when the script
-// has nothing queued.
+// has nothing queued. It keeps the driver contract of driver/QelUsbDrv.h: a
+// reply that does not fit fails the exchange, Action::Empty is the "no answer"
+// of a zero reply length, and the entry points may run on any thread.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 #include <regex>
 #include <sstream>
 
@@ -52,9 +54,11 @@ TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit) {
 
     // The JSON of the same run holds the same first values.
     std::string last = Lines(r.out).back();
-    Json json = Json::Parse(last);
-    ASSERT_EQ(json["count"].number, 100);
-    for (size_t i = 0; i < 100; ++i) EXPECT_EQ(json["values"][i]["value"].text, Cells(lines[i + 1])[2]);
+    const nlohmann::json json = nlohmann::json::parse(last);
+    ASSERT_EQ(json.at("count"), 100);
+    for (size_t i = 0; i < 100; ++i) {
+        EXPECT_EQ(json.at("values").at(i).at("value").get<double>(), std::stod(Cells(lines[i + 1])[2])) << i;
+    }
 }
 
 TEST(StorageCsv, EmptyStorageGivesHeaderOnly) {
@@ -80,25 +84,23 @@ TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel) {
         profile.push_back(std::atoi(cells[1].c_str()));
     }
 
-    std::unique_ptr<XmlElement> svg;
-    ASSERT_NO_THROW(svg = ParseXml(ReadFile(dir.Path("p.svg"))));
-    EXPECT_EQ(svg->name, "svg");
-    EXPECT_EQ(svg->attributes["xmlns"], "http://www.w3.org/2000/svg");
-    std::vector<const XmlElement*> paths, lines, texts;
-    svg->Collect("path", &paths);
-    svg->Collect("line", &lines);
-    svg->Collect("text", &texts);
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_file(dir.Path("p.svg").c_str());
+    ASSERT_TRUE(parsed) << parsed.description() << " at " << parsed.offset;
+    const pugi::xml_node svg = document.document_element();
+    EXPECT_STREQ(svg.name(), "svg");
+    EXPECT_STREQ(svg.attribute("xmlns").value(), "http://www.w3.org/2000/svg");
+    const pugi::xpath_node_set paths = svg.select_nodes("//path");
     ASSERT_EQ(paths.size(), 1u);
-    EXPECT_GE(lines.size(), 2u) << "no axes";
+    EXPECT_GE(svg.select_nodes("//line").size(), 2u) << "no axes";
     // Tick labels and the two axis names.
-    EXPECT_GE(texts.size(), 6u);
-    std::string doc = ReadFile(dir.Path("p.svg"));
-    EXPECT_NE(doc.find(">pixel</text>"), std::string::npos);
-    EXPECT_NE(doc.find(">intensity</text>"), std::string::npos);
+    EXPECT_GE(svg.select_nodes("//text").size(), 6u);
+    EXPECT_TRUE(svg.select_node("//text[text()='pixel']")) << "no x axis name";
+    EXPECT_TRUE(svg.select_node("//text[text()='intensity']")) << "no y axis name";
 
     // "M x,y L x,y ...": 1024 points, one per pixel from left to right, the
     // height following the profile in the CSV of the same reading.
-    std::string d = paths[0]->attributes.at("d");
+    const std::string d = paths.first().node().attribute("d").value();
     std::regex point("([ML]) ?(-?\\d+(?:\\.\\d+)?),(-?\\d+(?:\\.\\d+)?)");
     std::vector<std::pair<double, double>> points;
     for (auto it = std::sregex_iterator(d.begin(), d.end(), point); it != std::sregex_iterator(); ++it) {
@@ -117,14 +119,6 @@ TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel) {
         }
     }
     EXPECT_GT(scale, 0) << "the profile is flat or upside down";
-}
-
-TEST(LightFiles, XmlReaderRejectsBrokenDocuments) {
-    for (const char* bad : {"<svg>", "<svg></g>", "<svg a=1/>", "<svg a=\"1\" a=\"2\"/>", "<svg>a<b</svg>",
-                            "<svg/><svg/>", "<svg>&nbsp;</svg>"}) {
-        EXPECT_THROW(ParseXml(bad), std::runtime_error) << bad;
-    }
-    EXPECT_NO_THROW(ParseXml("<?xml version=\"1.0\"?>\n<svg><g x='1'><path d=\"M0,0\"/></g>&lt;</svg>\n"));
 }
 
 TEST(Examples, ReadValuesPrintsBothHeadsEachTime) {

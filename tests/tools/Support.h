@@ -1,9 +1,8 @@
 // Running traxctl and the examples as child processes against the simulated
-// controller, and small readers for what they write (JSON, XML, CSV).
+// controller, and reading back what they write.
 #pragma once
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,30 +40,5 @@ public:
 private:
     std::string dir_;
 };
-
-// Parsed JSON; Parse throws std::runtime_error on anything that is not JSON.
-struct Json {
-    enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-    bool boolean = false;
-    double number = 0;
-    std::string text;
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-
-    static Json Parse(const std::string& text);
-    const Json& operator[](const std::string& key) const;
-    const Json& operator[](size_t index) const { return items.at(index); }
-};
-
-// An XML element with its attributes and children; ParseXml throws
-// std::runtime_error when the document is not well-formed.
-struct XmlElement {
-    std::string name;
-    std::map<std::string, std::string> attributes;
-    std::vector<std::unique_ptr<XmlElement>> children;
-    // All elements of that name in this subtree, this element included.
-    void Collect(const std::string& tag, std::vector<const XmlElement*>* out) const;
-};
-std::unique_ptr<XmlElement> ParseXml(const std::string& text);
 
 }  // namespace traxctl_test

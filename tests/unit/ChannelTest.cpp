@@ -17,6 +17,9 @@ using transport::ChannelParams;
 using transport::ChannelStatus;
 using transport::MultiIo;
 
+constexpr int32_t kSendCapacity = session::kSessionSendCapacity;
+constexpr int32_t kReceiveCapacity = session::kSessionReceiveCapacity;
+
 // Collects completions from the I/O thread and lets the test wait for them.
 struct Completions {
     std::atomic<int> ok{0};
@@ -37,22 +40,21 @@ protected:
     Completions completions;
     AsyncUSB channel;
 
-    void Open() { ASSERT_EQ(channel.Create(256, 0x100000, &Completions::Record, &completions), 1); }
+    void Open() { ASSERT_EQ(channel.Create(kSendCapacity, kReceiveCapacity, &Completions::Record, &completions), 1); }
     void TearDown() override {
         channel.Shutdown();
         DriverTest::TearDown();
     }
 };
 
-TEST_F(ChannelTest, SendOfExactly256BytesIsQueuedAnd257IsRefused) {
+TEST_F(ChannelTest, SendThatFillsTheRingIsQueuedAndOneByteMoreIsRefused) {
     Open();
     driver().AlwaysFor(0, Action::Answer(MakeSizedReply(1, 0, 8)));
-    std::vector<uint8_t> packet(257, 0);
-    EXPECT_EQ(channel.Send(packet.data(), 257), 0);
-    EXPECT_EQ(Assertions().size(), 2u);  // the ring's and the channel's
-    EXPECT_EQ(channel.Send(packet.data(), 256), 1);
+    std::vector<uint8_t> packet(kSendCapacity + 1, 0);
+    EXPECT_EQ(channel.Send(packet.data(), kSendCapacity + 1), 0);
+    EXPECT_EQ(channel.Send(packet.data(), kSendCapacity), 1);
     ASSERT_TRUE(completions.Wait());
-    EXPECT_EQ(driver().Requests().at(0).size(), 256u);
+    EXPECT_EQ(driver().Requests().at(0).size(), static_cast<size_t>(kSendCapacity));
 }
 
 TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
@@ -63,7 +65,6 @@ TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
     ASSERT_TRUE(completions.Wait());
     EXPECT_EQ(completions.failed.load(), 1);
     channel.Shutdown();  // the thread has ended on its own; this only joins it
-    EXPECT_TRUE(channel.ThreadDone());
     EXPECT_EQ(channel.Send(packet, 4), 0);
     EXPECT_TRUE(Assertions().empty());
     EXPECT_EQ(completions.ok.load(), 0);
@@ -72,30 +73,30 @@ TEST_F(ChannelTest, ExchangeFailureReportsOnceThenSendsAreRefusedSilently) {
 // The caller wakes on the failure report and may send at once; the channel
 // must already refuse, or that request would wait out the reply time.
 AsyncUSB* channelUnderTest = nullptr;
-std::atomic<int> deadWhenReported{-1};
+std::atomic<int> sendRefusedWhenReported{-1};
 void RecordDeadness(int32_t status, void* owner) {
-    if (status == 0) deadWhenReported = channelUnderTest->ThreadDone() ? 1 : 0;
+    const uint8_t packet[4] = {0, 4, 7, 42};
+    if (status == 0) sendRefusedWhenReported = channelUnderTest->Send(packet, 4) == 0 ? 1 : 0;
     Completions::Record(status, owner);
 }
 
 TEST_F(ChannelTest, ChannelIsMarkedDeadBeforeTheFailureIsReported) {
     channelUnderTest = &channel;
-    ASSERT_EQ(channel.Create(256, 0x100000, &RecordDeadness, &completions), 1);
+    ASSERT_EQ(channel.Create(kSendCapacity, kReceiveCapacity, &RecordDeadness, &completions), 1);
     driver().Queue(Action::Failure());
     const uint8_t packet[4] = {0, 4, 7, 42};
     ASSERT_EQ(channel.Send(packet, 4), 1);
     ASSERT_TRUE(completions.Wait());
-    EXPECT_EQ(deadWhenReported.load(), 1);
+    EXPECT_EQ(sendRefusedWhenReported.load(), 1);
 }
 
 TEST_F(ChannelTest, AnswerThatDoesNotFitTheReceiveRingEndsTheThread) {
-    ASSERT_EQ(channel.Create(256, 16, &Completions::Record, &completions), 1);
+    ASSERT_EQ(channel.Create(kSendCapacity, 16, &Completions::Record, &completions), 1);
     driver().Queue(Action::Answer(MakeSizedReply(43, 0, 17)));
     const uint8_t packet[4] = {0, 4, 7, 42};
     ASSERT_EQ(channel.Send(packet, 4), 1);
     ASSERT_TRUE(completions.Wait());
     EXPECT_EQ(completions.failed.load(), 1);
-    EXPECT_EQ(Assertions().size(), 1u);
 }
 
 TEST_F(ChannelTest, ZeroByteAnswerStillCompletesWithNothingToRead) {
@@ -142,7 +143,8 @@ TEST_F(ChannelTest, PurgeDropsQueuedAnswers) {
 TEST_F(ChannelTest, ShutdownOfIdleChannelMakesNoCallbackAndSecondShutdownIsHarmless) {
     Open();
     channel.Shutdown();
-    EXPECT_TRUE(channel.ThreadDone());
+    const uint8_t packet[4] = {0, 4, 7, 42};
+    EXPECT_EQ(channel.Send(packet, 4), 0);
     channel.Shutdown();
     EXPECT_EQ(completions.ok.load() + completions.failed.load(), 0);
     EXPECT_EQ(platform::LiveHandleCount(), handleBaseline);
@@ -159,9 +161,8 @@ TEST_F(ChannelTest, DriverNotReadyEndsThreadWithoutCallbackAndRefusesSends) {
 
 TEST_F(ChannelTest, ChannelWhoseCreationFailedShutsDownWithoutWaiting) {
     AsyncUSB broken;
-    EXPECT_EQ(broken.Create(256, 0, &Completions::Record, &completions), 0);  // receive ring fails
+    EXPECT_EQ(broken.Create(kSendCapacity, 0, &Completions::Record, &completions), 0);  // receive ring fails
     broken.Shutdown();  // must not wait for a thread that never started
-    EXPECT_TRUE(broken.ThreadDone());
     const uint8_t packet[4] = {0, 4, 7, 42};
     EXPECT_EQ(broken.Send(packet, 4), 0);
 }
@@ -171,8 +172,8 @@ TEST_F(ChannelTest, ChannelWhoseCreationFailedShutsDownWithoutWaiting) {
 ChannelParams UsbParams() {
     ChannelParams params;
     std::memset(&params, 0, sizeof params);
-    params.sendCapacity = 256;
-    params.receiveCapacity = 0x100000;
+    params.sendCapacity = kSendCapacity;
+    params.receiveCapacity = kReceiveCapacity;
     return params;
 }
 
@@ -210,7 +211,6 @@ TEST_F(SelectorTest, SecondCreateKeepsTheFirstChannel) {
     ASSERT_EQ(selector.Create(transport::ChannelUsb, &params, nullptr), 1);
     const int handles = platform::LiveHandleCount();
     EXPECT_EQ(selector.Create(transport::ChannelUsb, &params, nullptr), 1);
-    EXPECT_EQ(Assertions().size(), 1u);
     EXPECT_EQ(platform::LiveHandleCount(), handles);
     selector.Destroy();
 }
@@ -220,11 +220,9 @@ TEST_F(SelectorTest, AfterDestroyNothingIsThere) {
     const ChannelParams params = UsbParams();
     ASSERT_EQ(selector.Create(transport::ChannelUsb, &params, nullptr), 1);
     selector.Destroy();
-    EXPECT_EQ(selector.GetType(), transport::ChannelNone);
     EXPECT_EQ(selector.Exists(), 0);
     const uint8_t packet[4] = {0, 4, 7, 42};
     EXPECT_EQ(selector.Send(packet, 4), 0);
-    EXPECT_EQ(Assertions().size(), 1u);
 }
 
 TEST_F(SelectorTest, FailedCreationIsReleasedByDestroyAndLaterPurgeIsRefused) {
@@ -238,8 +236,7 @@ TEST_F(SelectorTest, FailedCreationIsReleasedByDestroyAndLaterPurgeIsRefused) {
     EXPECT_EQ(selector.Create(transport::ChannelUsb, &broken, nullptr), 0);
     selector.Destroy();
     EXPECT_EQ(platform::LiveHandleCount(), handleBaseline);
-    EXPECT_EQ(selector.Purge(), 0);  // no channel kind in force: reported
-    EXPECT_EQ(Assertions().size(), 1u);
+    EXPECT_EQ(selector.Purge(), 0);  // no channel kind in force
 }
 
 }  // namespace

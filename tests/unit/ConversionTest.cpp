@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "measure/Conversion.h"
-#include "measure/UnitTable.h"
 
 namespace trax::measure {
 namespace {
@@ -16,7 +14,6 @@ constexpr uint32_t kMinusInfinityBits = 0xFF800000u;
 constexpr uint32_t kInvalidBits = 0xFFFFFFFFu;
 constexpr int32_t kMetric = 0;
 constexpr int32_t kInch = 1;
-constexpr int32_t kInteger = 2;
 
 uint32_t Bits(float value) {
     uint32_t bits;
@@ -56,6 +53,8 @@ const Case kCases[] = {
     {0, kMetric, 1, kValueValid, Bits(0.0f)},
     {50, kMetric, 1, kValueValid, Bits(static_cast<float>(0.001))},
     {-50, kMetric, 1, kValueValid, Bits(static_cast<float>(-0.001))},
+    {149, kMetric, 1, kValueValid, Bits(static_cast<float>(0.001))},
+    {-150, kMetric, 1, kValueValid, Bits(static_cast<float>(-0.002))},
     {99999999, kMetric, 1, kValueValid, Bits(1000.0f)},
     {-99999999, kMetric, 1, kValueValid, Bits(-1000.0f)},
     {100000000, kMetric, 1, kValueOverPositive, kPlusInfinityBits},
@@ -63,9 +62,12 @@ const Case kCases[] = {
     // Metric, the other columns.
     {123456, kMetric, 0, kValueValid, Bits(static_cast<float>(1.23))},
     {123500, kMetric, 0, kValueValid, Bits(static_cast<float>(1.24))},
+    {-500, kMetric, 0, kValueValid, Bits(static_cast<float>(-0.01))},
     {999999999, kMetric, 0, kValueValid, Bits(10000.0f)},
     {1000000000, kMetric, 0, kValueOverPositive, kPlusInfinityBits},
     {123456, kMetric, 2, kValueValid, Bits(static_cast<float>(1.2346))},
+    {5, kMetric, 2, kValueValid, Bits(static_cast<float>(0.0001))},
+    {-4, kMetric, 2, kValueValid, Bits(0.0f)},
     {9999999, kMetric, 2, kValueValid, Bits(100.0f)},
     {-10000000, kMetric, 2, kValueOverNegative, kMinusInfinityBits},
     {123456, kMetric, 3, kValueValid, Bits(static_cast<float>(1.23456))},
@@ -98,15 +100,14 @@ const Case kCases[] = {
     {1000000, kInch, 5, kValueOverPositive, kPlusInfinityBits},
     {-123456, kInch, 6, kValueValid, Bits(-123456.0f)},
     {-1000000, kInch, 6, kValueOverNegative, kMinusInfinityBits},
-    // Integer display: the count itself, whatever the column.
-    {123456, kInteger, 0, kValueValid, Bits(123456.0f)},
-    {-7, kInteger, 3, kValueValid, Bits(-7.0f)},
-    {1000000, kInteger, 6, kValueOverPositive, kPlusInfinityBits},
     // Display-unit codes without a record: a four-bit code reaches 15, a byte 255.
     {123456, kMetric, 7, kValueInvalid, kInvalidBits},
     {123456, kInch, 15, kValueInvalid, kInvalidBits},
     {0, kMetric, 255, kValueInvalid, kInvalidBits},
     {123456, kMetric, -1, kValueInvalid, kInvalidBits},
+    // Unit systems without a row: 2 is the controller's integer display,
+    // which no reader selects.
+    {123456, 2, 0, kValueInvalid, kInvalidBits},
     {123456, 3, 0, kValueInvalid, kInvalidBits},
     {123456, -1, 0, kValueInvalid, kInvalidBits},
 };
@@ -120,7 +121,7 @@ TEST(ConvertMeasuredValue, TableOfRowsColumnsAndLimits) {
 }
 
 TEST(ConvertMeasuredValue, NoValueMarkersAreInvalidEverywhere) {
-    const int32_t rows[] = {kMetric, kInch, kInteger, 3, -1};
+    const int32_t rows[] = {kMetric, kInch, 2, -1};
     const int32_t columns[] = {0, 3, 6, 7, 255, -1};
     for (int32_t raw : {kRawNoValueHigh, kRawNoValueLow}) {
         for (int32_t row : rows) {
@@ -137,86 +138,6 @@ TEST(ConvertMeasuredValue, RecordIsEightBytesSoArraysHaveFixedStride) {
     EXPECT_EQ(sizeof(FloatValue), 8u);
     FloatValue values[2];
     EXPECT_EQ(reinterpret_cast<char*>(&values[1]) - reinterpret_cast<char*>(&values[0]), 8);
-}
-
-TEST(CheckDisplayRange, MarkersAndInclusiveLimits) {
-    struct RangeCase {
-        int32_t raw, row, column, expected;
-    };
-    const RangeCase cases[] = {
-        {kRawNoValueLow, kMetric, 1, kRangeNoValue},
-        {kRawNoValueHigh, kMetric, 1, kRangeAbove},
-        {99999999, kMetric, 1, 99999999},
-        {100000000, kMetric, 1, kRangeAbove},
-        {-99999999, kMetric, 1, -99999999},
-        {-100000000, kMetric, 1, kRangeBelow},
-        {kRawNoValueLow + 1, kInch, 0, kRangeBelow},
-        {123, kMetric, 7, kRangeNoValue},
-        {123, 3, 0, kRangeNoValue},
-    };
-    for (const RangeCase& c : cases) {
-        EXPECT_EQ(CheckDisplayRange(c.raw, c.row, c.column), c.expected) << c.raw << " " << c.row << " " << c.column;
-    }
-}
-
-TEST(RoundToResolution, HalfAwayFromZeroAndStepOneUntouched) {
-    struct RoundCase {
-        int32_t raw, row, column, expected;
-    };
-    const RoundCase cases[] = {
-        {50, kMetric, 1, 100},
-        {-50, kMetric, 1, -100},
-        {49, kMetric, 1, 0},
-        {-49, kMetric, 1, 0},
-        {149, kMetric, 1, 100},
-        {-150, kMetric, 1, -200},
-        {499, kMetric, 0, 0},
-        {-500, kMetric, 0, -1000},
-        {123457, kMetric, 3, 123457},
-        {-123457, kInch, 5, -123457},
-        {5, kMetric, 2, 10},
-        {-4, kMetric, 2, 0},
-        // Near the 32-bit ends the result still fits.
-        {INT32_MAX - 1, kMetric, 0, 2147483000},
-        {INT32_MIN, kMetric, 0, -2147483000},
-        // No record: nothing to round to.
-        {123, kMetric, 7, 123},
-    };
-    for (const RoundCase& c : cases) {
-        EXPECT_EQ(RoundToResolution(c.raw, c.row, c.column), c.expected) << c.raw << " " << c.row << " " << c.column;
-    }
-    EXPECT_TRUE(std::isnan(ScaleToDisplayUnit(123, kInch, 15)));
-}
-
-// The display format, step text and resolution of a decimal record describe
-// the same resolution; a typo in any one of them shows up as a mismatch.
-TEST(UnitTable, DecimalRecordsAgreeWithTheirResolution) {
-    for (int32_t row : {kMetric, kInch}) {
-        for (int32_t column = 0; column < 6; ++column) {
-            const UnitRecord& r = UnitTable[row][column];
-            SCOPED_TRACE("row " + std::to_string(row) + " column " + std::to_string(column));
-            int decimals = 0;
-            for (int32_t d = r.resolutionDivisor; d > 1; d /= 10) {
-                ++decimals;
-            }
-            EXPECT_EQ(r.displayKind, 0);
-            EXPECT_EQ(std::string(r.displayFormat),
-                      "%" + std::to_string(decimals + 1) + "." + std::to_string(decimals) + "f");
-            EXPECT_EQ(std::string(r.stepText), "0." + std::string(decimals - 1, '0') + "1");
-            EXPECT_EQ(r.divisor % r.resolutionDivisor, 0);
-        }
-        const UnitRecord& raw = UnitTable[row][6];
-        EXPECT_STREQ(raw.displayFormat, "%f");
-        EXPECT_STREQ(raw.unitName, "--");
-        EXPECT_EQ(raw.divisor, 1);
-        EXPECT_EQ(raw.resolutionDivisor, 1);
-    }
-    for (const UnitRecord& r : UnitTable[kInteger]) {
-        EXPECT_EQ(r.displayKind, 1);
-        EXPECT_STREQ(r.displayFormat, "%d");
-        EXPECT_EQ(r.unitName, nullptr);
-        EXPECT_EQ(r.stepText, nullptr);
-    }
 }
 
 }  // namespace
