@@ -26,10 +26,12 @@ std::string Joined(const std::vector<std::string>& args) {
 
 TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid) {
     const Case cases[] = {
-        {{"values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
-        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+\\.\\d{3} mm    B  -?\\d+\\.\\d{3} mm\\n){3}$"},
-        {{"figure", "B"},
-         "figure data of head B\\n(  value \\d    -?\\d+\\.\\d{3} mm\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
+        {{"values"}, "^A  1\\.235\\nB  -2\\.009\\n$"},
+        {{"--unit", "mm", "values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
+        {{"values", "--units", "metric", "--read-unit"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
+        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+(\\.\\d+)?    B  -?\\d+(\\.\\d+)?\\n){3}$"},
+        {{"figure", "B", "--unit", "um"},
+         "figure data of head B\\n(  value \\d    -?\\d+(\\.\\d+)? um\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
         {{"clear-figure"}, "^figure data cleared\\n$"},
         {{"light", "A", "--selector", "2"}, "selector 2\\n.*\\n 255 \\|[ #]{64}\\n(.|\\n)*     \\+-{64}\\n"},
         {{"storage", "status"}, "^storing  no\\nA  0 values\\nB  0 values\\n$"},
@@ -78,11 +80,17 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("offset +A +-1500\\noffset +A +-1500\\noffset +B +0\\n")));
     // The offset counts in um: head A's first value 1.235 mm moves down by 1.5 mm.
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("\\nA  -0\\.265 mm\\n"))) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\\nA  -0\\.265\\n"))) << r.out;
 
-    Result stops = Traxctl({"batch"}, {}, "set offset A 5\nset offset A 1000000\nset offset A 7\n");
+    // A failing line is named by its number, without the whole usage.
+    Result stops = Traxctl({"batch"}, {}, "set offset A 5\n\nset offset A 1000000\nset offset A 7\n");
     EXPECT_EQ(stops.status, 2);
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
+    EXPECT_EQ(stops.err, "traxctl batch: line 3: set: offset: 1000000 is out of range -999999..999999\n");
+    Result refused = Traxctl({"batch"}, {{"TRAX_SIM_ERROR_REPLY", "7"}}, "get offset A\nvalues\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("\ntraxctl batch: line 2: values: TRAX_GetCalcData returned 0"), std::string::npos)
+        << refused.err;
 }
 
 TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit) {
@@ -98,7 +106,7 @@ TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit) {
     };
     for (const Unit& u : units) {
         std::string script = std::string("set display-unit A ") + u.code + "\nvalues\n";
-        Result r = Traxctl({"--units", u.units, "batch"}, {{"TRAX_SIM_UNITS", u.units}}, script);
+        Result r = Traxctl({"--units", u.units, "--read-unit", "batch"}, {{"TRAX_SIM_UNITS", u.units}}, script);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(std::regex_search(r.out, std::regex(u.pattern))) << u.code << " " << u.units << ":\n" << r.out;
     }
@@ -153,7 +161,6 @@ TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent) {
         {{"set", "storage", "0", "65537", "0"}, "count: 65537 is out of range 1..65536"},
         {{"program", "8"}, "program number: 8 is out of range 0..7"},
         {{"light", "A", "--selector", "4"}, "--selector: 4 is out of range 0..3"},
-        {{"light", "A", "--svg", "/nonexistent-dir/x.svg"}, "cannot write"},
         {{"storage", "read", "A", "--max", "0"}, "--max: 0 is out of range 1..65536"},
         {{"storage", "setup", "--cycle", "10"}, "--cycle: 10 is out of range 0..9"},
         {{"storage", "start", "--max", "5"}, "does not take --max"},
@@ -163,6 +170,8 @@ TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent) {
         {{"mode", "fast"}, "unknown mode 'fast'"},
         {{"watch", "--count", "0"}, "--count: 0 is out of range"},
         {{"--units", "furlong", "values"}, "--units takes metric or inch"},
+        {{"values", "--unit", "parsec"}, "--unit takes mm, um, inch or mil"},
+        {{"values", "--read-unit"}, "--read-unit needs --units metric|inch"},
     };
     // The trace does show requests when there are some, so zero below means none were sent.
     ASSERT_GT(TracedRequests(Traxctl({"values"}, kTrace)), 0);
@@ -184,7 +193,16 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
     } const cases[] = {
         // The controller answers the measured-value request with an error.
         {{{"TRAX_SIM_ERROR_REPLY", "7"}}, {"values"}, "TRAX_GetCalcData returned 0"},
-        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"values"}, "TRAX_GetDisplayUnit returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"values"}, "TRAX_GetCalcData returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
+         {"values", "--read-unit", "--units", "inch"},
+         "TRAX_GetDisplayUnit returned 0"},
+        // A file that cannot be written or read: the system's words, no usage, nothing sent.
+        {{}, {"light", "A", "--svg", "/nonexistent-dir/x.svg"}, "cannot write '/nonexistent-dir/x.svg': No such file"},
+        {{},
+         {"storage", "read", "B", "--csv", "/nonexistent-dir/x.csv"},
+         "cannot write '/nonexistent-dir/x.csv': No such"},
+        {{}, {"batch", "/nonexistent-dir/steps"}, "cannot read '/nonexistent-dir/steps': No such file"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"clear-figure"}, "TRAX_ClearFigureData returned 0"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"set", "offset", "A", "1"}, "TRAX_SetOffset returned 0"},
         // Light-intensity requests (command 24) refused.
@@ -217,8 +235,8 @@ double TextValue(const std::string& out, const std::string& head) {
 }
 
 TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {
-    Result text = Traxctl({"values"});
-    Result out = Traxctl({"values", "--json"});
+    Result text = Traxctl({"values", "--unit", "mm"});
+    Result out = Traxctl({"values", "--json", "--unit", "mm"});
     ASSERT_EQ(out.status, 0) << out.err;
     const json v = json::parse(out.out);
     for (const char* head : {"A", "B"}) {
@@ -228,6 +246,8 @@ TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {
         // The simulated controller starts the same way in every process.
         EXPECT_EQ(v.at(head).at("value").get<double>(), TextValue(text.out, head));
     }
+    // Without a unit given, JSON says so with null.
+    EXPECT_TRUE(json::parse(Traxctl({"values", "--json"}).out).at("A").at("unit").is_null());
 }
 
 TEST(TraxctlJson, EveryReadCommandPrintsJson) {
@@ -267,7 +287,7 @@ TEST(TraxctlJson, EveryReadCommandPrintsJson) {
     Result watch = Traxctl({"watch", "--count", "2", "--interval", "0", "--json"});
     std::vector<std::string> lines = Lines(watch.out);
     ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& l : lines) EXPECT_EQ(json::parse(l).at("B").at("unit"), "mm");
+    for (const std::string& l : lines) EXPECT_TRUE(json::parse(l).at("B").at("unit").is_null());
 
     Result set = Traxctl({"set", "average", "A", "3", "--json"});
     EXPECT_EQ(json::parse(set.out).at("values").at("average"), 3);
