@@ -2,6 +2,13 @@
 // wrong input, failing library calls, and --json read back.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -232,6 +239,174 @@ double TextValue(const std::string& out, const std::string& head) {
     }
     ADD_FAILURE() << "no value of head " << head << " in:\n" << out;
     return 0;
+}
+
+// The requests of a run with TRAX_SIM_TRACE=1 whose command is 4 or 6 (the
+// switches out of and into setting mode).
+int ModeSwitchRequests(const Result& r) {
+    int n = 0;
+    for (const std::string& line : Lines(r.err)) {
+        n += (line.rfind("trax-sim > 00 04 07 04", 0) == 0 || line.rfind("trax-sim > 00 04 07 06", 0) == 0) ? 1 : 0;
+    }
+    return n;
+}
+
+TEST(TraxctlOnARunningController, ReadOnlyCommandsNeverSwitchTheMode) {
+    const std::vector<std::string> readOnly[] = {
+        {"values"},
+        {"watch", "--count", "2", "--interval", "0"},
+        {"figure", "A"},
+        {"light", "B"},
+        {"storage", "status"},
+        {"storage", "read", "A", "--max", "3"},
+        {"values", "--json", "--unit", "um"},
+    };
+    for (const auto& args : readOnly) {
+        Result r = Traxctl(args, kTrace);
+        EXPECT_EQ(r.status, 0) << Joined(args) << "\n" << r.err;
+        EXPECT_GT(TracedRequests(r), 0) << Joined(args);
+        EXPECT_EQ(ModeSwitchRequests(r), 0) << Joined(args) << " switched the mode:\n" << r.err;
+    }
+    // Reading the display unit is the one query that costs a switch, and only when asked for.
+    Result asked = Traxctl({"values", "--read-unit", "--units", "metric"}, kTrace);
+    EXPECT_EQ(asked.status, 0);
+    EXPECT_GT(ModeSwitchRequests(asked), 0);
+}
+
+TEST(TraxctlOnARunningController, UnitLabelsAreNeverGuessed) {
+    struct Case {
+        const char* simUnits;
+        std::vector<std::string> args;
+        const char* out;
+    } const cases[] = {
+        // The inch controller's values, shown as they are, with no metric label.
+        {"inch", {"values"}, "A  0.01235\nB  -0.02009\n"},
+        {"inch", {"values", "--units", "inch", "--read-unit"}, "A  0.01235 inch\nB  -0.02009 inch\n"},
+        {"metric", {"--units", "inch", "values"}, "A  1.235\nB  -2.009\n"},
+        {"metric", {"values", "--unit", "mm"}, "A  1.235 mm\nB  -2.009 mm\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = Traxctl(c.args, {{"TRAX_SIM_UNITS", c.simUnits}});
+        EXPECT_EQ(r.status, 0) << Joined(c.args) << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << Joined(c.args);
+        const bool named = r.out.find(" mm") != std::string::npos || r.out.find(" inch") != std::string::npos;
+        EXPECT_EQ(r.err.find("the unit of the values is not known") == std::string::npos, named) << r.err;
+    }
+}
+
+// Starts traxctl with its standard output on a pipe, waits for the first
+// line, presses Ctrl-C and returns the exit status and everything printed.
+Result InterruptAfterFirstLine(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                               const std::string& input) {
+    int out[2];
+    int in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        unsetenv("TRAX_LOG");
+        for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        dup2(out[1], 1);
+        dup2(in[0], 0);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, 2);
+        close(out[0]);
+        close(in[1]);
+        std::vector<char*> argv{const_cast<char*>(TRAXCTL_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(TRAXCTL_PATH, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    (void)!write(in[1], input.data(), input.size());
+    close(in[1]);
+    Result r;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1) {
+        r.out += c;
+        if (c == '\n') break;
+    }
+    kill(pid, SIGINT);
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0) r.out.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return r;
+}
+
+TEST(TraxctlOnARunningController, CtrlCStopsAfterTheCallInFlightWithStatus130) {
+    // watch runs until Ctrl-C; each exchange of the slow controller takes 0.1 s.
+    Result watch = InterruptAfterFirstLine({"watch", "--interval", "0"}, {{"TRAX_SIM_LATENCY_US", "100000"}}, "");
+    EXPECT_EQ(watch.status, 130) << watch.out;
+    // A batch stops before its next line.
+    Result batch = InterruptAfterFirstLine({"batch", "--echo"}, {{"TRAX_SIM_LATENCY_US", "100000"}},
+                                           "values\nvalues\nvalues\nvalues\nvalues\nvalues\nvalues\nvalues\n");
+    EXPECT_EQ(batch.status, 130) << batch.out;
+    EXPECT_LT(Lines(batch.out).size(), 8u * 3) << batch.out;
+}
+
+TEST(TraxctlOnARunningController, VersionSaysLibraryAndWhetherTheDriverIsTheStandIn) {
+    Result r = Traxctl({"--version"}, kTrace);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^traxctl 2\\.2\\.0\\nlibrary: libtrax 2\\.2\\.0 \\(/.*libtrax\\.so"
+                                                    "\\.2\\.2\\.0\\)\\ndriver: stand-in driver with the simulated "
+                                                    "controller")))
+        << r.out;
+    EXPECT_EQ(TracedRequests(r), 0);
+}
+
+TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) {
+    struct Fault {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> args;
+        const char* line;  // regex of the failing call's log line
+    } const faults[] = {
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
+         {"--trace", "values"},
+         "TRAX_GetCalcData\\(valueA=0x\\w+, valueB=0x\\w+\\) = 0 in [\\d.]+ ms: library unusable: the USB driver did "
+         "not start\\n"},
+        {{{"TRAX_SIM_ERROR_REPLY", "7"}},
+         {"values", "--trace"},
+         "TRAX_GetCalcData\\(.*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error 7, command "
+         "20\\)\\n"},
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
+         {"--trace", "storage", "status", "A"},
+         "TRAX_DataStorageGetStatus\\(head=0, .*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error "
+         "3, "
+         "command 42\\)\\n"},
+        {{{"TRAX_SIM_FAIL_AFTER", "0"}},
+         {"--trace=bytes", "figure", "B"},
+         "TRAX_GetFigureData\\(head=1, data=0x\\w+\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, "
+         "command "
+         "46\\)\\n"},
+        {{{"TRAX_SIM_FAIL_AFTER", "3"}},
+         {"--trace", "set", "offset", "A", "5"},
+         "TRAX_SetOffset\\(head=0, offset=5\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, command "
+         "26\\); "
+         "then switch of the operating mode failed \\(to setting mode, at the mode query after the request: "
+         "undetermined mode\\)\\n"},
+        {{}, {"--trace", "light", "A", "--selector", "9"}, ""},  // wrong input: nothing is called
+    };
+    for (const Fault& f : faults) {
+        Result r = Traxctl(f.args, f.env);
+        EXPECT_NE(r.err.find("trax 2.2.0 trace log ("), std::string::npos) << Joined(f.args) << "\n" << r.err;
+        if (f.line[0] == '\0') {
+            EXPECT_EQ(r.err.find("TRAX_"), r.err.find("TRAX_SIM")) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << Joined(f.args);
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(std::string("\\] thread \\d+: ") + f.line)))
+            << Joined(f.args) << " logged:\n"
+            << r.err;
+    }
+    Result bytes = Traxctl({"--trace=bytes", "values"});
+    EXPECT_NE(bytes.err.find(": request, command 20, 6 bytes: 00 06 07 14 00 FF\n"), std::string::npos) << bytes.err;
+    Result off = Traxctl({"values"});
+    EXPECT_EQ(off.err.find("trax "), std::string::npos) << off.err;
 }
 
 TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {
