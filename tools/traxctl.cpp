@@ -207,6 +207,9 @@ int Wrong(std::ostream& out, std::ostream& err, int batchLine, const std::string
 int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err, int batchLine, UnitOptions units) {
     try {
         TakeUnitOptions(argv, units);
+        if (units.readCode && units.system == UnitSystem::Unknown) {
+            throw UsageError{"--read-unit needs --units metric|inch: the library does not report the unit system"};
+        }
     } catch (const UsageError& e) {
         return Wrong(out, err, batchLine, "", e.message, nullptr);
     }

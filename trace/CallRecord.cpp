@@ -145,7 +145,8 @@ void CallScope::End() {
         } else if (v.pointer == nullptr) {
             line.Add("NULL");
         } else {
-            line.Add("%p", v.pointer);
+            // The same spelling on every C library ("%p" is not).
+            line.Add("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(v.pointer)));
         }
     }
     line.Add(") = %d in %llu.%03llu ms", r.result, static_cast<unsigned long long>(tookUs / 1000),
