@@ -20,6 +20,23 @@
 namespace trax::test {
 namespace {
 
+// The environment the library reads at load, set and cleared the same way
+// on every platform.
+void SetVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+void ClearVariable(const char* name) {
+#if defined(_WIN32)
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
 std::mutex linesMutex;
 std::vector<std::string> lines;
 
@@ -47,8 +64,8 @@ protected:
         trace::StopForTesting();
         session::SetLibraryUsableForTesting(true);
         session::SessionOpenParams.kind = 0;
-        unsetenv("TRAX_LOG");
-        unsetenv("TRAX_LOG_FILE");
+        ClearVariable("TRAX_LOG");
+        ClearVariable("TRAX_LOG_FILE");
         DriverTest::TearDown();
     }
     // The one call line the log holds (request and reply lines aside).
@@ -206,7 +223,7 @@ TEST_F(TraceLogTest, NothingIsWrittenWhenTheLogIsOff) {
     EXPECT_EQ(TRAX_GetDisplayUnit(9, &unit), 0);
     EXPECT_EQ(TRAX_GetDisplayUnit(0, &unit), 1);
     // Load time without TRAX_LOG: no first line either.
-    unsetenv("TRAX_LOG");
+    ClearVariable("TRAX_LOG");
     EXPECT_EQ(session::ProcessAttach(), 1);
     EXPECT_EQ(TRAX_SetZero(9, 9), 0);
     EXPECT_TRUE(Captured().empty());
@@ -221,7 +238,7 @@ TEST_F(TraceLogTest, FirstLineFromTheEnvironmentTellsVersionPlatformAndDriverSta
     trace::StopForTesting();
     const std::string path = ::testing::TempDir() + "trace-first-line.log";
     std::remove(path.c_str());
-    setenv("TRAX_LOG_FILE", path.c_str(), 1);
+    SetVariable("TRAX_LOG_FILE", path);
     struct Case {
         const char* level;
         int initUsb;
@@ -235,10 +252,11 @@ TEST_F(TraceLogTest, FirstLineFromTheEnvironmentTellsVersionPlatformAndDriverSta
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.level);
+        trace::StopForTesting();  // closes the file of the case before, so that it can go
         std::remove(path.c_str());
         driver().Reset();
         driver().initUsbResult = c.initUsb;
-        setenv("TRAX_LOG", c.level, 1);
+        SetVariable("TRAX_LOG", c.level);
         session::ProcessAttach();
         EXPECT_EQ(TRAX_SetZero(9, 0), 0);
         const std::string text = ReadAll(path);
@@ -248,7 +266,7 @@ TEST_F(TraceLogTest, FirstLineFromTheEnvironmentTellsVersionPlatformAndDriverSta
         EXPECT_NE(text.find("; driver: the maker's USB driver (not the stand-in)"), std::string::npos) << text;
         EXPECT_EQ(text.find("TRAX_SetZero(head=9, onOff=0) = 0") != std::string::npos, c.callsLogged) << text;
     }
-    unsetenv("TRAX_LOG");
+    ClearVariable("TRAX_LOG");
     session::ProcessAttach();  // closes the file and leaves the log off
     std::remove(path.c_str());
 }
@@ -257,8 +275,8 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     trace::StopForTesting();
     const std::string path = ::testing::TempDir() + "trace-threads.log";
     std::remove(path.c_str());
-    setenv("TRAX_LOG_FILE", path.c_str(), 1);
-    setenv("TRAX_LOG", "bytes", 1);
+    SetVariable("TRAX_LOG_FILE", path);
+    SetVariable("TRAX_LOG", "bytes");
     session::ProcessAttach();
     constexpr int kCalls = 150;
     std::vector<std::thread> threads;
@@ -277,7 +295,7 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    unsetenv("TRAX_LOG");
+    ClearVariable("TRAX_LOG");
     session::ProcessAttach();
     const std::string text = ReadAll(path);
     std::remove(path.c_str());
