@@ -112,16 +112,13 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
     reply.received = static_cast<int32_t>(taken);
     trace::OnReply(reply.data, reply.received);
     if (taken < 4) {
-        trace::Note(trace::Reason::MalformedReply, "%u bytes arrived, fewer than a reply header: %02X %02X %02X",
-                    static_cast<unsigned>(taken), reply.data[0], taken > 1 ? reply.data[1] : 0u,
-                    taken > 2 ? reply.data[2] : 0u);
+        trace::NoteMalformedReply(-1, reply.data, reply.received);
         return kNoReply;
     }
     SwapReplyLength(reply.data);
     if (noLengthCheck != 1 && taken != reply.U16(0)) {
         // The bytes taken are dropped; the wait for a proper reply goes on.
-        trace::Note(trace::Reason::MalformedReply, "length field %u, %u bytes arrived, reply code %u", reply.U16(0),
-                    static_cast<unsigned>(taken), reply.data[3]);
+        trace::NoteMalformedReply(reply.U16(0), reply.data, reply.received);
         TRAX_ASSERT_FAILED();
         return kNoReply;
     }

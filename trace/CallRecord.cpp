@@ -200,6 +200,29 @@ void NoteArgumentOrder(int lowIndex, int highIndex) {
     AddReason(*r, Reason::ArgumentOutOfRange, "%.*s must not be above %.*s", lowLength, low, highLength, high);
 }
 
+void NoteMalformedReply(int lengthField, const uint8_t* bytes, int32_t count) {
+    CallRecord* r = Current();
+    if (r == nullptr) return;
+    constexpr int32_t kShown = 16;
+    uint8_t shown[kShown];
+    const int32_t n = count < kShown ? count : kShown;
+    for (int32_t i = 0; i < n; ++i) shown[i] = bytes[i];
+    // The engine turns the length field to host order in place; show it as it came.
+    if (lengthField >= 0 && n >= 2) {
+        shown[0] = static_cast<uint8_t>(lengthField >> 8);
+        shown[1] = static_cast<uint8_t>(lengthField & 0xFF);
+    }
+    char hex[kShown * 3 + 8];
+    LineBuilder text(hex, sizeof hex);
+    text.AddHex(shown, n);
+    if (count > n) text.Add(" ...");
+    if (lengthField >= 0) {
+        AddReason(*r, Reason::MalformedReply, "length field %d, %d bytes arrived: %s", lengthField, count, text.Text());
+    } else {
+        AddReason(*r, Reason::MalformedReply, "%d bytes arrived, too few for a reply header: %s", count, text.Text());
+    }
+}
+
 void NoteResult(int result) {
     if (CallRecord* r = Current()) r->result = result;
 }

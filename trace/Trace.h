@@ -82,6 +82,9 @@ void Note(Reason reason, const char* detailFormat, ...) TRAX_TRACE_PRINTF(2, 3);
 void NoteArgument(int value, int low, int high);
 // Two arguments (by position in the call) are in the wrong order.
 void NoteArgumentOrder(int lowIndex, int highIndex);
+// A reply that cannot be a reply: its length field (-1: too short to have
+// one) and the bytes that arrived, as they came over the wire (the first 16).
+void NoteMalformedReply(int lengthField, const uint8_t* bytes, int32_t count);
 // The result of the outermost session of the call (see CallFrame.h): what the
 // exported function returns when it got that far, and 0 otherwise.
 void NoteResult(int result);

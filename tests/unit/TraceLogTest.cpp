@@ -112,14 +112,21 @@ TEST_F(TraceLogTest, EveryReasonAppearsForACallThatFailsThatWay) {
          [this] {
              driver().AlwaysFor(20, Action{Action::NoAnswer, {}, 0});
          },
-         [&] { return TRAX_GetCalcData(&a, &b); }, "no reply within the reply limit (100 ms, command 20)"},
+         [&] { return TRAX_GetCalcData(&a, &b); }, "no reply within the reply limit (300 ms, command 20)"},
         {"busy", [this] { driver().QueueFor(20, Action::Answer(MakeReply(68, 0), 80)); },
          [&] { return TRAX_GetCalcData(&a, &b); }, "busy past the busy limit (40 ms, command 20)"},
         {"length field",
          [this] { driver().QueueFor(20, Action::Answer(WithLengthField(MakeSizedReply(21, 0, 20), 30))); },
          [&] { return TRAX_GetCalcData(&a, &b); },
-         "malformed reply (length field 30, 20 bytes arrived, reply code 21); then no reply within the reply "
-         "limit (100 ms, command 20)"},
+         "malformed reply (length field 30, 20 bytes arrived: 00 1E 07 15 00 00 00 00 00 00 00 00 00 00 00 00 ...); "
+         "then no reply within the reply limit (300 ms, command 20)"},
+        {"header",
+         [this] {
+             driver().QueueFor(20, Action::Answer({0x00, 0x03, 0x07}));
+         },
+         [&] { return TRAX_GetCalcData(&a, &b); },
+         "malformed reply (3 bytes arrived, too few for a reply header: 00 03 07); then no reply within the reply "
+         "limit (300 ms, command 20)"},
         {"reply code", [this] { driver().QueueFor(20, Action::Answer(MakeSizedReply(33, 0, 20))); },
          [&] { return TRAX_GetCalcData(&a, &b); }, "malformed reply (reply code 33 where 21 was expected, command 20)"},
         {"unit system",
@@ -161,7 +168,8 @@ TEST_F(TraceLogTest, EveryReasonAppearsForACallThatFailsThatWay) {
             std::lock_guard<std::mutex> guard(linesMutex);
             lines.clear();
         }
-        ShortEngineLimits limits(100, 40);
+        // The busy reply comes 80 ms after the request: past the busy limit, well within the reply wait.
+        ShortEngineLimits limits(300, 40);
         c.arrange();
         EXPECT_EQ(c.call(), 0);
         session::SetLibraryUsableForTesting(true);
