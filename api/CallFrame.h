@@ -3,6 +3,9 @@
 // the device session is opened and closed around the body. Setting functions
 // add the switch to setting mode before and back to measurement mode after.
 //
+// The trace log hears from here why a call ends early (library unusable, no
+// channel, an argument out of range) and the result of the session.
+//
 // Lock order: the call lock is taken first and held for the whole call; the
 // session's transaction lock is taken inside it, per transaction. The call
 // lock is recursive because setting functions call TRAX_SetMode from inside.
