@@ -227,7 +227,9 @@ void NoteResult(int result) {
     if (CallRecord* r = Current()) r->result = result;
 }
 
-uint8_t LastCommand() { return lastCommand; }
+// Evaluated as an argument of Note even with the log off, so it must not
+// touch the thread-local state then.
+uint8_t LastCommand() { return On() ? lastCommand : 0; }
 
 void RequestSent(const uint8_t* packet, int32_t length) {
     if (Current() != nullptr && length >= 4) lastCommand = packet[3];
