@@ -3,6 +3,9 @@
 // the device session is opened and closed around the body. Setting functions
 // add the switch to setting mode before and back to measurement mode after.
 //
+// The trace log hears from here why a call ends early (library unusable, no
+// channel, an argument out of range) and the result of the session.
+//
 // Lock order: the call lock is taken first and held for the whole call; the
 // session's transaction lock is taken inside it, per transaction. The call
 // lock is recursive because setting functions call TRAX_SetMode from inside.
@@ -11,6 +14,7 @@
 #include "platform/Platform.h"
 #include "protocol/Command.h"
 #include "session/DeviceSession.h"
+#include "trace/Trace.h"
 #include "trax.h"
 
 namespace trax::api {
@@ -21,12 +25,19 @@ platform::RecursiveLock& CallLock();
 // has already checked the arguments: an out-of-range call never gets here.
 template <typename Body>
 int WithSession(Body&& body) {
-    if (!session::LibraryUsable()) return 0;
+    if (!session::LibraryUsable()) {
+        trace::Note(trace::Reason::LibraryUnusable, nullptr);
+        return 0;
+    }
     platform::RecursiveGuard guard(CallLock());
     session::DeviceSession& s = session::TheSession();
-    if (s.Open(session::SessionOpenParams) != 1) return 0;
+    if (s.Open(session::SessionOpenParams) != 1) {
+        trace::Note(trace::Reason::ChannelNotCreated, nullptr);
+        return 0;
+    }
     const int result = body(s);
     s.Close();
+    trace::NoteResult(result);
     return result;
 }
 
@@ -43,6 +54,12 @@ int WithSettingMode(Body&& body) {
     });
 }
 
-inline bool InRange(int value, int low, int high) { return value >= low && value <= high; }
+// The argument check of the exported functions; a failure is the call's
+// first reason in the trace log.
+inline bool InRange(int value, int low, int high) {
+    if (value >= low && value <= high) return true;
+    trace::NoteArgument(value, low, high);
+    return false;
+}
 
 }  // namespace trax::api

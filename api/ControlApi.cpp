@@ -25,7 +25,10 @@ constexpr uint8_t kAbleCancelItem = 9;
 int RunAction(session::DeviceSession& s, uint8_t code, const uint8_t* arguments, int32_t count) {
     Reply& reply = ReplyBuffer();
     const int sent = protocol::RunCommand(s, code, arguments, count, reply);
-    return (protocol::Accepted(sent, reply, kResultByte + 1) && reply.Byte(kResultByte) == 0) ? 1 : 0;
+    if (!protocol::Accepted(sent, reply, kResultByte + 1)) return 0;
+    if (reply.Byte(kResultByte) == 0) return 1;
+    trace::Note(trace::Reason::Refused, "action result %u, command %u", reply.Byte(kResultByte), code);
+    return 0;
 }
 
 int RequestZero(session::DeviceSession& s, uint8_t onOff, uint8_t wireHead) {
@@ -68,6 +71,7 @@ using namespace trax;
 using api::InRange;
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff) {
+    TRAX_TRACE_CALL(head, onOff);
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         return api::RequestZero(s, static_cast<uint8_t>(onOff), protocol::HeadToWire(head));
@@ -75,6 +79,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff) {
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
+    TRAX_TRACE_CALL(head, onOff);
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         const uint8_t wireHead = protocol::HeadToWire(head);
@@ -86,12 +91,14 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetReset(int head) {
+    TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 2)) return 0;
     return api::WithSession(
         [&](session::DeviceSession& s) { return api::RequestReset(s, protocol::HeadToWire(head)); });
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
+    TRAX_TRACE_CALL(panel);
     if (!InRange(panel, 0, 2)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         return api::RequestCalcData(s, protocol::ReplyBuffer(), api::kCalcPanelChange, protocol::HeadToWire(panel));
@@ -99,27 +106,35 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
+    TRAX_TRACE_CALL(panel);
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::ReadPanel(s, reply) != 1) return 0;
         const int code = (reply.Byte(api::kPanelByte) >> 2) & 3;
-        if (code == 0) return 0;
+        if (code == 0) {
+            trace::Note(trace::Reason::MalformedReply, "panel code 0 in byte %d", api::kPanelByte);
+            return 0;
+        }
         *panel = code - 1;
         return 1;
     });
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetPanelLock(int locked) {
+    TRAX_TRACE_CALL(locked);
     return api::SetSetting(api::Setting::PanelLock, locked);
 }
 extern "C" TRAX_API int TRAX_CALL TRAX_SetProgramNo(int programNo) {
+    TRAX_TRACE_CALL(programNo);
     return api::SetSetting(api::Setting::ProgramNo, programNo);
 }
 extern "C" TRAX_API int TRAX_CALL TRAX_GetProgramNo(int* programNo) {
+    TRAX_TRACE_CALL(programNo);
     return api::GetSetting(api::Setting::ProgramNo, programNo);
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_AbleStart(int head) {
+    TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         if (TRAX_SetMode(1) != 1) return 0;
@@ -129,5 +144,11 @@ extern "C" TRAX_API int TRAX_CALL TRAX_AbleStart(int head) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleStop(void) { return api::EndAble(api::kAbleStopItem); }
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleCancel(void) { return api::EndAble(api::kAbleCancelItem); }
+extern "C" TRAX_API int TRAX_CALL TRAX_AbleStop(void) {
+    TRAX_TRACE_CALL();
+    return api::EndAble(api::kAbleStopItem);
+}
+extern "C" TRAX_API int TRAX_CALL TRAX_AbleCancel(void) {
+    TRAX_TRACE_CALL();
+    return api::EndAble(api::kAbleCancelItem);
+}

@@ -40,6 +40,7 @@ using namespace trax;
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetLight(int head, int selector, LightData* data, int* extraValue,
                                                 unsigned char* profile) {
+    TRAX_TRACE_CALL(head, selector, data, extraValue, profile);
     if (!api::InRange(head, 0, 1) || !api::InRange(selector, 0, 3)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();

@@ -47,6 +47,7 @@ int RequestFigureClear(session::DeviceSession& session, Reply& reply) {
 using namespace trax;
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
+    TRAX_TRACE_CALL(valueA, valueB);
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::RequestCalcData(s, reply, api::kCalcReadValues, 0xFF) != 1) return 0;
@@ -66,6 +67,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValu
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data) {
+    TRAX_TRACE_CALL(head, data);
     if (!api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
@@ -85,6 +87,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data)
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_ClearFigureData(void) {
+    TRAX_TRACE_CALL();
     return api::WithSession(
         [](session::DeviceSession& s) { return api::RequestFigureClear(s, protocol::ReplyBuffer()); });
 }

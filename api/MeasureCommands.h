@@ -12,6 +12,7 @@
 
 #include "protocol/Command.h"
 #include "session/DeviceSession.h"
+#include "trace/Trace.h"
 
 namespace trax::api {
 
@@ -26,7 +27,11 @@ constexpr int32_t kCalcValueB = 16;
 constexpr int32_t kCalcReplyLength = 20;
 
 // Only metric (0) and inch (1) have display units the readers may select.
-inline bool KnownUnitSystem(uint8_t system) { return system == 0 || system == 1; }
+inline bool KnownUnitSystem(uint8_t system) {
+    if (system == 0 || system == 1) return true;
+    trace::Note(trace::Reason::MalformedReply, "unit system %u is neither metric (0) nor inch (1)", system);
+    return false;
+}
 int RequestCalcData(session::DeviceSession& session, protocol::Reply& reply, uint8_t panelFlag, uint8_t headByte);
 
 int RequestFigureData(session::DeviceSession& session, protocol::Reply& reply, uint8_t head);

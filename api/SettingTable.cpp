@@ -150,9 +150,16 @@ bool ArgumentsFit(const SettingRow& row, const int32_t* values, int count) {
         if (!InRange(values[i], row.ranges[i].low, row.ranges[i].high)) return false;
     }
     if (row.notAboveLow < count && row.notAboveHigh < count && values[row.notAboveLow] > values[row.notAboveHigh]) {
+        trace::NoteArgumentOrder(row.notAboveLow, row.notAboveHigh);
         return false;
     }
     return true;
+}
+
+bool ShortSetting(const protocol::Reply& reply, int32_t needed) {
+    trace::Note(trace::Reason::ReplyTooShort, "%d bytes arrived, the setting's fields need %d, command %u",
+                reply.received, needed, protocol::CmdReadSetting);
+    return false;
 }
 
 int ParseField(char* text, bool removePoints) {
@@ -197,7 +204,7 @@ bool DecodeStep(const Step& step, protocol::Reply& reply, int* const* outputs, b
     using protocol::kSettingData;
     uint8_t* data = reply.data + kSettingData;
     if (step.format == nullptr) {
-        if (!reply.Has(kSettingData + 1)) return false;
+        if (!reply.Has(kSettingData + 1)) return ShortSetting(reply, kSettingData + 1);
         int* output = outputs[step.fields[0].argument];
         if (!(skipNullOutputs && output == nullptr)) *output = data[0];
         return true;
@@ -209,7 +216,9 @@ bool DecodeStep(const Step& step, protocol::Reply& reply, int* const* outputs, b
     // Every character of every field must have arrived. The text may end
     // right after its last field, so that terminator can land just past the
     // received bytes, still inside the record.
-    if (!reply.Has(kSettingData + lastEnd) || kSettingData + lastEnd >= reply.size) return false;
+    if (!reply.Has(kSettingData + lastEnd) || kSettingData + lastEnd >= reply.size) {
+        return ShortSetting(reply, kSettingData + lastEnd);
+    }
     for (int i = 0; i < step.fieldCount; ++i) data[step.fields[i].end] = '\0';
     for (int i = 0; i < step.fieldCount; ++i) {
         const Field& field = step.fields[i];

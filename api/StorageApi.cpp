@@ -1,3 +1,4 @@
+#include <climits>
 #include <cstring>
 
 #include "api/CallFrame.h"
@@ -93,13 +94,23 @@ int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&))
 
 }  // namespace
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageInit(void) { return RunStorageCommand(&api::StorageInit); }
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageInit(void) {
+    TRAX_TRACE_CALL();
+    return RunStorageCommand(&api::StorageInit);
+}
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStart(void) { return RunStorageCommand(&api::StorageStart); }
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStart(void) {
+    TRAX_TRACE_CALL();
+    return RunStorageCommand(&api::StorageStart);
+}
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStop(void) { return RunStorageCommand(&api::StorageStop); }
+extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStop(void) {
+    TRAX_TRACE_CALL();
+    return RunStorageCommand(&api::StorageStop);
+}
 
 extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
+    TRAX_TRACE_CALL(head, storageState, storedCount);
     if (!api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
@@ -115,7 +126,8 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* stora
 
 extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values,
                                                           int* returnedCount) {
-    if (maxCount <= 0 || !api::InRange(head, 0, 1)) return 0;
+    TRAX_TRACE_CALL(head, maxCount, values, returnedCount);
+    if (!api::InRange(maxCount, 1, INT_MAX) || !api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::StorageReply();
         if (api::StorageReadData(s, reply, static_cast<uint8_t>(head)) != 1) return 0;
@@ -133,9 +145,11 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetDataStorage(int target, int count, int cycle) {
+    TRAX_TRACE_CALL(target, count, cycle);
     return api::SetSetting(api::Setting::DataStorage, target, count, cycle);
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle) {
+    TRAX_TRACE_CALL(target, count, cycle);
     return api::GetSetting(api::Setting::DataStorage, target, count, cycle);
 }

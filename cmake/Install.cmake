@@ -1,6 +1,7 @@
 # The developer's kit: `cmake --install` puts the header, libtrax.so with the
 # stand-in driver beside it, traxctl, a CMake package (find_package(Trax) ->
-# Trax::trax) and trax.pc for pkg-config.
+# Trax::trax), trax.pc for pkg-config, and in share/doc/trax the examples and
+# the simulated controller's manual.
 include(CMakePackageConfigHelpers)
 
 set(TRAX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Trax)
@@ -15,6 +16,12 @@ install(TARGETS trax QelUsbDrv EXPORT TraxTargets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/trax.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS traxctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The two example programs and the simulated controller's manual (its fault
+# and state variables), for a developer who has only the kit.
+set(TRAX_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/trax)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/read_values.c ${PROJECT_SOURCE_DIR}/examples/storage_to_csv.c
+  DESTINATION ${TRAX_DOC_DIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/sim/README.md DESTINATION ${TRAX_DOC_DIR} RENAME simulator.md)
 
 install(EXPORT TraxTargets NAMESPACE Trax:: FILE TraxTargets.cmake DESTINATION ${TRAX_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/TraxConfig.cmake.in

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "platform/Platform.h"
+
 namespace trax::driver {
 
-int UsbDriverStartup() {
+int UsbDriverStartup(StartupResults* results) {
     sQELUSBTYPEPARAM typeParam;
     std::memset(&typeParam, 0, sizeof typeParam);
     typeParam.productCode = kUsbProductCode;
@@ -12,11 +14,22 @@ int UsbDriverStartup() {
 
     const sUSBPARAM usbParam = {0, 0};
     // A failed step does not stop the later ones: the driver expects all four.
-    const bool typeOk = InitQelUsbTypeParam(&typeParam, kTypeParamMode) == 1;
-    SetUsbType(kUsbType);  // its result carries nothing the library relies on
-    const bool usbOk = InitUsb(usbParam, kUsbDeviceName) != 0;
-    const bool pidOk = InitPid(usbParam, kUsbProductCode) != 0;
-    return (typeOk && usbOk && pidOk) ? 1 : 0;
+    StartupResults r{};
+    r.typeParam = InitQelUsbTypeParam(&typeParam, kTypeParamMode);
+    r.usbType = SetUsbType(kUsbType);  // its result carries nothing the library relies on
+    r.initUsb = InitUsb(usbParam, kUsbDeviceName);
+    r.initPid = InitPid(usbParam, kUsbProductCode);
+    if (results != nullptr) *results = r;
+    return (r.typeParam == 1 && r.initUsb != 0 && r.initPid != 0) ? 1 : 0;
+}
+
+const char* StandInDriverDescription() {
+    using Describe = const char* (*)();
+    void* found =
+        platform::FindExportBeside(reinterpret_cast<const void*>(&QelUsbPtrIoPtr), kDriverFileName, kStandInExport);
+    if (found == nullptr) return nullptr;
+    const char* text = reinterpret_cast<Describe>(found)();
+    return text != nullptr ? text : "";
 }
 
 }  // namespace trax::driver

@@ -9,9 +9,25 @@ constexpr uint16_t kUsbProductCode = 10;
 constexpr const char* kUsbDeviceName = "VoraxUSB_U-0";
 constexpr long kTypeParamMode = 1;
 constexpr long kUsbType = 2;
+// The driver's file on Windows, and the export only the stand-in driver has.
+constexpr const char* kDriverFileName = "QelUsbDrv.dll";
+constexpr const char* kStandInExport = "QelUsbStandInDescription";
+
+// What each of the four start-up calls returned, for the trace log.
+struct StartupResults {
+    long typeParam;
+    long usbType;
+    int initUsb;
+    int initPid;
+};
 
 // Runs the four start-up calls of the driver, always all four and in order.
-// Returns 1 when the type parameters, InitUsb and InitPid succeeded.
-int UsbDriverStartup();
+// Returns 1 when the type parameters, InitUsb and InitPid succeeded; the
+// single results go to *results when it is not null.
+int UsbDriverStartup(StartupResults* results = nullptr);
+
+// Whether the driver library in use is the stand-in with the simulated
+// controller (it exports one more function that says so), and its words.
+const char* StandInDriverDescription();
 
 }  // namespace trax::driver

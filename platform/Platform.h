@@ -99,6 +99,24 @@ int LiveHandleCount();
 // Extracts "RingBuffer" from ".../transport/RingBuffer.cpp".
 void ModuleNameFromPath(const char* path, char* out, int outSize);
 
+// Output of the opt-in trace log (Log_posix.cpp, Log_win32.cpp).
+// WriteDebugOutput hands one whole line (ending in '\n', NUL-terminated) to
+// the system's debug channel: standard error on POSIX, OutputDebugStringA on
+// Windows. It never fails the caller; a write error is dropped.
+void WriteDebugOutput(const char* line, int length);
+// A number that tells the calling thread from every other running thread.
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+// Monotonic like NowMilliseconds, in microseconds.
+uint64_t NowMicroseconds();
+// "linux", "windows"; "x86_64", "x86", "aarch64", ...
+const char* PlatformName();
+const char* ArchitectureName();
+// The address of export `exportName` of the loaded module that holds
+// `functionInModule` (POSIX) or is named `moduleFileName` (Windows); null
+// when there is no such module or export. Loads nothing and keeps no reference.
+void* FindExportBeside(const void* functionInModule, const char* moduleFileName, const char* exportName);
+
 }  // namespace trax::platform
 
 #define TRAX_ASSERT_FAILED() ::trax::platform::ReportAssertion(__FILE__, __LINE__)

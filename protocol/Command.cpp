@@ -1,6 +1,9 @@
 #include "protocol/Command.h"
 
+#include <cstdio>
 #include <cstring>
+
+#include "trace/Trace.h"
 
 namespace trax::protocol {
 
@@ -98,6 +101,7 @@ EngineTiming DefaultEngineTiming() { return EngineTiming{&platform::NowMilliseco
 void SetEngineTiming(const EngineTiming& timing) { engineTiming = timing; }
 
 int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t length) {
+    trace::OnRequest(packet, length);
     return session.Send(packet, length);
 }
 
@@ -106,10 +110,15 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
     if (session.Receive(reply.data, replyMax, 0, &taken) != 1 || taken == 0) return kNoReply;
     // From here on the record holds this reply, whatever it turns out to be.
     reply.received = static_cast<int32_t>(taken);
-    if (taken < 4) return kNoReply;
+    trace::OnReply(reply.data, reply.received);
+    if (taken < 4) {
+        trace::NoteMalformedReply(-1, reply.data, reply.received);
+        return kNoReply;
+    }
     SwapReplyLength(reply.data);
     if (noLengthCheck != 1 && taken != reply.U16(0)) {
         // The bytes taken are dropped; the wait for a proper reply goes on.
+        trace::NoteMalformedReply(reply.U16(0), reply.data, reply.received);
         TRAX_ASSERT_FAILED();
         return kNoReply;
     }
@@ -130,15 +139,22 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     int result = 0;
     if (length > 0 && length <= static_cast<int32_t>(sizeof sendBuffer)) {
         std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
+        const unsigned command = packet[3 < length ? 3 : 0];
         if (SendPacket(session, sendBuffer, length) == 1) {
             const uint64_t t0 = engineTiming.now();
+            bool busySeen = false;
             bool waiting = true;
             while (waiting) {
                 if (platform::WaitOne(session.ReplyEvent(), engineTiming.replyWaitMs) !=
                     platform::WaitResult::Signalled0) {
+                    trace::Note(trace::Reason::NoReply, "%u ms%s, command %u", engineTiming.replyWaitMs,
+                                busySeen ? " after a busy reply" : "", command);
                     break;
                 }
-                if (session.LastStatus().status != 1) break;
+                if (session.LastStatus().status != 1) {
+                    trace::Note(trace::Reason::ExchangeFailed, "the driver returned 0, command %u", command);
+                    break;
+                }
                 const int code = ReadReply(session, reply, noLengthCheck, replyMax);
                 if (code == kNoReply) continue;
                 if (code == expectedCode) {
@@ -146,20 +162,29 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                     break;
                 }
                 if (code == kReplyCodeBusy) {
+                    busySeen = true;
                     if (engineTiming.now() < t0 + engineTiming.busyLimitMs) {
                         // Wake our own next wait so the ring is looked at again;
                         // the request is never sent twice.
                         platform::SignalEvent(session.ReplyEvent());
                         continue;
                     }
+                    trace::Note(trace::Reason::BusyTooLong, "%u ms, command %u", engineTiming.busyLimitMs, command);
                     break;
                 }
                 if (code == kReplyCodeError && reply.received >= 5) {
+                    trace::Note(trace::Reason::Refused, "error reply, error %u, command %u", reply.data[4], command);
                     platform::PostNotification(session.NotifyWindow(), session.NotifyMessage(),
                                                static_cast<uintptr_t>(reply.data[4]), 0);
+                } else {
+                    trace::Note(trace::Reason::MalformedReply, "reply code %d where %d was expected, command %u", code,
+                                expectedCode, command);
                 }
                 waiting = false;
             }
+        } else {
+            trace::Note(trace::Reason::ExchangeFailed,
+                        "the request was not sent: the channel's I/O thread has ended, command %u", command);
         }
     } else {
         TRAX_ASSERT_FAILED();
@@ -187,7 +212,16 @@ int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arg
 }
 
 bool Accepted(int transactionResult, const Reply& reply, int32_t minLength) {
-    return transactionResult == 1 && reply.Has(minLength) && reply.ErrorByte() == 0;
+    if (transactionResult != 1) return false;  // the engine has said why
+    const uint8_t error = reply.ErrorByte();
+    if (reply.Has(minLength) && error == 0) return true;
+    if (error != 0 && reply.Has(kErrorByteReplyLength)) {
+        trace::Note(trace::Reason::Refused, "error %u, command %u", error, trace::LastCommand());
+    } else {
+        trace::Note(trace::Reason::ReplyTooShort, "%d bytes arrived, its fields need %d, command %u", reply.received,
+                    minLength, trace::LastCommand());
+    }
+    return false;
 }
 
 int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
@@ -212,7 +246,9 @@ int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category
     const int sent = RunCommand(session, CmdWriteSetting, arguments, 3 + length, reply);
     if (!Accepted(sent, reply, kSettingData + 1)) return 0;
     const uint8_t outcome = reply.Byte(kSettingData);
-    return (outcome == 0 || outcome == 2) ? 1 : 0;
+    if (outcome == 0 || outcome == 2) return 1;
+    trace::Note(trace::Reason::Refused, "setting write result %u, category %u item %u", outcome, category, item);
+    return 0;
 }
 
 int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item) {
@@ -244,7 +280,10 @@ int QueryMode(session::DeviceSession& session, int* mode) {
         *mode = ModeMeasure;
         return 1;
     }
-    if (statusError != kErrorOtherMode) return 0;
+    if (statusError != kErrorOtherMode) {
+        trace::Note(trace::Reason::Refused, "error %u, command %u", statusError, CmdStatus);
+        return 0;
+    }
 
     if (ProbeSettingMode(session, reply) != 1) return 1;  // mode stays undetermined
     const uint8_t probeError = reply.ErrorByte();
@@ -252,7 +291,10 @@ int QueryMode(session::DeviceSession& session, int* mode) {
         *mode = ModeSetting;
         return 1;
     }
-    if (probeError != kErrorOtherMode) return 0;
+    if (probeError != kErrorOtherMode) {
+        trace::Note(trace::Reason::Refused, "error %u, command %u", probeError, CmdProbeSettingMode);
+        return 0;
+    }
 
     // The controller may be inside the Able adjustment; cancelling it both
     // answers the question and leaves a plain setting mode.
@@ -263,23 +305,48 @@ int QueryMode(session::DeviceSession& session, int* mode) {
     return 0;
 }
 
+namespace {
+
+// The trace log's word for a failed step of a mode switch.
+int SwitchFailed(int mode, const char* step) {
+    trace::Note(trace::Reason::ModeSwitchFailed, "to %s mode, at %s", mode == ModeSetting ? "setting" : "measurement",
+                step);
+    return 0;
+}
+
+const char* ModeName(int mode) {
+    return mode == ModeMeasure ? "measurement" : mode == ModeSetting ? "setting" : "undetermined";
+}
+
+}  // namespace
+
 int SwitchMode(session::DeviceSession& session, int mode) {
     LocalReply local;
     Reply& reply = local.reply;
     int current = ModeUndetermined;
+    char step[64];
     if (mode == ModeMeasure) {
-        if (RequestMeasureMode(session, reply) != 1) return 0;
+        if (RequestMeasureMode(session, reply) != 1) return SwitchFailed(mode, "the request (command 4)");
         const uint8_t error = reply.ErrorByte();
         if (error == 0) return 1;
-        if (error != kErrorOtherMode) return 0;
-        return (QueryMode(session, &current) == 1 && current == ModeMeasure) ? 1 : 0;
+        if (error != kErrorOtherMode) {
+            std::snprintf(step, sizeof step, "the request (command 4): error %u", error);
+            return SwitchFailed(mode, step);
+        }
+        if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
+        if (current == ModeMeasure) return 1;
+        std::snprintf(step, sizeof step, "the mode query after the request: %s mode", ModeName(current));
+        return SwitchFailed(mode, step);
     }
     if (mode == ModeSetting) {
-        if (QueryMode(session, &current) != 1) return 0;
+        if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the first mode query");
         if (current == ModeSetting) return 1;
-        if (current != ModeMeasure) return 0;
-        if (RequestSettingMode(session, reply) != 1) return 0;
-        return (QueryMode(session, &current) == 1 && current == ModeSetting) ? 1 : 0;
+        if (current != ModeMeasure) return SwitchFailed(mode, "the first mode query: undetermined mode");
+        if (RequestSettingMode(session, reply) != 1) return SwitchFailed(mode, "the request (command 6)");
+        if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
+        if (current == ModeSetting) return 1;
+        std::snprintf(step, sizeof step, "the mode query after the request: %s mode", ModeName(current));
+        return SwitchFailed(mode, step);
     }
     TRAX_ASSERT_FAILED();
     return 0;

@@ -18,7 +18,7 @@ step() { printf '\n== %s\n' "$1"; }
 run() { printf '$ traxctl %s\n' "$*"; "$traxctl" "$@"; }
 
 step "Measured values of both heads"
-run values
+run values --unit mm
 
 step "A setting written and read back"
 run get offset A
@@ -38,6 +38,10 @@ head -4 "$out/storage-B.csv"
 
 step "Light-intensity profile of head A"
 run light A
+
+step "Why a call returned 0: the trace log, with a controller that refuses the measured values"
+printf '$ TRAX_SIM_ERROR_REPLY=7 traxctl --trace values --unit mm\n'
+TRAX_SIM_ERROR_REPLY=7 "$traxctl" --trace values --unit mm 2>&1 | grep -v '^trax-sim' || true
 
 step "The same steps in one process, without a state file"
 unset TRAX_SIM_STATE

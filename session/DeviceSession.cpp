@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/UsbDriver.h"
+#include "trace/Trace.h"
 
 namespace trax::session {
 
@@ -18,8 +19,11 @@ DeviceSession& TheSession() { return theSession; }
 
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
-    const int started = driver::UsbDriverStartup();
+    trace::StartFromEnvironment();
+    driver::StartupResults results{};
+    const int started = driver::UsbDriverStartup(&results);
     libraryUsable.store(started == 1);
+    trace::WriteFirstLine(results, started == 1);
     return started;
 }
 

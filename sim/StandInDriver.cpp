@@ -157,4 +157,12 @@ QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsi
     return 1;
 }
 
+// Not one of the driver's entry points: the library looks it up by name to
+// tell (in its trace log, and traxctl in --version) that the driver in use is
+// this stand-in with a simulated controller, not the maker's driver. Plain C
+// calling convention, so that its exported name is undecorated on every target.
+QELUSB_API const char* QelUsbStandInDescription(void) {
+    return "stand-in driver with the simulated controller (no hardware is used)";
+}
+
 }  // extern "C"

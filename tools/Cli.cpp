@@ -1,7 +1,17 @@
 #include "Cli.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#define TRAXCTL_WRITE _write
+#else
+#include <unistd.h>
+#define TRAXCTL_WRITE write
+#endif
 
 namespace traxctl {
 
@@ -11,7 +21,71 @@ bool LooksNumeric(const std::string& word) {
     return word.size() >= 2 && word[0] == '-' && word[1] >= '0' && word[1] <= '9';
 }
 
+// Written by the SIGINT handler, read by the main thread.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    if (interrupted) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+        return;
+    }
+    interrupted = 1;
+    static const char kNote[] = "\ntraxctl: stopping after the call in flight (Ctrl-C again to quit at once)\n";
+    (void)!TRAXCTL_WRITE(2, kNote, sizeof kNote - 1);
+}
+
+// "--name VALUE" or "--name=VALUE" at argv[i]: the value, and how many words it took.
+bool TakeValue(const std::vector<std::string>& argv, size_t i, const std::string& name, std::string* value,
+               size_t* words) {
+    const std::string& word = argv[i];
+    if (word == name) {
+        if (i + 1 >= argv.size()) throw UsageError{"option " + name + " needs a value"};
+        *value = argv[i + 1];
+        *words = 2;
+        return true;
+    }
+    if (word.rfind(name + "=", 0) == 0) {
+        *value = word.substr(name.size() + 1);
+        *words = 1;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+bool InterruptRequested() { return interrupted != 0; }
+
+void InstallInterruptHandler() {
+    interrupted = 0;
+    std::signal(SIGINT, OnInterrupt);
+}
+
+void TakeUnitOptions(std::vector<std::string>& argv, UnitOptions& units) {
+    for (size_t i = 0; i < argv.size();) {
+        std::string value;
+        size_t words = 0;
+        if (TakeValue(argv, i, "--units", &value, &words)) {
+            if (value != "metric" && value != "inch") {
+                throw UsageError{"--units takes metric or inch, not '" + value + "'"};
+            }
+            units.system = value == "inch" ? UnitSystem::Inch : UnitSystem::Metric;
+        } else if (TakeValue(argv, i, "--unit", &value, &words)) {
+            if (value != "mm" && value != "um" && value != "inch" && value != "mil") {
+                throw UsageError{"--unit takes mm, um, inch or mil, not '" + value + "'"};
+            }
+            units.name = value;
+        } else if (argv[i] == "--read-unit") {
+            units.readCode = true;
+            words = 1;
+        } else {
+            ++i;
+            continue;
+        }
+        argv.erase(argv.begin() + static_cast<long>(i), argv.begin() + static_cast<long>(i + words));
+    }
+}
 
 Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpec>& allowed) {
     Args args;

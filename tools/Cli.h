@@ -22,14 +22,46 @@ struct CallFailed {
     std::string call;
 };
 
+// A file could not be opened or written: exit status 1 with the system's
+// words for it. Raised before anything is sent.
+struct FileError {
+    std::string message;
+};
+
+// Ctrl-C was pressed: the call in flight has ended, nothing more is sent,
+// and traxctl exits with status 130.
+struct Interrupted {};
+
+// Set by the SIGINT handler, read after every library call and between
+// batch lines and watch readings.
+bool InterruptRequested();
+// The first Ctrl-C asks to stop after the call in flight; a second one ends
+// the process at once.
+void InstallInterruptHandler();
+
 inline void Check(int result, const char* call) {
+    if (InterruptRequested()) throw Interrupted{};
     if (result != 1) throw CallFailed{call};
 }
 
 // Calls a library function and turns a 0 result into CallFailed naming it.
 #define TRAXCTL_CALL(fn, ...) ::traxctl::Check(fn(__VA_ARGS__), #fn)
 
-enum class UnitSystem { Metric, Inch };
+// The controller's unit system as the user stated it; the library does not
+// report it.
+enum class UnitSystem { Unknown, Metric, Inch };
+
+// How the commands that print measured values name their unit. The library
+// hands values out in each head's display unit but says neither the unit
+// system nor (without a setting-mode round trip) the display unit, so the
+// name comes from the user: --unit names it; --read-unit with --units lets
+// traxctl read each head's display-unit code, which switches the controller
+// to setting mode and back. Without either, the unit is shown as not known.
+struct UnitOptions {
+    UnitSystem system = UnitSystem::Unknown;
+    std::string name;  // --unit, "" when not given
+    bool readCode = false;
+};
 
 // One parsed command line: positional words and --options.
 struct Args {
@@ -46,7 +78,7 @@ struct Args {
 struct Context {
     Args args;
     bool json = false;
-    UnitSystem units = UnitSystem::Metric;
+    UnitOptions units;
     std::ostream& out;
     std::ostream& err;
 };
@@ -70,6 +102,10 @@ const char* HeadName(int head);  // "A", "B", "both"
 
 // "on"/"1" -> 1, "off"/"0" -> 0.
 int ParseOnOff(const std::string& text);
+
+// Takes the options that every command accepts wherever they stand (before
+// or after the command's name) out of argv: --units, --unit, --read-unit.
+void TakeUnitOptions(std::vector<std::string>& argv, UnitOptions& units);
 
 // Exactly n..m positional words, else a usage error.
 void ExpectWords(const Args& args, size_t least, size_t most);

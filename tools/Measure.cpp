@@ -3,9 +3,10 @@
 #include <trax.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -28,39 +29,50 @@ namespace traxctl {
 
 namespace {
 
-// Opens an output file before anything is sent, so that a bad path costs no traffic.
+// A file that cannot be written is not wrong input: it is reported with the
+// system's reason (exit status 1). Opened before anything is sent, so that a
+// bad path costs no traffic.
 std::unique_ptr<std::ofstream> OpenOutput(const std::string* path) {
     if (path == nullptr) return nullptr;
+    errno = 0;
     auto file = std::make_unique<std::ofstream>(*path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!*file) throw UsageError{"cannot write '" + *path + "'"};
+    if (!*file) {
+        const int error = errno;
+        throw FileError{"cannot write '" + *path + "': " + (error != 0 ? std::strerror(error) : "cannot be opened")};
+    }
     return file;
+}
+
+// Data written to a file that fails on the way (a full disk) is a failure too.
+void Close(std::unique_ptr<std::ofstream>& file, const std::string& path) {
+    if (!file) return;
+    file->close();
+    if (!*file) throw FileError{"cannot write '" + path + "': the data did not all reach the file"};
 }
 
 std::string ValueText(const FloatValue& v, const DisplayUnit& unit) {
     std::string text = FormatValue(v, unit);
-    if (v.status == TRAX_VALUE_VALID && unit.name[0] != '\0') text += std::string(" ") + unit.name;
+    if (v.status == TRAX_VALUE_VALID && !unit.name.empty()) text += " " + unit.name;
     return text;
 }
+
+std::string UnitJson(const DisplayUnit& unit) { return unit.name.empty() ? "null" : JsonString(unit.name); }
 
 std::string BothValuesJson(const FloatValue& a, const DisplayUnit& ua, const FloatValue& b, const DisplayUnit& ub) {
     auto one = [](const FloatValue& v, const DisplayUnit& u) {
         std::string j = ValueJson(v, u);
         j.pop_back();
-        return j + ",\"unit\":" + JsonString(u.name) + "}";
+        return j + ",\"unit\":" + UnitJson(u) + "}";
     };
     return "{\"A\":" + one(a, ua) + ",\"B\":" + one(b, ub) + "}";
 }
-
-// Written by the SIGINT handler, read by the watch loop.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
 }  // namespace
 
 int RunValues(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
-    DisplayUnit ua = ReadUnit(ctx, 0), ub = ReadUnit(ctx, 1);
+    DisplayUnit ua = UnitOf(ctx, 0), ub = UnitOf(ctx, 1);
+    SayUnitNotKnown(ctx, ua);
     FloatValue a{}, b{};
     TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
     if (ctx.json) {
@@ -79,14 +91,12 @@ int RunWatch(Context& ctx) {
     if (auto* v = ctx.args.Option("count")) count = ParseInt(*v, 1, 1000000000, "--count");
     if (auto* v = ctx.args.Option("interval")) intervalMs = ParseInt(*v, 0, 3600000, "--interval");
 
-    DisplayUnit ua = ReadUnit(ctx, 0), ub = ReadUnit(ctx, 1);
+    DisplayUnit ua = UnitOf(ctx, 0), ub = UnitOf(ctx, 1);
+    SayUnitNotKnown(ctx, ua);
     // Refresh in place only on a terminal; a pipe or file gets one line per reading.
     bool inPlace = !ctx.json && &ctx.out == &std::cout && TRAXCTL_ISATTY(1);
-    g_interrupted = 0;
-    auto previous = std::signal(SIGINT, OnInterrupt);
-    int status = 0;
     try {
-        for (int n = 0; (count == 0 || n < count) && !g_interrupted; ++n) {
+        for (int n = 0; count == 0 || n < count; ++n) {
             FloatValue a{}, b{};
             TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
             if (ctx.json) {
@@ -106,30 +116,29 @@ int RunWatch(Context& ctx) {
             if (count != 0 && n + 1 == count) break;
             // Short slices so that Ctrl-C ends the wait promptly.
             auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
-            while (!g_interrupted && std::chrono::steady_clock::now() < until) {
+            while (!InterruptRequested() && std::chrono::steady_clock::now() < until) {
                 std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                     std::chrono::milliseconds(50), until - std::chrono::steady_clock::now()));
             }
+            if (InterruptRequested()) throw Interrupted{};
         }
     } catch (...) {
-        std::signal(SIGINT, previous);
         if (inPlace) ctx.out << "\n";
         throw;
     }
-    std::signal(SIGINT, previous);
     if (inPlace) ctx.out << "\n";
-    return status;
+    return 0;
 }
 
 int RunFigure(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], false);
-    DisplayUnit unit = ReadUnit(ctx, head);
+    DisplayUnit unit = UnitOf(ctx, head);
+    SayUnitNotKnown(ctx, unit);
     FigureData f{};
     TRAXCTL_CALL(TRAX_GetFigureData, head, &f);
     if (ctx.json) {
-        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << JsonString(unit.name)
-                << ",\"values\":[";
+        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << UnitJson(unit) << ",\"values\":[";
         for (int i = 0; i < 7; ++i) ctx.out << (i ? "," : "") << ValueJson(f.values[i], unit);
         ctx.out << "],\"integers\":[";
         for (int i = 0; i < 4; ++i) ctx.out << (i ? "," : "") << f.integers[i];
@@ -167,6 +176,8 @@ int RunLight(Context& ctx) {
         *svg << ProfileSvg(
             profile, "Light intensity, head " + std::string(HeadName(head)) + ", selector " + std::to_string(selector));
     }
+    if (csv) Close(csv, *ctx.args.Option("csv"));
+    if (svg) Close(svg, *ctx.args.Option("svg"));
     if (ctx.json) {
         ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"selector\":" << selector << ",\"light\":["
                 << light.values[0] << "," << light.values[1] << "," << light.values[2] << "," << light.values[3]
@@ -235,7 +246,8 @@ int StorageRead(Context& ctx) {
     if (auto* v = ctx.args.Option("max")) maxCount = ParseInt(*v, 1, 65536, "--max");
     auto csv = OpenOutput(ctx.args.Option("csv"));
 
-    DisplayUnit unit = ReadUnit(ctx, head);
+    DisplayUnit unit = UnitOf(ctx, head);
+    SayUnitNotKnown(ctx, unit);
     std::vector<FloatValue> values(static_cast<size_t>(maxCount));
     int returned = 0;
     TRAXCTL_CALL(TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
@@ -247,16 +259,17 @@ int StorageRead(Context& ctx) {
             *csv << i << "," << StatusName(v.status) << ","
                  << (v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "") << "," << unit.name << "\n";
         }
+        Close(csv, *ctx.args.Option("csv"));
     }
     if (ctx.json) {
-        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << JsonString(unit.name)
+        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << UnitJson(unit)
                 << ",\"count\":" << returned << ",\"values\":[";
         for (int i = 0; i < returned; ++i) ctx.out << (i ? "," : "") << ValueJson(values[static_cast<size_t>(i)], unit);
         ctx.out << "]}\n";
         return 0;
     }
-    ctx.out << "head " << HeadName(head) << ": " << returned << " values" << (unit.name[0] ? " in " : "") << unit.name
-            << "\n";
+    ctx.out << "head " << HeadName(head) << ": " << returned << " values"
+            << (unit.name.empty() ? " (unit not known)" : " in " + unit.name) << "\n";
     if (csv) {
         ctx.out << "wrote " << *ctx.args.Option("csv") << "\n";
         return 0;

@@ -7,15 +7,18 @@
 #include <string>
 
 #include <trax.h>
+
+#include <ostream>
 #include "Cli.h"
 
 namespace traxctl {
 
 struct DisplayUnit {
-    const char* name;  // "mm", "um", "inch", "mil"; "" when the code is unknown
-    int decimals;
+    std::string name;  // "mm", "um", "inch", "mil"; "" when not known
+    int decimals;      // -1: as many as the value needs, no more
 };
 
+// The unit of display-unit `code` in a known unit system.
 DisplayUnit LookUpUnit(UnitSystem system, int code);
 
 // "1.235", "+over", "-over", "invalid".
@@ -25,7 +28,11 @@ std::string StatusName(int status);
 // {"status":"valid","value":1.235} with value null unless valid.
 std::string ValueJson(const FloatValue& v, const DisplayUnit& unit);
 
-// Reads a head's display-unit code and looks up the unit.
-DisplayUnit ReadUnit(const Context& ctx, int head);
+// The unit of a head's values as the user's options give it (see
+// UnitOptions); only with --read-unit does this call the library, and that
+// call switches the controller to setting mode and back.
+DisplayUnit UnitOf(const Context& ctx, int head);
+// Once per process, on the error stream: the unit is not known, and how to name it.
+void SayUnitNotKnown(const Context& ctx, const DisplayUnit& unit);
 
 }  // namespace traxctl

@@ -1,10 +1,14 @@
 // traxctl: the controller from the command line, through the public C
 // interface of libtrax alone.
 //
-// Exit status: 0 success, 1 a library call returned 0, 2 wrong input (the
-// usage is shown and nothing was sent).
+// Exit status: 0 success, 1 a library call returned 0 or a file could not be
+// read or written, 2 wrong input (the usage is shown and nothing was sent),
+// 130 stopped by Ctrl-C after the call in flight.
 #include <trax.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -13,6 +17,7 @@
 
 #include "Cli.h"
 #include "Commands.h"
+#include "Identity.h"
 #include "Settings.h"
 
 namespace traxctl {
@@ -96,11 +101,23 @@ const Command* FindCommand(const std::string& name) {
 }
 
 void PrintOverview(std::ostream& os) {
-    os << "usage: traxctl [--units metric|inch] COMMAND [ARGS] [--json] [--help]\n\ncommands:\n";
+    os << "usage: traxctl [OPTIONS] COMMAND [ARGS] [--json] [--help]\n\ncommands:\n";
     for (const Command& c : Commands()) os << "  traxctl " << c.usage << "\n";
-    os << "\nHeads are A and B. --units tells traxctl the controller's unit system (default metric),\n"
-          "which names the unit of the values. Exit status: 0 success, 1 a library call failed,\n"
-          "2 wrong input (nothing sent). traxctl COMMAND --help explains one command.\n";
+    os << "\noptions (before or after the command):\n"
+          "  --unit mm|um|inch|mil   names the unit of the measured values; traxctl cannot know it by itself\n"
+          "  --read-unit             reads each head's display unit from the controller instead; this\n"
+          "                          switches the controller to setting mode and back, which interrupts\n"
+          "                          its measurement for everything connected to it (needs --units)\n"
+          "  --units metric|inch     the controller's unit system, for --read-unit\n"
+          "  --trace, --trace=bytes  the library's trace log on standard error: one line per call with\n"
+          "                          the reason of every 0 (bytes: requests and replies in hex too)\n"
+          "  --version               versions of traxctl and the library, and which USB driver is in use\n"
+          "\nHeads are A and B. Without --unit or --read-unit the values are shown without a unit.\n"
+          "values, watch, figure, light and storage status|read never switch the controller's mode;\n"
+          "get, set, settings, lock, program, able, mode and storage setup do.\n"
+          "Exit status: 0 success; 1 a library call failed or a file could not be read or written;\n"
+          "2 wrong input (nothing sent); 130 stopped by Ctrl-C after the call in flight.\n"
+          "traxctl COMMAND --help explains one command.\n";
 }
 
 void PrintSettingList(std::ostream& os) {
@@ -130,33 +147,72 @@ std::vector<std::string> Split(const std::string& line) {
     return words;
 }
 
-// inBatch: a line of a batch, which starts with the batch's own --units.
-int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch,
-             UnitSystem units);
+// batchLine: the number of the batch line this is (0: the command line),
+// which starts with the batch's own unit options.
+int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err, int batchLine, UnitOptions units);
 
 int RunBatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 1);
     std::ifstream file;
     std::istream* in = &std::cin;
     if (ctx.args.words.size() == 1 && ctx.args.words[0] != "-") {
+        errno = 0;
         file.open(ctx.args.words[0]);
-        if (!file) throw UsageError{"cannot read '" + ctx.args.words[0] + "'"};
+        if (!file) {
+            const int error = errno;
+            throw FileError{"cannot read '" + ctx.args.words[0] +
+                            "': " + (error != 0 ? std::strerror(error) : "cannot be opened")};
+        }
         in = &file;
     }
     std::string line;
+    int number = 0;
     while (std::getline(*in, line)) {
+        ++number;
+        if (InterruptRequested()) throw Interrupted{};
         std::vector<std::string> words = Split(line);
         if (words.empty() || words[0][0] == '#') continue;
         if (words[0] == "traxctl") words.erase(words.begin());
         if (ctx.args.Has("echo")) ctx.out << "$ traxctl " << line.substr(line.find_first_not_of(" \t")) << "\n";
-        int status = Dispatch(words, ctx.out, ctx.err, true, ctx.units);
+        int status = Dispatch(words, ctx.out, ctx.err, number, ctx.units);
         if (status != 0) return status;
     }
     return 0;
 }
 
-int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err, bool inBatch,
-             UnitSystem units) {
+// What a failure message starts with: "traxctl values: " or, in a batch,
+// "traxctl batch: line 3: values: ".
+std::string Where(int batchLine, const std::string& name) {
+    std::string where = "traxctl ";
+    if (batchLine > 0) where += "batch: line " + std::to_string(batchLine) + ": ";
+    return where + (name.empty() ? "" : name + ": ");
+}
+
+// Wrong input: the message, then the usage; in a batch only the message,
+// which names the line.
+int Wrong(std::ostream& out, std::ostream& err, int batchLine, const std::string& name, const std::string& message,
+          const char* usage) {
+    out.flush();
+    if (batchLine > 0) {
+        err << Where(batchLine, name) << message << "\n";
+    } else if (usage != nullptr) {
+        err << Where(0, name) << message << "\nusage: traxctl " << usage << "\n";
+    } else {
+        err << "traxctl: " << message << "\n";
+        PrintOverview(err);
+    }
+    return 2;
+}
+
+int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err, int batchLine, UnitOptions units) {
+    try {
+        TakeUnitOptions(argv, units);
+        if (units.readCode && units.system == UnitSystem::Unknown) {
+            throw UsageError{"--read-unit needs --units metric|inch: the library does not report the unit system"};
+        }
+    } catch (const UsageError& e) {
+        return Wrong(out, err, batchLine, "", e.message, nullptr);
+    }
     size_t i = 0;
     // Options before the command name.
     for (; i < argv.size() && argv[i].rfind("-", 0) == 0; ++i) {
@@ -164,25 +220,9 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
             PrintOverview(out);
             return 0;
         }
-        if (argv[i] == "--units" && i + 1 < argv.size()) {
-            const std::string& u = argv[++i];
-            if (u != "metric" && u != "inch") {
-                err << "traxctl: --units takes metric or inch, not '" << u << "'\n";
-                PrintOverview(err);
-                return 2;
-            }
-            units = u == "inch" ? UnitSystem::Inch : UnitSystem::Metric;
-            continue;
-        }
-        err << "traxctl: unknown option '" << argv[i] << "'\n";
-        PrintOverview(err);
-        return 2;
+        return Wrong(out, err, batchLine, "", "unknown option '" + argv[i] + "'", nullptr);
     }
-    if (i == argv.size()) {
-        err << "traxctl: missing command\n";
-        PrintOverview(err);
-        return 2;
-    }
+    if (i == argv.size()) return Wrong(out, err, batchLine, "", "missing command", nullptr);
     std::string name = argv[i++];
     if (name == "help") {
         const Command* c = i < argv.size() ? FindCommand(argv[i]) : nullptr;
@@ -193,10 +233,8 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         return 0;
     }
     const Command* command = FindCommand(name);
-    if (command == nullptr || (inBatch && name == "batch")) {
-        err << "traxctl: unknown command '" << name << "'\n";
-        PrintOverview(err);
-        return 2;
+    if (command == nullptr || (batchLine > 0 && name == "batch")) {
+        return Wrong(out, err, batchLine, "", "unknown command '" + name + "'", nullptr);
     }
 
     std::vector<OptionSpec> allowed = command->options;
@@ -214,14 +252,21 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         ctx.args.options.erase("json");
         return command->run(ctx);
     } catch (const UsageError& e) {
-        out.flush();
-        err << "traxctl " << name << ": " << e.message << "\nusage: traxctl " << command->usage << "\n";
-        return 2;
+        return Wrong(out, err, batchLine, name, e.message, command->usage);
     } catch (const CallFailed& e) {
         out.flush();
-        err << "traxctl " << name << ": " << e.call
-            << " returned 0 (no answer, refused by the controller, or the USB driver did not start)\n";
+        err << Where(batchLine, name) << e.call
+            << " returned 0 (no answer, refused by the controller, or the USB driver did not start;"
+               " --trace says which)\n";
         return 1;
+    } catch (const FileError& e) {
+        out.flush();
+        err << Where(batchLine, name) << e.message << "\n";
+        return 1;
+    } catch (const Interrupted&) {
+        out.flush();
+        err << Where(batchLine, name) << "stopped by Ctrl-C\n";
+        return 130;
     }
 }
 
@@ -231,7 +276,20 @@ int Dispatch(const std::vector<std::string>& argv, std::ostream& out, std::ostre
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    int status = traxctl::Dispatch(args, std::cout, std::cerr, false, traxctl::UnitSystem::Metric);
+    // --trace turns the library's log on, which the library reads from the
+    // environment when it loads: before main. So traxctl starts itself again
+    // with the variable set; the new process finds it set and goes on.
+    const int traced = traxctl::TakeTraceOption(args, argv);
+    if (traced != 0) return traced;
+    for (const std::string& a : args) {
+        if (a == "--version") {
+            traxctl::PrintVersion(std::cout);
+            return 0;
+        }
+        if (a.rfind("-", 0) != 0) break;
+    }
+    traxctl::InstallInterruptHandler();
+    int status = traxctl::Dispatch(args, std::cout, std::cerr, 0, traxctl::UnitOptions{});
     std::cout.flush();
     return status;
 }

@@ -35,7 +35,7 @@ TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit) {
         csv +
         "\n"
         "storage read B --max 100 --json\n";
-    Result r = Traxctl({"batch"}, {}, script);
+    Result r = Traxctl({"batch", "--units", "metric", "--read-unit"}, {}, script);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("A  250 values\nB  250 values\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("head B: 250 values in mm\nwrote " + csv), std::string::npos) << r.out;

@@ -29,7 +29,9 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
     if (pid == 0) {
         std::vector<std::string> names;
         for (char** e = environ; *e; ++e) {
-            if (std::strncmp(*e, "TRAX_SIM_", 9) == 0) names.emplace_back(*e, std::strcspn(*e, "="));
+            if (std::strncmp(*e, "TRAX_SIM_", 9) == 0 || std::strncmp(*e, "TRAX_LOG", 8) == 0) {
+                names.emplace_back(*e, std::strcspn(*e, "="));
+            }
         }
         for (const std::string& n : names) unsetenv(n.c_str());
         for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);

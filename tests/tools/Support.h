@@ -14,8 +14,8 @@ struct Result {
     std::string err;
 };
 
-// Runs program with args. Every TRAX_SIM_* variable of the test's own
-// environment is removed first, then `env` is applied; `input` is the child's
+// Runs program with args. Every TRAX_SIM_* and TRAX_LOG* variable of the
+// test's own environment is removed first, then `env` is applied; `input` is the child's
 // standard input.
 Result RunProgram(const std::string& program, const std::vector<std::string>& args,
                   const std::map<std::string, std::string>& env = {}, const std::string& input = "");

@@ -2,6 +2,13 @@
 // wrong input, failing library calls, and --json read back.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -26,10 +33,12 @@ std::string Joined(const std::vector<std::string>& args) {
 
 TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid) {
     const Case cases[] = {
-        {{"values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
-        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+\\.\\d{3} mm    B  -?\\d+\\.\\d{3} mm\\n){3}$"},
-        {{"figure", "B"},
-         "figure data of head B\\n(  value \\d    -?\\d+\\.\\d{3} mm\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
+        {{"values"}, "^A  1\\.235\\nB  -2\\.009\\n$"},
+        {{"--unit", "mm", "values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
+        {{"values", "--units", "metric", "--read-unit"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
+        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+(\\.\\d+)?    B  -?\\d+(\\.\\d+)?\\n){3}$"},
+        {{"figure", "B", "--unit", "um"},
+         "figure data of head B\\n(  value \\d    -?\\d+(\\.\\d+)? um\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
         {{"clear-figure"}, "^figure data cleared\\n$"},
         {{"light", "A", "--selector", "2"}, "selector 2\\n.*\\n 255 \\|[ #]{64}\\n(.|\\n)*     \\+-{64}\\n"},
         {{"storage", "status"}, "^storing  no\\nA  0 values\\nB  0 values\\n$"},
@@ -78,11 +87,17 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(std::regex_search(r.out, std::regex("offset +A +-1500\\noffset +A +-1500\\noffset +B +0\\n")));
     // The offset counts in um: head A's first value 1.235 mm moves down by 1.5 mm.
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("\\nA  -0\\.265 mm\\n"))) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\\nA  -0\\.265\\n"))) << r.out;
 
-    Result stops = Traxctl({"batch"}, {}, "set offset A 5\nset offset A 1000000\nset offset A 7\n");
+    // A failing line is named by its number, without the whole usage.
+    Result stops = Traxctl({"batch"}, {}, "set offset A 5\n\nset offset A 1000000\nset offset A 7\n");
     EXPECT_EQ(stops.status, 2);
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
+    EXPECT_EQ(stops.err, "traxctl batch: line 3: set: offset: 1000000 is out of range -999999..999999\n");
+    Result refused = Traxctl({"batch"}, {{"TRAX_SIM_ERROR_REPLY", "7"}}, "get offset A\nvalues\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("\ntraxctl batch: line 2: values: TRAX_GetCalcData returned 0"), std::string::npos)
+        << refused.err;
 }
 
 TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit) {
@@ -98,7 +113,7 @@ TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit) {
     };
     for (const Unit& u : units) {
         std::string script = std::string("set display-unit A ") + u.code + "\nvalues\n";
-        Result r = Traxctl({"--units", u.units, "batch"}, {{"TRAX_SIM_UNITS", u.units}}, script);
+        Result r = Traxctl({"--units", u.units, "--read-unit", "batch"}, {{"TRAX_SIM_UNITS", u.units}}, script);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(std::regex_search(r.out, std::regex(u.pattern))) << u.code << " " << u.units << ":\n" << r.out;
     }
@@ -153,7 +168,6 @@ TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent) {
         {{"set", "storage", "0", "65537", "0"}, "count: 65537 is out of range 1..65536"},
         {{"program", "8"}, "program number: 8 is out of range 0..7"},
         {{"light", "A", "--selector", "4"}, "--selector: 4 is out of range 0..3"},
-        {{"light", "A", "--svg", "/nonexistent-dir/x.svg"}, "cannot write"},
         {{"storage", "read", "A", "--max", "0"}, "--max: 0 is out of range 1..65536"},
         {{"storage", "setup", "--cycle", "10"}, "--cycle: 10 is out of range 0..9"},
         {{"storage", "start", "--max", "5"}, "does not take --max"},
@@ -163,6 +177,8 @@ TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent) {
         {{"mode", "fast"}, "unknown mode 'fast'"},
         {{"watch", "--count", "0"}, "--count: 0 is out of range"},
         {{"--units", "furlong", "values"}, "--units takes metric or inch"},
+        {{"values", "--unit", "parsec"}, "--unit takes mm, um, inch or mil"},
+        {{"values", "--read-unit"}, "--read-unit needs --units metric|inch"},
     };
     // The trace does show requests when there are some, so zero below means none were sent.
     ASSERT_GT(TracedRequests(Traxctl({"values"}, kTrace)), 0);
@@ -184,7 +200,16 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
     } const cases[] = {
         // The controller answers the measured-value request with an error.
         {{{"TRAX_SIM_ERROR_REPLY", "7"}}, {"values"}, "TRAX_GetCalcData returned 0"},
-        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"values"}, "TRAX_GetDisplayUnit returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"values"}, "TRAX_GetCalcData returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
+         {"values", "--read-unit", "--units", "inch"},
+         "TRAX_GetDisplayUnit returned 0"},
+        // A file that cannot be written or read: the system's words, no usage, nothing sent.
+        {{}, {"light", "A", "--svg", "/nonexistent-dir/x.svg"}, "cannot write '/nonexistent-dir/x.svg': No such file"},
+        {{},
+         {"storage", "read", "B", "--csv", "/nonexistent-dir/x.csv"},
+         "cannot write '/nonexistent-dir/x.csv': No such"},
+        {{}, {"batch", "/nonexistent-dir/steps"}, "cannot read '/nonexistent-dir/steps': No such file"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"clear-figure"}, "TRAX_ClearFigureData returned 0"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"set", "offset", "A", "1"}, "TRAX_SetOffset returned 0"},
         // Light-intensity requests (command 24) refused.
@@ -216,9 +241,177 @@ double TextValue(const std::string& out, const std::string& head) {
     return 0;
 }
 
+// The requests of a run with TRAX_SIM_TRACE=1 whose command is 4 or 6 (the
+// switches out of and into setting mode).
+int ModeSwitchRequests(const Result& r) {
+    int n = 0;
+    for (const std::string& line : Lines(r.err)) {
+        n += (line.rfind("trax-sim > 00 04 07 04", 0) == 0 || line.rfind("trax-sim > 00 04 07 06", 0) == 0) ? 1 : 0;
+    }
+    return n;
+}
+
+TEST(TraxctlOnARunningController, ReadOnlyCommandsNeverSwitchTheMode) {
+    const std::vector<std::string> readOnly[] = {
+        {"values"},
+        {"watch", "--count", "2", "--interval", "0"},
+        {"figure", "A"},
+        {"light", "B"},
+        {"storage", "status"},
+        {"storage", "read", "A", "--max", "3"},
+        {"values", "--json", "--unit", "um"},
+    };
+    for (const auto& args : readOnly) {
+        Result r = Traxctl(args, kTrace);
+        EXPECT_EQ(r.status, 0) << Joined(args) << "\n" << r.err;
+        EXPECT_GT(TracedRequests(r), 0) << Joined(args);
+        EXPECT_EQ(ModeSwitchRequests(r), 0) << Joined(args) << " switched the mode:\n" << r.err;
+    }
+    // Reading the display unit is the one query that costs a switch, and only when asked for.
+    Result asked = Traxctl({"values", "--read-unit", "--units", "metric"}, kTrace);
+    EXPECT_EQ(asked.status, 0);
+    EXPECT_GT(ModeSwitchRequests(asked), 0);
+}
+
+TEST(TraxctlOnARunningController, UnitLabelsAreNeverGuessed) {
+    struct Case {
+        const char* simUnits;
+        std::vector<std::string> args;
+        const char* out;
+    } const cases[] = {
+        // The inch controller's values, shown as they are, with no metric label.
+        {"inch", {"values"}, "A  0.01235\nB  -0.02009\n"},
+        {"inch", {"values", "--units", "inch", "--read-unit"}, "A  0.01235 inch\nB  -0.02009 inch\n"},
+        {"metric", {"--units", "inch", "values"}, "A  1.235\nB  -2.009\n"},
+        {"metric", {"values", "--unit", "mm"}, "A  1.235 mm\nB  -2.009 mm\n"},
+    };
+    for (const Case& c : cases) {
+        Result r = Traxctl(c.args, {{"TRAX_SIM_UNITS", c.simUnits}});
+        EXPECT_EQ(r.status, 0) << Joined(c.args) << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << Joined(c.args);
+        const bool named = r.out.find(" mm") != std::string::npos || r.out.find(" inch") != std::string::npos;
+        EXPECT_EQ(r.err.find("the unit of the values is not known") == std::string::npos, named) << r.err;
+    }
+}
+
+// Starts traxctl with its standard output on a pipe, waits for the first
+// line, presses Ctrl-C and returns the exit status and everything printed.
+Result InterruptAfterFirstLine(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                               const std::string& input) {
+    int out[2];
+    int in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        unsetenv("TRAX_LOG");
+        for (const auto& kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        dup2(out[1], 1);
+        dup2(in[0], 0);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, 2);
+        close(out[0]);
+        close(in[1]);
+        std::vector<char*> argv{const_cast<char*>(TRAXCTL_PATH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(TRAXCTL_PATH, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    (void)!write(in[1], input.data(), input.size());
+    close(in[1]);
+    Result r;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1) {
+        r.out += c;
+        if (c == '\n') break;
+    }
+    kill(pid, SIGINT);
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0) r.out.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return r;
+}
+
+TEST(TraxctlOnARunningController, CtrlCStopsAfterTheCallInFlightWithStatus130) {
+    // watch runs until Ctrl-C; each exchange of the slow controller takes 0.1 s.
+    Result watch = InterruptAfterFirstLine({"watch", "--interval", "0"}, {{"TRAX_SIM_LATENCY_US", "100000"}}, "");
+    EXPECT_EQ(watch.status, 130) << watch.out;
+    // A batch stops before its next line.
+    Result batch = InterruptAfterFirstLine({"batch", "--echo"}, {{"TRAX_SIM_LATENCY_US", "100000"}},
+                                           "values\nvalues\nvalues\nvalues\nvalues\nvalues\nvalues\nvalues\n");
+    EXPECT_EQ(batch.status, 130) << batch.out;
+    EXPECT_LT(Lines(batch.out).size(), 8u * 3) << batch.out;
+}
+
+TEST(TraxctlOnARunningController, VersionSaysLibraryAndWhetherTheDriverIsTheStandIn) {
+    Result r = Traxctl({"--version"}, kTrace);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^traxctl 2\\.2\\.0\\nlibrary: libtrax 2\\.2\\.0 \\(/.*libtrax\\.so"
+                                                    "\\.2\\.2\\.0\\)\\ndriver: stand-in driver with the simulated "
+                                                    "controller")))
+        << r.out;
+    EXPECT_EQ(TracedRequests(r), 0);
+}
+
+TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) {
+    struct Fault {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> args;
+        const char* line;  // regex of the failing call's log line
+    } const faults[] = {
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
+         {"--trace", "values"},
+         "TRAX_GetCalcData\\(valueA=0x\\w+, valueB=0x\\w+\\) = 0 in [\\d.]+ ms: library unusable: the USB driver did "
+         "not start\\n"},
+        {{{"TRAX_SIM_ERROR_REPLY", "7"}},
+         {"values", "--trace"},
+         "TRAX_GetCalcData\\(.*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error 7, command "
+         "20\\)\\n"},
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
+         {"--trace", "storage", "status", "A"},
+         "TRAX_DataStorageGetStatus\\(head=0, .*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error "
+         "3, "
+         "command 42\\)\\n"},
+        {{{"TRAX_SIM_FAIL_AFTER", "0"}},
+         {"--trace=bytes", "figure", "B"},
+         "TRAX_GetFigureData\\(head=1, data=0x\\w+\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, "
+         "command "
+         "46\\)\\n"},
+        {{{"TRAX_SIM_FAIL_AFTER", "3"}},
+         {"--trace", "set", "offset", "A", "5"},
+         "TRAX_SetOffset\\(head=0, offset=5\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, command "
+         "26\\); "
+         "then switch of the operating mode failed \\(to setting mode, at the mode query after the request: "
+         "undetermined mode\\)\\n"},
+        {{}, {"--trace", "light", "A", "--selector", "9"}, ""},  // wrong input: nothing is called
+    };
+    for (const Fault& f : faults) {
+        Result r = Traxctl(f.args, f.env);
+        EXPECT_NE(r.err.find("trax 2.2.0 trace log ("), std::string::npos) << Joined(f.args) << "\n" << r.err;
+        if (f.line[0] == '\0') {
+            EXPECT_EQ(r.err.find("TRAX_"), r.err.find("TRAX_SIM")) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << Joined(f.args);
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(std::string("\\] thread \\d+: ") + f.line)))
+            << Joined(f.args) << " logged:\n"
+            << r.err;
+    }
+    Result bytes = Traxctl({"--trace=bytes", "values"});
+    EXPECT_NE(bytes.err.find(": request, command 20, 6 bytes: 00 06 07 14 00 FF\n"), std::string::npos) << bytes.err;
+    Result off = Traxctl({"values"});
+    EXPECT_EQ(off.err.find("trax "), std::string::npos) << off.err;
+}
+
 TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {
-    Result text = Traxctl({"values"});
-    Result out = Traxctl({"values", "--json"});
+    Result text = Traxctl({"values", "--unit", "mm"});
+    Result out = Traxctl({"values", "--json", "--unit", "mm"});
     ASSERT_EQ(out.status, 0) << out.err;
     const json v = json::parse(out.out);
     for (const char* head : {"A", "B"}) {
@@ -228,6 +421,8 @@ TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {
         // The simulated controller starts the same way in every process.
         EXPECT_EQ(v.at(head).at("value").get<double>(), TextValue(text.out, head));
     }
+    // Without a unit given, JSON says so with null.
+    EXPECT_TRUE(json::parse(Traxctl({"values", "--json"}).out).at("A").at("unit").is_null());
 }
 
 TEST(TraxctlJson, EveryReadCommandPrintsJson) {
@@ -267,7 +462,7 @@ TEST(TraxctlJson, EveryReadCommandPrintsJson) {
     Result watch = Traxctl({"watch", "--count", "2", "--interval", "0", "--json"});
     std::vector<std::string> lines = Lines(watch.out);
     ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& l : lines) EXPECT_EQ(json::parse(l).at("B").at("unit"), "mm");
+    for (const std::string& l : lines) EXPECT_TRUE(json::parse(l).at("B").at("unit").is_null());
 
     Result set = Traxctl({"set", "average", "A", "3", "--json"});
     EXPECT_EQ(json::parse(set.out).at("values").at("average"), 3);

@@ -11,7 +11,8 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for f in include/trax.h lib/libtrax.so lib/libtrax.so.2 lib/libtrax.so.2.2.0 lib/libQelUsbDrv.so bin/traxctl \
-         lib/cmake/Trax/TraxConfig.cmake lib/cmake/Trax/TraxConfigVersion.cmake lib/pkgconfig/trax.pc; do
+         lib/cmake/Trax/TraxConfig.cmake lib/cmake/Trax/TraxConfigVersion.cmake lib/pkgconfig/trax.pc \
+         share/doc/trax/examples/read_values.c share/doc/trax/examples/storage_to_csv.c share/doc/trax/simulator.md; do
   [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 soname=$(objdump -p "$prefix/lib/libtrax.so.2.2.0" | awk '/SONAME/ {print $2}')
@@ -37,4 +38,11 @@ flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs trax)
 out=$(LD_LIBRARY_PATH="$prefix/lib" "$work/pc-consumer")
 echo "pkg-config: $out"
 [[ $out =~ ^A\ 0\ -?[0-9]+\.[0-9]{3}\ B\ 0\ -?[0-9]+\.[0-9]{3}$ ]] || exit 1
+
+# The installed examples build against the kit alone.
+for example in read_values storage_to_csv; do
+  # shellcheck disable=SC2086
+  "$cc" -Wall -Wextra -Werror "$prefix/share/doc/trax/examples/$example.c" $flags -o "$work/$example"
+done
+grep -q TRAX_SIM_FAIL_AFTER "$prefix/share/doc/trax/simulator.md" || { echo "simulator.md incomplete"; exit 1; }
 echo "install test passed"

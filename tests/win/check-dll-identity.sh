@@ -4,7 +4,7 @@
 #                 of include/trax.h, ordinals 1..N in byte order of the names;
 #                 imports only system DLLs and the six driver functions by name
 #                 from QelUsbDrv.dll (no mingw run-time DLL); version resource.
-#   QelUsbDrv.dll exactly the six driver functions; no mingw run-time DLL.
+#   QelUsbDrv.dll exactly the six driver functions and the stand-in's description; no mingw run-time DLL.
 #
 # usage: check-dll-identity.sh OBJDUMP VERSION_READER TRAX_H TRAX_DLL QELUSBDRV_DLL
 set -u
@@ -73,7 +73,9 @@ SetUsbType"
 # ---- QelUsbDrv.dll --------------------------------------------------------------
 [ "$(export_name "$driver")" = "QelUsbDrv.dll" ] || fail "export directory of the driver names '$(export_name "$driver")'"
 driver_exports=$(export_table "$driver" | awk '{ print $2 }' | LC_ALL=C sort)
-[ "$driver_exports" = "$expected_driver" ] || fail "QelUsbDrv.dll exports: $(echo $driver_exports)"
+# The stand-in also exports the function by which it makes itself known.
+expected_standin=$(printf '%s\nQelUsbStandInDescription\n' "$expected_driver" | LC_ALL=C sort)
+[ "$driver_exports" = "$expected_standin" ] || fail "QelUsbDrv.dll exports: $(echo $driver_exports)"
 while read -r dll; do
   case "${dll,,}" in
     kernel32.dll | user32.dll | msvcrt.dll) ;;

@@ -1,0 +1,57 @@
+// Win32 side of the trace log's output: OutputDebugStringA (what DebugView and
+// debuggers show), thread ids, a microsecond clock and the look-up of an
+// export in a loaded DLL.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include <windows.h>
+
+#include "platform/Platform.h"
+
+namespace trax::platform {
+
+void WriteDebugOutput(const char* line, int /*length*/) { OutputDebugStringA(line); }
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
+
+uint64_t NowMicroseconds() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&counter) || frequency.QuadPart <= 0) {
+        return GetTickCount64() * 1000u;
+    }
+    const auto ticks = static_cast<uint64_t>(counter.QuadPart);
+    const auto perSecond = static_cast<uint64_t>(frequency.QuadPart);
+    // Split so that the product cannot overflow for any uptime.
+    return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
+}
+
+const char* PlatformName() { return "windows"; }
+
+const char* ArchitectureName() {
+#if defined(_M_X64) || defined(__x86_64__)
+    return "x86_64";
+#elif defined(_M_IX86) || defined(__i386__)
+    return "x86";
+#elif defined(_M_ARM64) || defined(__aarch64__)
+    return "arm64";
+#else
+    return "unknown";
+#endif
+}
+
+void* FindExportBeside(const void* /*functionInModule*/, const char* moduleFileName, const char* exportName) {
+    // The address of an imported function inside this DLL is its import
+    // thunk, so the driver is found by its file name instead.
+    HMODULE module = GetModuleHandleA(moduleFileName);
+    if (module == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(module, exportName));
+}
+
+}  // namespace trax::platform

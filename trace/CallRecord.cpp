@@ -1,0 +1,239 @@
+// The record of one exported call on its thread: arguments, reasons and the
+// result, written as one line when the call ends.
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/Platform.h"
+#include "trace/LineBuilder.h"
+
+namespace trax::trace {
+
+namespace {
+
+constexpr int kMaxArguments = 8;
+constexpr int kReasonCapacity = 1024;
+
+// Plain data, so that the thread-local copy needs no constructor; only the
+// thread that makes the call touches it.
+struct CallRecord {
+    int depth;  // exported calls in progress on this thread, nested ones included
+    const char* function;
+    const char* names;
+    int argumentCount;
+    ArgumentValue arguments[kMaxArguments];
+    uint64_t startUs;
+    int result;
+    int reasonCount;
+    int reasonLength;
+    char reasons[kReasonCapacity];
+};
+
+thread_local CallRecord record;
+// The command of the last request this thread sent, for the reasons that
+// come from the reply's decoder.
+thread_local uint8_t lastCommand;
+
+// The record of the call being logged on this thread, or null. With the log
+// off the thread-local record is never touched.
+CallRecord* Current() {
+    if (!On()) return nullptr;
+    return record.depth > 0 ? &record : nullptr;
+}
+
+// The name of argument `index` from "head, onOff, value": start and length.
+bool ArgumentName(const char* names, int index, const char** start, int* length) {
+    const char* p = names;
+    for (int i = 0; i < index; ++i) {
+        p = std::strchr(p, ',');
+        if (p == nullptr) return false;
+        ++p;
+    }
+    while (*p == ' ') ++p;
+    const char* end = p;
+    while (*end != '\0' && *end != ',' && *end != ' ') ++end;
+    *start = p;
+    *length = static_cast<int>(end - p);
+    return *length > 0;
+}
+
+void AddReasonText(CallRecord& r, Reason reason, const char* format, va_list args) {
+    LineBuilder text(r.reasons + r.reasonLength, kReasonCapacity - r.reasonLength);
+    text.Add("%s%s", r.reasonCount == 0 ? "" : "; then ", ReasonText(reason));
+    if (format != nullptr && format[0] != '\0') {
+        text.Add(" (");
+        text.AddV(format, args);
+        text.Add(")");
+    }
+    r.reasonLength += text.Length();
+    ++r.reasonCount;
+}
+
+void AddReason(CallRecord& r, Reason reason, const char* format, ...) TRAX_TRACE_PRINTF(3, 4);
+void AddReason(CallRecord& r, Reason reason, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AddReasonText(r, reason, format, args);
+    va_end(args);
+}
+
+}  // namespace
+
+const char* ReasonText(Reason reason) {
+    switch (reason) {
+    case Reason::ArgumentOutOfRange:
+        return "argument out of range";
+    case Reason::LibraryUnusable:
+        return "library unusable: the USB driver did not start";
+    case Reason::ChannelNotCreated:
+        return "channel could not be created";
+    case Reason::ExchangeFailed:
+        return "exchange failed";
+    case Reason::NoReply:
+        return "no reply within the reply limit";
+    case Reason::BusyTooLong:
+        return "busy past the busy limit";
+    case Reason::MalformedReply:
+        return "malformed reply";
+    case Reason::ReplyTooShort:
+        return "reply too short for its fields";
+    case Reason::Refused:
+        return "refused by the controller";
+    case Reason::ModeSwitchFailed:
+        return "switch of the operating mode failed";
+    }
+    return "unknown reason";
+}
+
+void CallScope::Begin(const char* function, const char* names, const ArgumentValue* values, int count) {
+    CallRecord& r = record;
+    if (r.depth++ > 0) {
+        // Called from inside another exported call: its reasons belong to
+        // the outer call's line.
+        active_ = true;
+        return;
+    }
+    r.function = function;
+    r.names = names;
+    r.argumentCount = count < kMaxArguments ? count : kMaxArguments;
+    for (int i = 0; i < r.argumentCount; ++i) r.arguments[i] = values[i];
+    r.result = 0;
+    r.reasonCount = 0;
+    r.reasonLength = 0;
+    r.reasons[0] = '\0';
+    lastCommand = 0;
+    r.startUs = platform::NowMicroseconds();
+    active_ = true;
+}
+
+void CallScope::End() {
+    CallRecord& r = record;
+    if (--r.depth > 0) return;
+    const uint64_t endUs = platform::NowMicroseconds();
+    const uint64_t tookUs = endUs >= r.startUs ? endUs - r.startUs : 0;
+    char buffer[1600];
+    LineBuilder line(buffer, sizeof buffer);
+    line.AddPrefix(r.startUs);
+    line.Add("%s(", r.function);
+    for (int i = 0; i < r.argumentCount; ++i) {
+        const char* name = "?";
+        int nameLength = 1;
+        ArgumentName(r.names, i, &name, &nameLength);
+        line.Add("%s%.*s=", i == 0 ? "" : ", ", nameLength, name);
+        const ArgumentValue& v = r.arguments[i];
+        if (v.kind == ArgumentValue::Integer) {
+            line.Add("%lld", v.integer);
+        } else if (v.pointer == nullptr) {
+            line.Add("NULL");
+        } else {
+            // The same spelling on every C library ("%p" is not).
+            line.Add("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(v.pointer)));
+        }
+    }
+    line.Add(") = %d in %llu.%03llu ms", r.result, static_cast<unsigned long long>(tookUs / 1000),
+             static_cast<unsigned long long>(tookUs % 1000));
+    if (r.result == 0) {
+        line.Add(": %s", r.reasonCount > 0 ? r.reasons : "reason not recorded");
+    } else if (r.reasonCount > 0) {
+        line.Add(" after: %s", r.reasons);
+    }
+    const int length = line.Finish();
+    Emit(line.Text(), length);
+}
+
+void Note(Reason reason, const char* detailFormat, ...) {
+    CallRecord* r = Current();
+    if (r == nullptr) return;
+    va_list args;
+    va_start(args, detailFormat);
+    AddReasonText(*r, reason, detailFormat, args);
+    va_end(args);
+}
+
+void NoteArgument(int value, int low, int high) {
+    CallRecord* r = Current();
+    if (r == nullptr) return;
+    // The checks run in the order of the parameters and stop at the first
+    // failure, so the first parameter with this value outside the range is
+    // the one that failed.
+    for (int i = 0; i < r->argumentCount; ++i) {
+        const ArgumentValue& v = r->arguments[i];
+        if (v.kind != ArgumentValue::Integer || v.integer != value) continue;
+        if (value >= low && value <= high) continue;
+        const char* name = "?";
+        int nameLength = 1;
+        ArgumentName(r->names, i, &name, &nameLength);
+        AddReason(*r, Reason::ArgumentOutOfRange, "%.*s=%d, allowed %d..%d", nameLength, name, value, low, high);
+        return;
+    }
+    AddReason(*r, Reason::ArgumentOutOfRange, "%d, allowed %d..%d", value, low, high);
+}
+
+void NoteArgumentOrder(int lowIndex, int highIndex) {
+    CallRecord* r = Current();
+    if (r == nullptr) return;
+    const char* low = "?";
+    const char* high = "?";
+    int lowLength = 1;
+    int highLength = 1;
+    ArgumentName(r->names, lowIndex, &low, &lowLength);
+    ArgumentName(r->names, highIndex, &high, &highLength);
+    AddReason(*r, Reason::ArgumentOutOfRange, "%.*s must not be above %.*s", lowLength, low, highLength, high);
+}
+
+void NoteMalformedReply(int lengthField, const uint8_t* bytes, int32_t count) {
+    CallRecord* r = Current();
+    if (r == nullptr) return;
+    constexpr int32_t kShown = 16;
+    uint8_t shown[kShown];
+    const int32_t n = count < kShown ? count : kShown;
+    for (int32_t i = 0; i < n; ++i) shown[i] = bytes[i];
+    // The engine turns the length field to host order in place; show it as it came.
+    if (lengthField >= 0 && n >= 2) {
+        shown[0] = static_cast<uint8_t>(lengthField >> 8);
+        shown[1] = static_cast<uint8_t>(lengthField & 0xFF);
+    }
+    char hex[kShown * 3 + 8];
+    LineBuilder text(hex, sizeof hex);
+    text.AddHex(shown, n);
+    if (count > n) text.Add(" ...");
+    if (lengthField >= 0) {
+        AddReason(*r, Reason::MalformedReply, "length field %d, %d bytes arrived: %s", lengthField, count, text.Text());
+    } else {
+        AddReason(*r, Reason::MalformedReply, "%d bytes arrived, too few for a reply header: %s", count, text.Text());
+    }
+}
+
+void NoteResult(int result) {
+    if (CallRecord* r = Current()) r->result = result;
+}
+
+// Evaluated as an argument of Note even with the log off, so it must not
+// touch the thread-local state then.
+uint8_t LastCommand() { return On() ? lastCommand : 0; }
+
+void RequestSent(const uint8_t* packet, int32_t length) {
+    if (Current() != nullptr && length >= 4) lastCommand = packet[3];
+    if (BytesOn()) LogRequest(packet, length);
+}
+
+}  // namespace trax::trace

@@ -1,0 +1,39 @@
+// A line of the trace log, formatted into a fixed buffer on the caller's
+// stack: what does not fit is cut, nothing is allocated.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "trace/Trace.h"
+
+namespace trax::trace {
+
+class LineBuilder {
+public:
+    LineBuilder(char* buffer, int capacity) : buffer_(buffer), capacity_(capacity) { buffer_[0] = '\0'; }
+
+    void Add(const char* format, ...) TRAX_TRACE_PRINTF(2, 3);
+    void AddV(const char* format, va_list args);
+    // Bytes as two-digit uppercase hexadecimal separated by single spaces.
+    void AddHex(const uint8_t* bytes, int32_t count);
+    // "[   12.345 ms] thread 4711 " with the time since the log started.
+    void AddPrefix(uint64_t nowUs);
+    // Ends the line with '\n' (replacing the tail when full) and returns its length.
+    int Finish();
+
+    const char* Text() const { return buffer_; }
+    int Length() const { return length_; }
+
+private:
+    char* buffer_;
+    int capacity_;
+    int length_ = 0;
+};
+
+// Writes one finished line to the log's output under the log's lock.
+void Emit(const char* line, int length);
+// Microseconds since the log started.
+uint64_t SinceStartUs(uint64_t nowUs);
+
+}  // namespace trax::trace
