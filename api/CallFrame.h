@@ -4,8 +4,10 @@
 // add the switch to setting mode before and back to measurement mode after.
 //
 // Lock order: the call lock is taken first and held for the whole call; the
-// session's transaction lock is taken inside it, per transaction. The call
-// lock is recursive because setting functions call TRAX_SetMode from inside.
+// session's transaction lock is taken inside it, per transaction. No exported
+// function calls another: the setting bracket and the Able actions use the
+// protocol's mode switch directly, so the call lock is never taken twice by
+// one thread.
 #pragma once
 
 #include "platform/Platform.h"
@@ -30,15 +32,27 @@ int WithSession(Body&& body) {
     return result;
 }
 
+// Switches the controller to setting mode. When the switch fails after the
+// request to enter setting mode went out, the controller may be there all the
+// same, so it is switched back: a 0 leaves it in measurement mode.
+int EnterSettingMode(session::DeviceSession& s);
+
+// Switches the controller back to measurement mode. A lost exchange earlier in
+// the call has ended the channel's I/O thread; the switch is then made on a
+// fresh channel. A switch that fails is made once more, so one lost or refused
+// exchange cannot leave the controller in setting mode.
+int ReturnToMeasurement(session::DeviceSession& s);
+
 // As WithSession, inside a switch to setting mode and back. When the switch
-// to setting mode fails, nothing is sent and no switch back is made; when the
-// switch back fails, the result is 0 though the body's outputs stay written.
+// to setting mode fails, the body is not run; when the switch back fails, the
+// result is 0 though the body's outputs stay written. The switch back is made
+// whether the body succeeded or not.
 template <typename Body>
 int WithSettingMode(Body&& body) {
     return WithSession([&](session::DeviceSession& s) {
-        if (TRAX_SetMode(1) != 1) return 0;
+        if (EnterSettingMode(s) != 1) return 0;
         int result = body(s);
-        if (TRAX_SetMode(0) != 1) result = 0;
+        if (ReturnToMeasurement(s) != 1) result = 0;
         return result;
     });
 }

@@ -41,6 +41,7 @@ using namespace trax;
 extern "C" TRAX_API int TRAX_CALL TRAX_GetLight(int head, int selector, LightData* data, int* extraValue,
                                                 unsigned char* profile) {
     if (!api::InRange(head, 0, 1) || !api::InRange(selector, 0, 3)) return 0;
+    if (data == nullptr || profile == nullptr) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::ReadLightProfile(s, reply, protocol::HeadToWire(head), static_cast<uint8_t>(selector)) != 1) {

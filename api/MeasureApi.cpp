@@ -66,7 +66,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValu
 }
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data) {
-    if (!api::InRange(head, 0, 1)) return 0;
+    if (!api::InRange(head, 0, 1) || data == nullptr) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::RequestFigureData(s, reply, protocol::HeadToWire(head)) != 1) return 0;

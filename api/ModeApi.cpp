@@ -7,11 +7,29 @@ platform::RecursiveLock& CallLock() {
     return lock;
 }
 
+int EnterSettingMode(session::DeviceSession& s) {
+    bool requested = false;
+    if (protocol::SwitchMode(s, protocol::ModeSetting, &requested) == 1) return 1;
+    if (requested) ReturnToMeasurement(s);
+    return 0;
+}
+
+int ReturnToMeasurement(session::DeviceSession& s) {
+    constexpr int kAttempts = 2;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (s.Alive() != 1 && s.RenewChannel(session::SessionOpenParams) != 1) return 0;
+        if (protocol::SwitchMode(s, protocol::ModeMeasure) == 1) return 1;
+    }
+    return 0;
+}
+
 }  // namespace trax::api
 
 using namespace trax;
 
 extern "C" TRAX_API int TRAX_CALL TRAX_SetMode(int mode) {
     if (!api::InRange(mode, 0, 1)) return 0;
-    return api::WithSession([mode](session::DeviceSession& s) { return protocol::SwitchMode(s, mode); });
+    return api::WithSession([mode](session::DeviceSession& s) {
+        return mode == protocol::ModeSetting ? api::EnterSettingMode(s) : protocol::SwitchMode(s, mode);
+    });
 }

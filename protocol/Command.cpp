@@ -263,7 +263,7 @@ int QueryMode(session::DeviceSession& session, int* mode) {
     return 0;
 }
 
-int SwitchMode(session::DeviceSession& session, int mode) {
+int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested) {
     LocalReply local;
     Reply& reply = local.reply;
     int current = ModeUndetermined;
@@ -278,6 +278,7 @@ int SwitchMode(session::DeviceSession& session, int mode) {
         if (QueryMode(session, &current) != 1) return 0;
         if (current == ModeSetting) return 1;
         if (current != ModeMeasure) return 0;
+        if (settingRequested != nullptr) *settingRequested = true;
         if (RequestSettingMode(session, reply) != 1) return 0;
         return (QueryMode(session, &current) == 1 && current == ModeSetting) ? 1 : 0;
     }

@@ -85,13 +85,20 @@ TEST_F(SettingSequenceTest, FailedSwitchToSettingModeSendsNoItemAndNoSwitchBack)
     EXPECT_EQ(value, -1);
 }
 
-TEST_F(SettingSequenceTest, FailedSwitchBackTurnsSuccessIntoFailureButKeepsOutputs) {
+TEST_F(SettingSequenceTest, SwitchBackRefusedOnceIsMadeAgain) {
     driver().QueueFor(CmdMeasureMode, RefusedMeasureMode());
+    EXPECT_EQ(TRAX_SetSamplingCycle(5), 1);
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode, kToMeasureMode}));
+    EXPECT_EQ(driver().mode, 0);
+}
+
+TEST_F(SettingSequenceTest, FailedSwitchBackTurnsSuccessIntoFailureButKeepsOutputs) {
+    driver().AlwaysFor(CmdMeasureMode, RefusedMeasureMode());
     EXPECT_EQ(TRAX_SetSamplingCycle(5), 0);
-    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode}));
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode, kToMeasureMode}));
 
     driver().Reset();
-    driver().QueueFor(CmdMeasureMode, RefusedMeasureMode());
+    driver().AlwaysFor(CmdMeasureMode, RefusedMeasureMode());
     driver().QueueFor(CmdReadSetting, Action::Answer(MakeReply(11, 0, {'+', '0', '0', '1', '.', '2', '3', '4'})));
     int offset = 0;
     EXPECT_EQ(TRAX_GetOffset(0, &offset), 0);
