@@ -5,6 +5,7 @@
 
 #include "protocol/Command.h"
 #include "tests/support/DriverTest.h"
+#include "trax.h"
 
 namespace trax::test {
 namespace {
@@ -175,6 +176,49 @@ TEST_F(SettingAccessTest, WriteReplyWithoutResultByteFails) {
     driver().Queue(Action::Answer(MakeSizedReply(9, 0, 8)));
     const uint8_t value = 1;
     EXPECT_EQ(protocol::WriteSetting(s, reply, 1, 0, 4, &value, 1), 0);
+}
+
+// The driver answers just as the call gives up waiting, so the I/O thread's
+// status callback runs while the session closes. The close must join the
+// thread before it closes the reply event that the callback signals; the
+// sanitizer builds catch the other order as a use after free.
+TEST(SessionCloseOrder, AnswerArrivingAsTheCallGivesUpTouchesNothingFreed) {
+    ScriptedDriver& driver = ScriptedDriver::Instance();
+    driver.Reset();
+    session::SetLibraryUsableForTesting(true);
+    const int baseline = platform::LiveHandleCount();
+    constexpr uint32_t kWaitMs = 5;
+    ShortEngineLimits limits(kWaitMs, kWaitMs);
+    session::DeviceSession& s = session::TheSession();
+    uint8_t bytes[protocol::kReplyRecordSize] = {};
+    Reply reply{bytes, protocol::kReplyRecordSize, 0};
+    for (int delay = 3; delay <= 8; ++delay) {
+        for (int round = 0; round < 4; ++round) {
+            driver.Queue(Action::Answer(MakeSizedReply(43, 0, 20), delay));
+            ASSERT_EQ(s.Open(session::SessionOpenParams), 1);
+            RunCommand(s, protocol::CmdStatus, nullptr, 0, reply);
+            s.Close();
+        }
+    }
+    EXPECT_EQ(s.OpenCount(), 0);
+    EXPECT_EQ(platform::LiveHandleCount(), baseline);
+}
+
+// A channel whose driver is not usable fails the open at once: no request
+// waits out the reply limit, nothing is sent, nothing is left.
+TEST_F(TransactionTest, DriverUnusableAtThreadStartFailsTheNextCallAtOnce) {
+    s.Close();
+    driver().checkStatusResult = 0;
+    EXPECT_EQ(s.Open(session::SessionOpenParams), 0);
+    EXPECT_EQ(s.Exists(), 0);
+    FloatValue value{-1, -1.0f};
+    const uint64_t start = platform::NowMilliseconds();
+    EXPECT_EQ(TRAX_GetCalcData(&value, nullptr), 0);
+    EXPECT_LT(platform::NowMilliseconds() - start, 5000u);
+    EXPECT_EQ(value.status, -1);
+    EXPECT_TRUE(driver().Requests().empty());
+    driver().checkStatusResult = 1;
+    ASSERT_EQ(s.Open(session::SessionOpenParams), 1);
 }
 
 }  // namespace
