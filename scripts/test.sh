@@ -11,6 +11,9 @@ cmake --build build/linux
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 # The Python package against the same build.
 scripts/test-python.sh build/linux
+# Four threads, every function family, random latency and injected faults for
+# ten seconds: every failure explained, no thread or memory growth.
+build/linux/bench/trax_soak --seconds 10
 
 # Checking builds: every test under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the install test links an outside program without them, so it is left out),

@@ -174,9 +174,8 @@ TEST_P(FaultSweep, EveryExchangeSpoiltInEveryWay) {
             // A switch back to measurement mode that was spoilt is made once
             // more, and a light read is attempted again: then the call may
             // have done everything it promises after all.
-            const bool mayRecover =
-                SpoiltCommand() == protocol::CmdMeasureMode || (row.retries && (fault == Fault::ErrorReply ||
-                                                                                fault == Fault::ShortReply));
+            const bool mayRecover = SpoiltCommand() == protocol::CmdMeasureMode ||
+                                    (row.retries && (fault == Fault::ErrorReply || fault == Fault::ShortReply));
             if (!mayRecover) {
                 EXPECT_EQ(result, 0);
             }
