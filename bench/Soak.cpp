@@ -192,8 +192,9 @@ int main(int argc, char** argv) {
     std::printf("threads %d, %.1f s: %llu calls (%.0f calls/s), %llu exchanges\n", threadCount, elapsed,
                 static_cast<unsigned long long>(calls), static_cast<double>(calls) / elapsed,
                 static_cast<unsigned long long>(trax::soak::ExchangeTotal()));
-    std::printf("injected faults %llu, failed calls %llu, unexplained %llu\n", static_cast<unsigned long long>(injected),
-                static_cast<unsigned long long>(failures), static_cast<unsigned long long>(unexplained));
+    std::printf("injected faults %llu, failed calls %llu, unexplained %llu\n",
+                static_cast<unsigned long long>(injected), static_cast<unsigned long long>(failures),
+                static_cast<unsigned long long>(unexplained));
     std::printf("resident memory %ld KiB after warm-up, %ld KiB at the end\n", rssAtStart, rssAtEnd);
     std::printf("threads %ld before the workers, %ld after them\n", threadsAtStart, threadsAtEnd);
 
