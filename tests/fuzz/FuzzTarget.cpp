@@ -84,77 +84,100 @@ struct Row {
     int (*run)(FuzzInput& in, Outputs& out);
 };
 
-#define CALL0(f) {#f, true, [](FuzzInput&, Outputs&) { return f(); }}
-#define SET1(f)                                \
-    {#f, true, [](FuzzInput& in, Outputs&) {   \
+#define CALL0(f)                                           \
+    {                                                      \
+#f, true, [](FuzzInput&, Outputs&) { return f(); } \
+    }
+#define SET1(f)                             \
+    {                                       \
+#f, true, [](FuzzInput& in, Outputs&) {   \
          const int a = in.Int();               \
          return f(a);                          \
-     }}
-#define SET2(f)                                \
-    {#f, true, [](FuzzInput& in, Outputs&) {   \
+     } \
+    }
+#define SET2(f)                             \
+    {                                       \
+#f, true, [](FuzzInput& in, Outputs&) {   \
          const int a = in.Int();               \
          const int b = in.Int();               \
          return f(a, b);                       \
-     }}
-#define SET3(f)                                \
-    {#f, true, [](FuzzInput& in, Outputs&) {   \
+     } \
+    }
+#define SET3(f)                             \
+    {                                       \
+#f, true, [](FuzzInput& in, Outputs&) {   \
          const int a = in.Int();               \
          const int b = in.Int();               \
          const int c = in.Int();               \
          return f(a, b, c);                    \
-     }}
-#define SET4(f)                                \
-    {#f, true, [](FuzzInput& in, Outputs&) {   \
+     } \
+    }
+#define SET4(f)                             \
+    {                                       \
+#f, true, [](FuzzInput& in, Outputs&) {   \
          const int a = in.Int();               \
          const int b = in.Int();               \
          const int c = in.Int();               \
          const int d = in.Int();               \
          return f(a, b, c, d);                 \
-     }}
-#define SET5(f)                                \
-    {#f, true, [](FuzzInput& in, Outputs&) {   \
+     } \
+    }
+#define SET5(f)                             \
+    {                                       \
+#f, true, [](FuzzInput& in, Outputs&) {   \
          const int a = in.Int();               \
          const int b = in.Int();               \
          const int c = in.Int();               \
          const int d = in.Int();               \
          const int e = in.Int();               \
          return f(a, b, c, d, e);              \
-     }}
-#define GET0(f)                                    \
-    {#f, false, [](FuzzInput&, Outputs& out) {     \
+     } \
+    }
+#define GET0(f)                                 \
+    {                                           \
+#f, false, [](FuzzInput&, Outputs& out) {     \
          int* a = out.Make<int>();                 \
          return f(a);                              \
-     }}
-#define GETH1(f)                                   \
-    {#f, false, [](FuzzInput& in, Outputs& out) {  \
+     } \
+    }
+#define GETH1(f)                                \
+    {                                           \
+#f, false, [](FuzzInput& in, Outputs& out) {  \
          const int head = in.Int();                \
          int* a = out.Make<int>();                 \
          return f(head, a);                        \
-     }}
-#define GETH2(f)                                   \
-    {#f, false, [](FuzzInput& in, Outputs& out) {  \
+     } \
+    }
+#define GETH2(f)                                \
+    {                                           \
+#f, false, [](FuzzInput& in, Outputs& out) {  \
          const int head = in.Int();                \
          int* a = out.Make<int>();                 \
          int* b = out.Make<int>();                 \
          return f(head, a, b);                     \
-     }}
-#define GETH3(f)                                   \
-    {#f, false, [](FuzzInput& in, Outputs& out) {  \
+     } \
+    }
+#define GETH3(f)                                \
+    {                                           \
+#f, false, [](FuzzInput& in, Outputs& out) {  \
          const int head = in.Int();                \
          int* a = out.Make<int>();                 \
          int* b = out.Make<int>();                 \
          int* c = out.Make<int>();                 \
          return f(head, a, b, c);                  \
-     }}
-#define GETH4(f)                                   \
-    {#f, false, [](FuzzInput& in, Outputs& out) {  \
+     } \
+    }
+#define GETH4(f)                                \
+    {                                           \
+#f, false, [](FuzzInput& in, Outputs& out) {  \
          const int head = in.Int();                \
          int* a = out.Make<int>();                 \
          int* b = out.Make<int>();                 \
          int* c = out.Make<int>();                 \
          int* d = out.Make<int>();                 \
          return f(head, a, b, c, d);               \
-     }}
+     } \
+    }
 
 const Row kRows[] = {
     SET1(TRAX_SetMode),
