@@ -17,14 +17,14 @@
 
 namespace trax::api {
 
-platform::RecursiveLock& CallLock();
+platform::ExclusiveLock& CallLock();
 
 // Opens the session, runs body(session) and closes the session. The caller
 // has already checked the arguments: an out-of-range call never gets here.
 template <typename Body>
 int WithSession(Body&& body) {
     if (!session::LibraryUsable()) return 0;
-    platform::RecursiveGuard guard(CallLock());
+    platform::ExclusiveGuard guard(CallLock());
     session::DeviceSession& s = session::TheSession();
     if (s.Open(session::SessionOpenParams) != 1) return 0;
     const int result = body(s);

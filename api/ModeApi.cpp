@@ -2,8 +2,8 @@
 
 namespace trax::api {
 
-platform::RecursiveLock& CallLock() {
-    static platform::RecursiveLock lock;
+platform::ExclusiveLock& CallLock() {
+    static platform::ExclusiveLock lock;
     return lock;
 }
 
