@@ -1,5 +1,5 @@
 // The common frame of every exported call: the library must have started its
-// driver, whole calls are serialised by one process-wide recursive lock, and
+// driver, whole calls are serialised by one process-wide plain lock, and
 // the device session is opened and closed around the body. Setting functions
 // add the switch to setting mode before and back to measurement mode after.
 //
