@@ -85,6 +85,7 @@ struct LocalReply {
     uint8_t bytes[kReplyRecordSize];
     Reply reply{bytes, kReplyRecordSize, 0};
     LocalReply() = default;
+    ~LocalReply();
     LocalReply(const LocalReply&) = delete;
     LocalReply& operator=(const LocalReply&) = delete;
 };
