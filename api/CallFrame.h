@@ -1,5 +1,5 @@
 // The common frame of every exported call: the library must have started its
-// driver, whole calls are serialised by one process-wide recursive lock, and
+// driver, whole calls are serialised by one process-wide plain lock, and
 // the device session is opened and closed around the body. Setting functions
 // add the switch to setting mode before and back to measurement mode after.
 //
@@ -7,8 +7,10 @@
 // channel, an argument out of range) and the result of the session.
 //
 // Lock order: the call lock is taken first and held for the whole call; the
-// session's transaction lock is taken inside it, per transaction. The call
-// lock is recursive because setting functions call TRAX_SetMode from inside.
+// session's transaction lock is taken inside it, per transaction. No exported
+// function calls another: the setting bracket and the Able actions use the
+// protocol's mode switch directly, so the call lock is never taken twice by
+// one thread.
 #pragma once
 
 #include "platform/Platform.h"
@@ -19,7 +21,7 @@
 
 namespace trax::api {
 
-platform::RecursiveLock& CallLock();
+platform::ExclusiveLock& CallLock();
 
 // Opens the session, runs body(session) and closes the session. The caller
 // has already checked the arguments: an out-of-range call never gets here.
@@ -29,7 +31,7 @@ int WithSession(Body&& body) {
         trace::Note(trace::Reason::LibraryUnusable, nullptr);
         return 0;
     }
-    platform::RecursiveGuard guard(CallLock());
+    platform::ExclusiveGuard guard(CallLock());
     session::DeviceSession& s = session::TheSession();
     if (s.Open(session::SessionOpenParams) != 1) {
         trace::Note(trace::Reason::ChannelNotCreated, nullptr);
@@ -41,15 +43,27 @@ int WithSession(Body&& body) {
     return result;
 }
 
+// Switches the controller to setting mode. When the switch fails after the
+// request to enter setting mode went out, the controller may be there all the
+// same, so it is switched back: a 0 leaves it in measurement mode.
+int EnterSettingMode(session::DeviceSession& s);
+
+// Switches the controller back to measurement mode. A lost exchange earlier in
+// the call has ended the channel's I/O thread; the switch is then made on a
+// fresh channel. A switch that fails returns 0 but is made once more, so one
+// lost or refused exchange cannot leave the controller in setting mode.
+int ReturnToMeasurement(session::DeviceSession& s);
+
 // As WithSession, inside a switch to setting mode and back. When the switch
-// to setting mode fails, nothing is sent and no switch back is made; when the
-// switch back fails, the result is 0 though the body's outputs stay written.
+// to setting mode fails, the body is not run; when the switch back fails, the
+// result is 0 though the body's outputs stay written. The switch back is made
+// whether the body succeeded or not.
 template <typename Body>
 int WithSettingMode(Body&& body) {
     return WithSession([&](session::DeviceSession& s) {
-        if (TRAX_SetMode(1) != 1) return 0;
+        if (EnterSettingMode(s) != 1) return 0;
         int result = body(s);
-        if (TRAX_SetMode(0) != 1) result = 0;
+        if (ReturnToMeasurement(s) != 1) result = 0;
         return result;
     });
 }
@@ -59,6 +73,14 @@ int WithSettingMode(Body&& body) {
 inline bool InRange(int value, int low, int high) {
     if (value >= low && value <= high) return true;
     trace::NoteArgument(value, low, high);
+    return false;
+}
+
+// The check of an output that must not be null; a null one fails the call
+// before anything is sent, like an argument out of range.
+inline bool Required(const void* output, const char* name) {
+    if (output != nullptr) return true;
+    trace::Note(trace::Reason::ArgumentOutOfRange, "%s is NULL", name);
     return false;
 }
 

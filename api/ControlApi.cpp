@@ -59,7 +59,7 @@ int WriteAbleItem(session::DeviceSession& s, uint8_t head, uint8_t item) {
 int EndAble(uint8_t item) {
     return WithSession([item](session::DeviceSession& s) {
         const int written = WriteAbleItem(s, 0, item);
-        const int back = TRAX_SetMode(0);
+        const int back = ReturnToMeasurement(s);
         return (written == 1 && back == 1) ? 1 : 0;
     });
 }
@@ -107,6 +107,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
     TRAX_TRACE_CALL(panel);
+    if (!api::Required(panel, "panel")) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::ReadPanel(s, reply) != 1) return 0;
@@ -137,9 +138,9 @@ extern "C" TRAX_API int TRAX_CALL TRAX_AbleStart(int head) {
     TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
-        if (TRAX_SetMode(1) != 1) return 0;
+        if (api::EnterSettingMode(s) != 1) return 0;
         if (api::WriteAbleItem(s, static_cast<uint8_t>(head), api::kAbleStartItem) == 1) return 1;
-        TRAX_SetMode(0);
+        api::ReturnToMeasurement(s);
         return 0;
     });
 }

@@ -68,7 +68,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValu
 
 extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data) {
     TRAX_TRACE_CALL(head, data);
-    if (!api::InRange(head, 0, 1)) return 0;
+    if (!api::InRange(head, 0, 1) || !api::Required(data, "data")) return 0;
     return api::WithSession([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::RequestFigureData(s, reply, protocol::HeadToWire(head)) != 1) return 0;

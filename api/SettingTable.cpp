@@ -269,9 +269,11 @@ int ReadRow(const SettingRow& row, const CallArguments& call) {
     const int32_t* values = call.values;
     if (!ArgumentsFit(row, values, row.inputCount)) return 0;
 
+    // A getter's one output is required; several outputs may each be null.
+    const bool skipNullOutputs = outputCount > 1;
+    if (!skipNullOutputs && !Required(call.outputs[0], "the output")) return 0;
     int* byArgument[kMaxArguments] = {};
     for (int i = 0; i < outputCount; ++i) byArgument[row.inputCount + i] = call.outputs[i];
-    const bool skipNullOutputs = outputCount > 1;
     const uint8_t head = HeadOf(row, values);
     return WithSettingMode([&](session::DeviceSession& s) {
         protocol::Reply& reply = protocol::ReplyBuffer();

@@ -25,7 +25,8 @@
  * number is not reported.
  *
  * Outputs are written only on success, unless a function says otherwise. A
- * getter with one output writes it without testing the pointer; a getter with
+ * getter with one output requires it: a NULL there returns 0 with nothing
+ * sent. So do the records that a function says must be valid. A getter with
  * several outputs skips the null ones.
  *
  * Operating modes
@@ -36,10 +37,15 @@
  * step fails. Only TRAX_AbleStart leaves the controller in setting mode, until
  * TRAX_AbleStop or TRAX_AbleCancel.
  * The library keeps no copy of the controller's mode. When a setting call
- * fails between its two switches (for example because the USB exchange was
- * lost), the controller may stay in setting mode: measurement, control and
- * storage calls then return 0 until TRAX_SetMode(0) or any setting function
- * brings it back.
+ * fails between its two switches, it still switches the controller back to
+ * measurement mode before it returns 0: after a lost USB exchange it does so
+ * over a fresh connection, and a switch back that fails is tried once more
+ * (the call still returns 0).
+ * The same holds when the switch to setting mode itself fails after the
+ * controller was asked to enter it (TRAX_SetMode(1) included). Only when the
+ * controller cannot be reached at all may it stay in setting mode: then
+ * measurement, control and storage calls return 0 until TRAX_SetMode(0) or
+ * any setting function brings it back.
  *
  * Threads
  * -------
@@ -132,7 +138,8 @@ TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB);
 
 /* Reads the figure data of one head.
  * @param[in]  head 0..1
- * @param[out] data must be valid; the whole record is filled on success. */
+ * @param[out] data must be valid (NULL returns 0, nothing sent); the whole
+ *             record is filled on success. */
 TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data);
 
 /* Clears the controller's figure data (both heads). */
@@ -177,7 +184,8 @@ TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle);
  * @param[in]  selector 0..3, passed to the controller
  * @param[out] data must be valid: light figures 0..3 (each 0..65535)
  * @param[out] extraValue the further figure (0..65535); may be NULL
- * @param[out] profile must be valid and hold 1024 bytes: one byte per sample */
+ * @param[out] profile must be valid and hold 1024 bytes: one byte per sample
+ * A NULL data or profile returns 0 with nothing sent. */
 TRAX_API int TRAX_CALL TRAX_GetLight(int head, int selector, LightData* data, int* extraValue, unsigned char* profile);
 
 /* ---- Control actions ------------------------------------------------------ */
@@ -190,15 +198,16 @@ TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff);
 TRAX_API int TRAX_CALL TRAX_SetReset(int head);
 /* Selects the panel: panel 0 = head A, 1 = head B, 2 = both. */
 TRAX_API int TRAX_CALL TRAX_SetPanel(int panel);
-/* Reads the panel selection into panel (0, 1 or 2); must be valid. Returns 0
- * and leaves panel untouched when the controller reports no panel. */
+/* Reads the panel selection into panel (0, 1 or 2); must be valid (NULL
+ * returns 0, nothing sent). Returns 0 and leaves panel untouched when the
+ * controller reports no panel. */
 TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel);
 /* Locks (1) or unlocks (0) the controller's panel. */
 TRAX_API int TRAX_CALL TRAX_SetPanelLock(int locked);
 /* Selects the program number, 0..7. */
 TRAX_API int TRAX_CALL TRAX_SetProgramNo(int programNo);
 /* Reads the program number (0..255 as the controller reports it); the pointer
- * must be valid. */
+ * must be valid (NULL returns 0, nothing sent). */
 TRAX_API int TRAX_CALL TRAX_GetProgramNo(int* programNo);
 /* Starts the Able adjustment of head 0..1. On success the controller stays in
  * setting mode until TRAX_AbleStop or TRAX_AbleCancel. */
@@ -213,8 +222,8 @@ TRAX_API int TRAX_CALL TRAX_AbleCancel(void);
 
 /* ---- Head and output settings ---------------------------------------------
  * Every function takes head 0..1 first (2 is not accepted). Setters test every
- * range (inclusive) before anything is sent. A getter with one output writes
- * it without testing the pointer; getters with several outputs skip NULLs.
+ * range (inclusive) before anything is sent. A getter with one output requires
+ * it (NULL returns 0, nothing sent); getters with several outputs skip NULLs.
  * A getter whose switch back to measurement mode fails returns 0 with its
  * outputs already written. */
 
@@ -266,8 +275,8 @@ TRAX_API int TRAX_CALL TRAX_SetTolerance(int head, int value1, int value2, int v
 TRAX_API int TRAX_CALL TRAX_GetTolerance(int head, int* value1, int* value2, int* value3);
 
 /* ---- System settings ------------------------------------------------------
- * Controller-wide; getters write their output without testing the pointer
- * and pass the controller's byte (0..255) through unchanged. */
+ * Controller-wide; each getter requires its output (NULL returns 0, nothing
+ * sent) and passes the controller's byte (0..255) through unchanged. */
 
 TRAX_API int TRAX_CALL TRAX_SetSamplingCycle(int samplingCycle); /* 0..5 */
 TRAX_API int TRAX_CALL TRAX_GetSamplingCycle(int* samplingCycle);

@@ -46,13 +46,15 @@ void JoinThread(Handle thread);
 void SleepMilliseconds(uint32_t ms);
 uint64_t NowMilliseconds();
 
-// A recursive lock for whole exported calls; it lives for the whole process.
-class RecursiveLock {
+// A plain (not recursive) lock for whole exported calls; it lives for the
+// whole process. Taking it again on the thread that holds it is an error:
+// no exported function calls another.
+class ExclusiveLock {
 public:
-    RecursiveLock();
-    ~RecursiveLock();
-    RecursiveLock(const RecursiveLock&) = delete;
-    RecursiveLock& operator=(const RecursiveLock&) = delete;
+    ExclusiveLock();
+    ~ExclusiveLock();
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
     void Lock();
     void Unlock();
 
@@ -60,15 +62,15 @@ private:
     alignas(16) unsigned char storage_[64];
 };
 
-class RecursiveGuard {
+class ExclusiveGuard {
 public:
-    explicit RecursiveGuard(RecursiveLock& lock) : lock_(lock) { lock_.Lock(); }
-    ~RecursiveGuard() { lock_.Unlock(); }
-    RecursiveGuard(const RecursiveGuard&) = delete;
-    RecursiveGuard& operator=(const RecursiveGuard&) = delete;
+    explicit ExclusiveGuard(ExclusiveLock& lock) : lock_(lock) { lock_.Lock(); }
+    ~ExclusiveGuard() { lock_.Unlock(); }
+    ExclusiveGuard(const ExclusiveGuard&) = delete;
+    ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
 
 private:
-    RecursiveLock& lock_;
+    ExclusiveLock& lock_;
 };
 
 // The error-reply notification: on Windows PostMessageA to the window (null:

@@ -141,13 +141,13 @@ uint64_t NowMilliseconds() {
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-RecursiveLock::RecursiveLock() {
-    static_assert(sizeof(std::recursive_mutex) <= sizeof(storage_), "lock storage too small");
-    new (storage_) std::recursive_mutex();
+ExclusiveLock::ExclusiveLock() {
+    static_assert(sizeof(std::mutex) <= sizeof(storage_), "lock storage too small");
+    new (storage_) std::mutex();
 }
-RecursiveLock::~RecursiveLock() { reinterpret_cast<std::recursive_mutex*>(storage_)->~recursive_mutex(); }
-void RecursiveLock::Lock() { reinterpret_cast<std::recursive_mutex*>(storage_)->lock(); }
-void RecursiveLock::Unlock() { reinterpret_cast<std::recursive_mutex*>(storage_)->unlock(); }
+ExclusiveLock::~ExclusiveLock() { reinterpret_cast<std::mutex*>(storage_)->~mutex(); }
+void ExclusiveLock::Lock() { reinterpret_cast<std::mutex*>(storage_)->lock(); }
+void ExclusiveLock::Unlock() { reinterpret_cast<std::mutex*>(storage_)->unlock(); }
 
 void PostNotification(void* /*window*/, uint32_t message, uintptr_t first, intptr_t second) {
     // Like a full Windows message queue, a full queue refuses the post, so a

@@ -49,7 +49,7 @@ DWORD WINAPI ThreadEntry(LPVOID parameter) {
     return 0;
 }
 
-CRITICAL_SECTION* AsCriticalSection(unsigned char* storage) { return reinterpret_cast<CRITICAL_SECTION*>(storage); }
+SRWLOCK* AsSrwLock(unsigned char* storage) { return reinterpret_cast<SRWLOCK*>(storage); }
 
 }  // namespace
 
@@ -128,15 +128,16 @@ uint64_t NowMilliseconds() {
     return GetTickCount64();
 }
 
-RecursiveLock::RecursiveLock() {
-    static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_), "lock storage too small");
-    static_assert(alignof(CRITICAL_SECTION) <= alignof(RecursiveLock), "lock storage misaligned");
-    // A critical section may be entered again by the thread that holds it.
-    InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
+ExclusiveLock::ExclusiveLock() {
+    static_assert(sizeof(SRWLOCK) <= sizeof(storage_), "lock storage too small");
+    static_assert(alignof(SRWLOCK) <= alignof(ExclusiveLock), "lock storage misaligned");
+    // A slim reader/writer lock taken exclusively: unlike a critical section,
+    // it cannot be entered twice by its owner, and it needs no deletion.
+    InitializeSRWLock(new (storage_) SRWLOCK);
 }
-RecursiveLock::~RecursiveLock() { DeleteCriticalSection(AsCriticalSection(storage_)); }
-void RecursiveLock::Lock() { EnterCriticalSection(AsCriticalSection(storage_)); }
-void RecursiveLock::Unlock() { LeaveCriticalSection(AsCriticalSection(storage_)); }
+ExclusiveLock::~ExclusiveLock() = default;
+void ExclusiveLock::Lock() { AcquireSRWLockExclusive(AsSrwLock(storage_)); }
+void ExclusiveLock::Unlock() { ReleaseSRWLockExclusive(AsSrwLock(storage_)); }
 
 void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second) {
     // A null window posts to the calling thread's own queue.

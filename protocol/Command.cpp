@@ -5,6 +5,19 @@
 
 #include "trace/Trace.h"
 
+// In the fuzzing build the bytes of a reply record past what the last reply
+// filled are made unreadable, so AddressSanitizer reports any decoder that
+// reads beyond what arrived (one byte of slack: a text field's terminator may
+// be written just past the received bytes).
+#if defined(TRAX_FUZZ_REPLY_POISON)
+#include <sanitizer/asan_interface.h>
+#define TRAX_REPLY_READABLE(data, size) ASAN_UNPOISON_MEMORY_REGION(data, size)
+#define TRAX_REPLY_UNREADABLE(data, size) ASAN_POISON_MEMORY_REGION(data, size)
+#else
+#define TRAX_REPLY_READABLE(data, size) ((void)(data), (void)(size))
+#define TRAX_REPLY_UNREADABLE(data, size) ((void)(data), (void)(size))
+#endif
+
 namespace trax::protocol {
 
 namespace {
@@ -61,6 +74,9 @@ uint32_t Reply::U32(int32_t offset) const {
     return value;
 }
 
+// Stack memory must be readable again when its frame is reused.
+LocalReply::~LocalReply() { TRAX_REPLY_READABLE(bytes, sizeof bytes); }
+
 Reply& ReplyBuffer() { return replyBuffer; }
 Reply& StorageReply() { return storageReply; }
 
@@ -107,10 +123,14 @@ int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t l
 
 int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax) {
     uint32_t taken = 0;
+    TRAX_REPLY_READABLE(reply.data, static_cast<size_t>(reply.size));
     if (session.Receive(reply.data, replyMax, 0, &taken) != 1 || taken == 0) return kNoReply;
     // From here on the record holds this reply, whatever it turns out to be.
     reply.received = static_cast<int32_t>(taken);
     trace::OnReply(reply.data, reply.received);
+    if (reply.received + 1 < reply.size) {
+        TRAX_REPLY_UNREADABLE(reply.data + reply.received + 1, static_cast<size_t>(reply.size - reply.received - 1));
+    }
     if (taken < 4) {
         trace::NoteMalformedReply(-1, reply.data, reply.received);
         return kNoReply;
@@ -320,7 +340,7 @@ const char* ModeName(int mode) {
 
 }  // namespace
 
-int SwitchMode(session::DeviceSession& session, int mode) {
+int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested) {
     LocalReply local;
     Reply& reply = local.reply;
     int current = ModeUndetermined;
@@ -342,6 +362,7 @@ int SwitchMode(session::DeviceSession& session, int mode) {
         if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the first mode query");
         if (current == ModeSetting) return 1;
         if (current != ModeMeasure) return SwitchFailed(mode, "the first mode query: undetermined mode");
+        if (settingRequested != nullptr) *settingRequested = true;
         if (RequestSettingMode(session, reply) != 1) return SwitchFailed(mode, "the request (command 6)");
         if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
         if (current == ModeSetting) return 1;

@@ -85,6 +85,7 @@ struct LocalReply {
     uint8_t bytes[kReplyRecordSize];
     Reply reply{bytes, kReplyRecordSize, 0};
     LocalReply() = default;
+    ~LocalReply();
     LocalReply(const LocalReply&) = delete;
     LocalReply& operator=(const LocalReply&) = delete;
 };
@@ -138,7 +139,11 @@ int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category,
 int ProbeSettingMode(session::DeviceSession& session, Reply& reply);
 int ReadStatus(session::DeviceSession& session, Reply& reply);
 int QueryMode(session::DeviceSession& session, int* mode);
-int SwitchMode(session::DeviceSession& session, int mode);
+// Switches the controller to `mode`. When switching to setting mode,
+// *settingRequested (if given) becomes true once the request to enter setting
+// mode has gone out, so that a caller whose switch failed after that point
+// knows the controller may have entered it all the same.
+int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested = nullptr);
 
 // Byte positions of the status reply.
 constexpr int32_t kStatusCountA = 8;

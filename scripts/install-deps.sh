@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libpugixml-dev
-          clang-format g++-mingw-w64-x86-64 wine64
+          clang-format g++-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev
           python3-numpy python3-pytest python3-setuptools python3-venv python3-matplotlib mypy)
 missing=()
 for p in "${packages[@]}"; do

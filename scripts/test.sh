@@ -11,6 +11,9 @@ cmake --build build/linux
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 # The Python package against the same build.
 scripts/test-python.sh build/linux
+# Four threads, every function family, random latency and injected faults for
+# ten seconds: every failure explained, no thread or memory growth.
+build/linux/bench/trax_soak --seconds 10
 
 # Checking builds: every test under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the install test links an outside program without them, so it is left out),
@@ -24,6 +27,16 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERRO
       -DTRAX_SANITIZE=thread -DTRAX_BUILD_BENCH=OFF
 cmake --build build/tsan --target trax_unit_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/trax_unit_tests
+
+# The fuzzer: clang with AddressSanitizer, UndefinedBehaviorSanitizer and
+# libFuzzer's coverage, about a minute from the seed corpus; any finding
+# (a crash, a sanitizer report or a broken oracle) fails the run.
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
+      -DTRAX_SANITIZE=address,undefined -DTRAX_FUZZ=ON -DTRAX_BUILD_TESTS=OFF -DTRAX_BUILD_BENCH=OFF
+cmake --build build/fuzz --target trax_fuzz
+mkdir -p build/fuzz/corpus build/fuzz/findings
+build/fuzz/tests/fuzz/trax_fuzz -max_total_time=60 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
+      build/fuzz/corpus tests/fuzz/corpus
 
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh

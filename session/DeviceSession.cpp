@@ -41,6 +41,18 @@ int DeviceSession::Open(const SessionOpenParamsRecord& params) {
         ++openCount;
         return 1;
     }
+    if (MakeChannel(params) != 1) {
+        // The close releases whatever was made, a half-started channel too,
+        // and brings the count back to what it was.
+        ++openCount;
+        Close();
+        return 0;
+    }
+    ++openCount;
+    return 1;
+}
+
+int DeviceSession::MakeChannel(const SessionOpenParamsRecord& params) {
     transport::ChannelParams channel;
     std::memset(&channel, 0, sizeof channel);
     transport::ChannelType kind = transport::ChannelNone;
@@ -50,16 +62,19 @@ int DeviceSession::Open(const SessionOpenParamsRecord& params) {
         channel.receiveCapacity = kSessionReceiveCapacity;
     }
     // Any other kind names a channel this library does not build; the
-    // selector reports it and the open fails below with nothing sent.
-    if (Connect(kind, channel) != 1 || !Exists()) {
-        // The close releases whatever Connect made, a half-started channel too,
-        // and brings the count back to what it was.
-        ++openCount;
-        Close();
+    // selector reports it and the caller fails with nothing sent.
+    return (Connect(kind, channel) == 1 && Exists()) ? 1 : 0;
+}
+
+int DeviceSession::RenewChannel(const SessionOpenParamsRecord& params) {
+    if (openCount <= 0) {
+        TRAX_ASSERT_FAILED();
         return 0;
     }
-    ++openCount;
-    return 1;
+    ReleaseChannel();
+    // A channel that could not be made again stays half-made; the session's
+    // last close releases it.
+    return MakeChannel(params);
 }
 
 int DeviceSession::Connect(transport::ChannelType kind, const transport::ChannelParams& params) {
@@ -78,6 +93,14 @@ void DeviceSession::Close() {
         openCount = 0;
         return;
     }
+    ReleaseChannel();
+}
+
+void DeviceSession::ReleaseChannel() {
+    // The I/O thread may be inside the driver still, and its answer ends in
+    // OnChannelStatus, which signals replyEvent: the thread must have ended
+    // before that event goes.
+    Destroy();
     if (replyEvent != nullptr) {
         platform::CloseHandle(replyEvent);
         replyEvent = nullptr;
@@ -86,7 +109,6 @@ void DeviceSession::Close() {
         platform::CloseHandle(transactionLock);
         transactionLock = nullptr;
     }
-    Destroy();
 }
 
 void DeviceSession::OnChannelStatus(int32_t /*channelType*/, transport::ChannelStatus* status,

@@ -34,6 +34,11 @@ public:
     int Open(const SessionOpenParamsRecord& params);
     void Close();
     int Connect(transport::ChannelType kind, const transport::ChannelParams& params);
+    // On an open session whose channel has failed: releases the channel and
+    // makes a fresh one in its place, keeping the open count. 1 when the new
+    // channel's I/O thread runs with a usable driver. Called by the thread
+    // that holds the call lock, between transactions.
+    int RenewChannel(const SessionOpenParamsRecord& params);
 
     // Runs on the I/O thread: keeps the report and wakes the waiting caller.
     static void OnChannelStatus(int32_t channelType, transport::ChannelStatus* status, transport::MultiIo* source);
@@ -46,6 +51,11 @@ public:
     uint32_t NotifyMessage() const { return notifyMessage; }
 
 private:
+    int MakeChannel(const SessionOpenParamsRecord& params);
+    // Stops and joins the channel first, and only then closes the event and
+    // the lock that its I/O thread's status callback may still touch.
+    void ReleaseChannel();
+
     platform::Handle replyEvent;
     platform::Handle transactionLock;
     // Written by the I/O thread before it signals replyEvent; read by the

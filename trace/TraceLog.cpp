@@ -30,8 +30,8 @@ std::atomic<Sink> testSink{nullptr};
 std::atomic<uint64_t> startUs{0};
 std::atomic<CallingConventionProbe> conventionProbe{nullptr};
 
-platform::RecursiveLock& OutputLock() {
-    static platform::RecursiveLock lock;
+platform::ExclusiveLock& OutputLock() {
+    static platform::ExclusiveLock lock;
     return lock;
 }
 
@@ -70,12 +70,12 @@ uint64_t SinceStartUs(uint64_t nowUs) {
 }
 
 void Emit(const char* line, int length) {
-    platform::RecursiveGuard guard(OutputLock());
+    platform::ExclusiveGuard guard(OutputLock());
     WriteLine(line, length);
 }
 
 void StartFromEnvironment() {
-    platform::RecursiveGuard guard(OutputLock());
+    platform::ExclusiveGuard guard(OutputLock());
     detail::level.store(LevelOff);
     startUs.store(platform::NowMicroseconds());
     CloseFile();
@@ -109,7 +109,7 @@ void StartFromEnvironment() {
 }
 
 void WriteFirstLine(const driver::StartupResults& results, bool usable) {
-    platform::RecursiveGuard guard(OutputLock());
+    platform::ExclusiveGuard guard(OutputLock());
     const int wanted = pendingSetup.level;
     if (wanted == LevelOff && pendingSetup.problem[0] == '\0') return;
     char buffer[768];
@@ -142,7 +142,7 @@ void WriteFirstLine(const driver::StartupResults& results, bool usable) {
 void SetDriverCallingConventionProbe(CallingConventionProbe probe) { conventionProbe.store(probe); }
 
 void StartForTesting(Level newLevel, Sink sink) {
-    platform::RecursiveGuard guard(OutputLock());
+    platform::ExclusiveGuard guard(OutputLock());
     CloseFile();
     testSink.store(sink);
     startUs.store(platform::NowMicroseconds());

@@ -19,6 +19,8 @@ int AsyncUSB::Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRo
     if (sendEvent == nullptr) return 0;
     stopEvent = platform::CreateAutoEvent();
     if (stopEvent == nullptr) return 0;
+    startEvent = platform::CreateAutoEvent();
+    if (startEvent == nullptr) return 0;
     if (receiveRing.Create(receiveCapacity) != 1) return 0;
     if (sendRing.Create(sendCapacity) != 1) return 0;
     // The flag reads "ended" until a thread really runs, so a channel whose
@@ -30,7 +32,13 @@ int AsyncUSB::Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRo
         threadDone.store(1, std::memory_order_release);
         return 0;
     }
-    return 1;
+    // The start barrier: every path of the thread signals startEvent once,
+    // before it takes any request, so this wait ends.
+    if (platform::WaitOne(startEvent, platform::kInfinite) != platform::WaitResult::Signalled0) {
+        TRAX_ASSERT_FAILED();
+        return 0;
+    }
+    return startResult.load(std::memory_order_acquire);
 }
 
 void AsyncUSB::IoThread(void* self) { static_cast<AsyncUSB*>(self)->RunIoLoop(); }
@@ -40,7 +48,12 @@ void AsyncUSB::RunIoLoop() {
     auto* request = static_cast<uint8_t*>(std::malloc(kRequestBufferSize));
     auto* reply = request != nullptr ? static_cast<uint8_t*>(std::malloc(kReplyBufferSize)) : nullptr;
 
-    if (request != nullptr && reply != nullptr && CheckUsbDllStatus(0) == 1) {
+    const bool usable = request != nullptr && reply != nullptr && CheckUsbDllStatus(0) == 1;
+    if (!usable) threadDone.store(1, std::memory_order_release);
+    startResult.store(usable ? 1 : 0, std::memory_order_release);
+    platform::SignalEvent(startEvent);
+
+    if (usable) {
         bool running = true;
         while (running) {
             switch (platform::WaitEither(sendEvent, stopEvent, kIoWaitMs)) {
@@ -124,6 +137,10 @@ void AsyncUSB::Shutdown() {
     if (stopEvent != nullptr) {
         platform::CloseHandle(stopEvent);
         stopEvent = nullptr;
+    }
+    if (startEvent != nullptr) {
+        platform::CloseHandle(startEvent);
+        startEvent = nullptr;
     }
     receiveRing.Destroy();
     sendRing.Destroy();

@@ -32,8 +32,11 @@ public:
     AsyncUSB(const AsyncUSB&) = delete;
     AsyncUSB& operator=(const AsyncUSB&) = delete;
 
-    // 1 when events, rings and thread were all made. Releases nothing on
-    // failure: Shutdown (and the destructor) release whatever was made.
+    // 1 when events, rings and thread were all made and the thread found its
+    // driver usable: Create waits for the thread to say so, so a driver that
+    // cannot work fails the channel at once, with nothing sent. Releases
+    // nothing on failure: Shutdown (and the destructor) release whatever was
+    // made.
     int Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine, void* routineOwner);
     int Send(const uint8_t* bytes, int32_t length);
     int Receive(uint8_t* destination, int32_t maximum, uint32_t* count);
@@ -43,12 +46,23 @@ public:
     // started), then closes the events and frees the rings. Idempotent.
     void Shutdown();
 
+    // True once the I/O thread stopped taking requests (an exchange failed,
+    // or it never started). The session reads it to know when its channel
+    // must be made anew.
+    bool ThreadDone() const { return threadDone.load(std::memory_order_acquire) != 0; }
+
 private:
     static void IoThread(void* self);
     void RunIoLoop();
 
     platform::Handle sendEvent = nullptr;
     platform::Handle stopEvent = nullptr;
+    // Signalled once by the I/O thread when it knows whether its driver and
+    // buffers are usable; closed only after the thread was joined.
+    platform::Handle startEvent = nullptr;
+    // Written by the I/O thread before it signals startEvent, read by the
+    // creating thread after that wait: 1 = running, 0 = could not start.
+    std::atomic<int32_t> startResult{0};
     // Set by the I/O thread when it stops taking requests: before it reports
     // a failed exchange, and as its last act. Read by the calling thread on
     // every send, so it is atomic and read afresh each time.

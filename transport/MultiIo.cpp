@@ -30,6 +30,8 @@ int MultiIo::Create(ChannelType kind, const ChannelParams* params, OwnerCallback
 
 int MultiIo::Exists() const { return (usbChannel != nullptr || serialChannel != nullptr) ? 1 : 0; }
 
+int MultiIo::Alive() const { return (usbChannel != nullptr && !usbChannel->ThreadDone()) ? 1 : 0; }
+
 void MultiIo::OnUsbEvent(int32_t status, void* owner) {
     auto* self = static_cast<MultiIo*>(owner);
     self->channelStatus.status = status;

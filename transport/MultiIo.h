@@ -45,6 +45,9 @@ public:
 
     int Create(ChannelType kind, const ChannelParams* params, OwnerCallback callback);
     int Exists() const;
+    // 1 while the channel exists and its I/O thread still takes requests; 0
+    // once an exchange failed and the thread ended (or it never started).
+    int Alive() const;
     int Send(const uint8_t* bytes, int32_t length);
     // A peek flag of 1 leaves the bytes queued; any other value consumes them.
     int Receive(uint8_t* destination, int32_t maximum, int32_t peek, uint32_t* count);

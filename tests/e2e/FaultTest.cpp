@@ -111,6 +111,19 @@ TEST(ExchangeFailure, SettingWriteWhoseFirstExchangeFailsChangesNothing) {
     EXPECT_EQ(average, 7);
 }
 
+// TRAX_SIM_FAIL_AFTER=4: the setter's fifth exchange, the write itself, is
+// lost after the controller went to setting mode. The call fails, but it
+// switches the controller back on a fresh connection, so measuring works at
+// once with no mode call in between.
+TEST(ExchangeFailure, LostSettingWriteStillLeavesTheControllerMeasuring) {
+    REQUIRE_ENVIRONMENT("TRAX_SIM_FAIL_AFTER", "4");
+    EXPECT_EQ(TRAX_SetAverage(1, 7), 0);
+    EXPECT_TRUE(MeasuredValueReadWorks());
+    int average = e2e::kUntouchedInt;
+    ASSERT_EQ(TRAX_GetAverage(1, &average), 1);
+    EXPECT_EQ(average, 4) << "the lost write changed nothing";
+}
+
 // ---- Error reply -----------------------------------------------------------
 
 // TRAX_SIM_ERROR_REPLY=12 on command 20: the measured-value read and the

@@ -191,6 +191,7 @@ unsigned long ScriptedDriver::OnExchange(const uint8_t* request, unsigned long l
         }
         if (!found) action = DefaultAnswer(bytes);
     }
+    if (action.before) action.before();
     if (action.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(action.delayMs));
     if (action.kind == Action::Fail) return 0;
     if (action.kind == Action::NoAnswer) {

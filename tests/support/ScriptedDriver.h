@@ -27,10 +27,12 @@ struct Action {
     enum Kind { Reply, Fail, NoAnswer } kind = Reply;
     Bytes bytes;
     int delayMs = 0;
-    static Action Answer(Bytes b, int delay = 0) { return Action{Reply, std::move(b), delay}; }
-    static Action Failure() { return Action{Fail, {}, 0}; }
+    // Runs on the I/O thread inside the exchange, before the delay.
+    std::function<void()> before;
+    static Action Answer(Bytes b, int delay = 0) { return Action{Reply, std::move(b), delay, nullptr}; }
+    static Action Failure() { return Action{Fail, {}, 0, nullptr}; }
     // The exchange succeeds with zero reply bytes.
-    static Action Empty() { return Action{Reply, {}, 0}; }
+    static Action Empty() { return Action{Reply, {}, 0, nullptr}; }
 };
 
 class ScriptedDriver {

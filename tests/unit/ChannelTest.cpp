@@ -150,13 +150,17 @@ TEST_F(ChannelTest, ShutdownOfIdleChannelMakesNoCallbackAndSecondShutdownIsHarml
     EXPECT_EQ(platform::LiveHandleCount(), handleBaseline);
 }
 
-TEST_F(ChannelTest, DriverNotReadyEndsThreadWithoutCallbackAndRefusesSends) {
+// The start barrier: the creation itself learns that the thread's driver is
+// not usable, so no send is ever queued for a thread that will not take it.
+TEST_F(ChannelTest, DriverNotReadyFailsTheCreationAndRefusesSends) {
     driver().checkStatusResult = 0;
-    Open();
-    channel.Shutdown();
+    EXPECT_EQ(channel.Create(256, 0x100000, &Completions::Record, &completions), 0);
+    EXPECT_TRUE(channel.ThreadDone());
     const uint8_t packet[4] = {0, 4, 7, 42};
     EXPECT_EQ(channel.Send(packet, 4), 0);
+    channel.Shutdown();
     EXPECT_EQ(completions.ok.load() + completions.failed.load(), 0);
+    EXPECT_TRUE(driver().Requests().empty());
 }
 
 TEST_F(ChannelTest, ChannelWhoseCreationFailedShutsDownWithoutWaiting) {

@@ -212,8 +212,9 @@ TEST_F(ControlActionTest, AbleStopAndCancelAlwaysSwitchBackWithoutEnteringSettin
 
         driver().Reset();
         driver().mode = 1;
-        driver().QueueFor(protocol::CmdMeasureMode, Action::Answer(MakeSizedReply(5, 3, 8)));
+        driver().AlwaysFor(protocol::CmdMeasureMode, Action::Answer(MakeSizedReply(5, 3, 8)));
         EXPECT_EQ(c.run(), 0);
+        EXPECT_EQ(RequestsHex(), (std::vector<std::string>{c.write, kToMeasureMode, kToMeasureMode}));
     }
 }
 

@@ -80,6 +80,46 @@ TEST_F(MeasureApiTest, FigureHeadOutOfRangeSendsNothing) {
     EXPECT_TRUE(driver().Requests().empty());
 }
 
+// Every output that must be valid: a NULL there is refused before anything
+// is sent, instead of being written through.
+TEST_F(MeasureApiTest, NullRequiredOutputReturnsZeroWithNothingSent) {
+    LightData light{};
+    unsigned char profile[1024];
+    const std::pair<const char*, std::function<int()>> calls[] = {
+        {"GetFigureData", [] { return TRAX_GetFigureData(0, nullptr); }},
+        {"GetLight data", [&] { return TRAX_GetLight(0, 0, nullptr, nullptr, profile); }},
+        {"GetLight profile", [&] { return TRAX_GetLight(1, 3, &light, nullptr, nullptr); }},
+        {"GetPanel", [] { return TRAX_GetPanel(nullptr); }},
+        {"GetProgramNo", [] { return TRAX_GetProgramNo(nullptr); }},
+        {"GetAbleMode", [] { return TRAX_GetAbleMode(0, nullptr); }},
+        {"GetMeasureMode", [] { return TRAX_GetMeasureMode(0, nullptr); }},
+        {"GetNumAlarm", [] { return TRAX_GetNumAlarm(1, nullptr); }},
+        {"GetAlarmLevel", [] { return TRAX_GetAlarmLevel(0, nullptr); }},
+        {"GetReflectionMode", [] { return TRAX_GetReflectionMode(0, nullptr); }},
+        {"GetFilterMode", [] { return TRAX_GetFilterMode(0, nullptr); }},
+        {"GetAverage", [] { return TRAX_GetAverage(0, nullptr); }},
+        {"GetCutOffFrequency", [] { return TRAX_GetCutOffFrequency(0, nullptr); }},
+        {"GetCalcMode", [] { return TRAX_GetCalcMode(0, nullptr); }},
+        {"GetTriggerMode", [] { return TRAX_GetTriggerMode(0, nullptr); }},
+        {"GetOffset", [] { return TRAX_GetOffset(0, nullptr); }},
+        {"GetDisplayUnit", [] { return TRAX_GetDisplayUnit(0, nullptr); }},
+        {"GetAnalogThrough", [] { return TRAX_GetAnalogThrough(0, nullptr); }},
+        {"GetSamplingCycle", [] { return TRAX_GetSamplingCycle(nullptr); }},
+        {"GetMutualInterferencePrevention", [] { return TRAX_GetMutualInterferencePrevention(nullptr); }},
+        {"GetTimingSynchronization", [] { return TRAX_GetTimingSynchronization(nullptr); }},
+        {"GetToleranceComparatorOutputFormat", [] { return TRAX_GetToleranceComparatorOutputFormat(nullptr); }},
+        {"GetStorobeTime", [] { return TRAX_GetStorobeTime(nullptr); }},
+    };
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.first);
+        EXPECT_EQ(call.second(), 0);
+        EXPECT_TRUE(driver().Requests().empty());
+    }
+    // Several outputs: NULLs are skipped and the call goes ahead.
+    EXPECT_EQ(TRAX_GetAbleMinMax(0, nullptr, nullptr), 1);
+    EXPECT_EQ(TRAX_GetLight(0, 0, &light, nullptr, profile), 1);
+}
+
 // ---- measured values -------------------------------------------------------
 
 struct CalcCase {

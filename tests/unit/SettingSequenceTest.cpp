@@ -85,13 +85,22 @@ TEST_F(SettingSequenceTest, FailedSwitchToSettingModeSendsNoItemAndNoSwitchBack)
     EXPECT_EQ(value, -1);
 }
 
-TEST_F(SettingSequenceTest, FailedSwitchBackTurnsSuccessIntoFailureButKeepsOutputs) {
+// A switch back that failed once is made again, so the controller ends in
+// measurement mode, but the call reports the failure.
+TEST_F(SettingSequenceTest, SwitchBackRefusedOnceIsMadeAgain) {
     driver().QueueFor(CmdMeasureMode, RefusedMeasureMode());
     EXPECT_EQ(TRAX_SetSamplingCycle(5), 0);
-    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode}));
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode, kToMeasureMode}));
+    EXPECT_EQ(driver().mode, 0);
+}
+
+TEST_F(SettingSequenceTest, FailedSwitchBackTurnsSuccessIntoFailureButKeepsOutputs) {
+    driver().AlwaysFor(CmdMeasureMode, RefusedMeasureMode());
+    EXPECT_EQ(TRAX_SetSamplingCycle(5), 0);
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode, kToMeasureMode}));
 
     driver().Reset();
-    driver().QueueFor(CmdMeasureMode, RefusedMeasureMode());
+    driver().AlwaysFor(CmdMeasureMode, RefusedMeasureMode());
     driver().QueueFor(CmdReadSetting, Action::Answer(MakeReply(11, 0, {'+', '0', '0', '1', '.', '2', '3', '4'})));
     int offset = 0;
     EXPECT_EQ(TRAX_GetOffset(0, &offset), 0);
@@ -122,6 +131,72 @@ TEST(SettingEncodingTest, TextThatDoesNotFitItsLengthIsNeverEncoded) {
     EXPECT_EQ(std::string(encoded.data, encoded.data + encoded.length), "-99999");
     const int32_t tooWide[1] = {100000};
     EXPECT_FALSE(api::EncodeStep(step, tooWide, &encoded));
+}
+
+// A lost exchange ends the channel's I/O thread; the switch back is made on a
+// fresh channel in the same call, so the controller does not stay in setting
+// mode. The call still fails, and a step after the lost one is never sent.
+TEST_F(SettingSequenceTest, LostExchangeInsideTheBracketSwitchesBackOnAFreshChannel) {
+    struct Case {
+        const char* name;
+        uint8_t lost;
+        int (*run)();
+        std::vector<std::string> sent;
+    };
+    const Case cases[] = {
+        {"setter", CmdWriteSetting, [] { return TRAX_SetCalcMethod(0, 1, 1); },
+         Join(kToSettingMode, {"00 08 07 08 01 00 00 01"})},
+        {"getter", CmdReadSetting,
+         [] {
+             int method = -1, parameter = -1;
+             return TRAX_GetCalcMethod(0, &method, &parameter);
+         },
+         Join(kToSettingMode, {"00 08 07 0A 01 00 00 00"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        driver().Reset();
+        driver().QueueFor(c.lost, Action::Failure());
+        EXPECT_EQ(c.run(), 0);
+        EXPECT_EQ(RequestsHex(), Join(c.sent, {kToMeasureMode}));
+        EXPECT_EQ(driver().mode, 0);
+        EXPECT_EQ(session::TheSession().OpenCount(), 0);
+    }
+}
+
+// Losing the switch back itself: it is made once more, on a fresh channel.
+TEST_F(SettingSequenceTest, LostSwitchBackIsMadeAgainOnAFreshChannel) {
+    driver().QueueFor(CmdMeasureMode, Action::Failure());
+    EXPECT_EQ(TRAX_SetSamplingCycle(2), 0);
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 02", kToMeasureMode, kToMeasureMode}));
+    EXPECT_EQ(driver().mode, 0);
+}
+
+// Once the request to enter setting mode went out, a failed switch may still
+// have left the controller there: it is switched back, the call fails.
+TEST_F(SettingSequenceTest, SwitchThatFailsAfterItsRequestIsUndone) {
+    struct Case {
+        const char* name;
+        int (*run)();
+    };
+    const Case cases[] = {
+        {"setter", [] { return TRAX_SetAverage(0, 3); }},
+        {"mode", [] { return TRAX_SetMode(1); }},
+        {"able", [] { return TRAX_AbleStart(0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        driver().Reset();
+        // The status after the request is lost: the controller did switch.
+        driver().Queue(Action::Answer(MakeSizedReply(43, 0, 20)));
+        driver().Queue(Action::Answer(MakeSizedReply(7, 0, 8)));
+        driver().Queue(Action::Failure());
+        driver().mode = 1;
+        EXPECT_EQ(c.run(), 0);
+        EXPECT_EQ(RequestsHex(),
+                  (std::vector<std::string>{"00 04 07 2A", "00 04 07 06", "00 04 07 2A", kToMeasureMode}));
+        EXPECT_EQ(driver().mode, 0);
+    }
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST_F(TraceLogTest, EveryReasonAppearsForACallThatFailsThatWay) {
          "exchange failed (the driver returned 0, command 20)"},
         {"silent",
          [this] {
-             driver().AlwaysFor(20, Action{Action::NoAnswer, {}, 0});
+             driver().AlwaysFor(20, Action{Action::NoAnswer, {}, 0, nullptr});
          },
          [&] { return TRAX_GetCalcData(&a, &b); }, "no reply within the reply limit (300 ms, command 20)"},
         {"busy", [this] { driver().QueueFor(20, Action::Answer(MakeReply(68, 0), 80)); },

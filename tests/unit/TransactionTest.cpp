@@ -5,6 +5,7 @@
 
 #include "protocol/Command.h"
 #include "tests/support/DriverTest.h"
+#include "trax.h"
 
 namespace trax::test {
 namespace {
@@ -175,6 +176,59 @@ TEST_F(SettingAccessTest, WriteReplyWithoutResultByteFails) {
     driver().Queue(Action::Answer(MakeSizedReply(9, 0, 8)));
     const uint8_t value = 1;
     EXPECT_EQ(protocol::WriteSetting(s, reply, 1, 0, 4, &value, 1), 0);
+}
+
+// The driver answers just as the call gives up waiting: its answer reaches
+// the session's status callback while the session closes. The close must end
+// the I/O thread before it closes the reply event that the callback signals
+// (on POSIX a freed object, on Windows a handle that may have been reused).
+// The driver holds its answer until the close has begun and a little longer,
+// then looks whether the reply event is still there; ThreadSanitizer also
+// sees the other order as a race on the event.
+TEST(SessionCloseOrder, AnswerArrivingDuringTheCloseFindsTheReplyEventAlive) {
+    ScriptedDriver& driver = ScriptedDriver::Instance();
+    driver.Reset();
+    session::SetLibraryUsableForTesting(true);
+    const int baseline = platform::LiveHandleCount();
+    ShortEngineLimits limits(5, 5);
+    session::DeviceSession& s = session::TheSession();
+    uint8_t bytes[protocol::kReplyRecordSize] = {};
+    Reply reply{bytes, protocol::kReplyRecordSize, 0};
+
+    std::atomic<bool> closing{false};
+    std::atomic<bool> eventAlive{false};
+    Action late = Action::Answer(MakeSizedReply(43, 0, 20));
+    late.before = [&] {
+        const uint64_t start = platform::NowMilliseconds();
+        while (!closing.load() && platform::NowMilliseconds() - start < 5000) platform::SleepMilliseconds(1);
+        platform::SleepMilliseconds(20);
+        eventAlive.store(s.ReplyEvent() != nullptr);
+    };
+    driver.Queue(late);
+    ASSERT_EQ(s.Open(session::SessionOpenParams), 1);
+    EXPECT_EQ(RunCommand(s, protocol::CmdStatus, nullptr, 0, reply), 0);  // gave up after 5 ms
+    closing.store(true);
+    s.Close();
+    EXPECT_TRUE(eventAlive.load()) << "the reply event was closed before the I/O thread ended";
+    EXPECT_EQ(s.OpenCount(), 0);
+    EXPECT_EQ(platform::LiveHandleCount(), baseline);
+}
+
+// A channel whose driver is not usable fails the open at once: no request
+// waits out the reply limit, nothing is sent, nothing is left.
+TEST_F(TransactionTest, DriverUnusableAtThreadStartFailsTheNextCallAtOnce) {
+    s.Close();
+    driver().checkStatusResult = 0;
+    EXPECT_EQ(s.Open(session::SessionOpenParams), 0);
+    EXPECT_EQ(s.Exists(), 0);
+    FloatValue value{-1, -1.0f};
+    const uint64_t start = platform::NowMilliseconds();
+    EXPECT_EQ(TRAX_GetCalcData(&value, nullptr), 0);
+    EXPECT_LT(platform::NowMilliseconds() - start, 5000u);
+    EXPECT_EQ(value.status, -1);
+    EXPECT_TRUE(driver().Requests().empty());
+    driver().checkStatusResult = 1;
+    ASSERT_EQ(s.Open(session::SessionOpenParams), 1);
 }
 
 }  // namespace
