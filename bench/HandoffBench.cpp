@@ -83,8 +83,7 @@ public:
         ConsoleReporter::Finalize();
         const double base = Median("BM_ThreadStartJoin");
         if (base <= 0) return;
-        std::printf("\nMedian real time per call, as a multiple of one thread start and join (%.1f us):\n",
-                    base * 1e6);
+        std::printf("\nMedian real time per call, as a multiple of one thread start and join (%.1f us):\n", base * 1e6);
         for (const char* name : {"BM_GetCalcData", "BM_SetAverage"}) {
             const double median = Median(name);
             if (median > 0) std::printf("  %-16s %9.1f us  %5.2fx\n", name + 3, median * 1e6, median / base);

@@ -64,7 +64,8 @@ public:
             const auto since = deadline.time_since_epoch();
             const auto secs = std::chrono::duration_cast<std::chrono::seconds>(since);
             limit.tv_sec = static_cast<time_t>(secs.count());
-            limit.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - secs).count());
+            limit.tv_nsec =
+                static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - secs).count());
         }
         for (;;) {
             int32_t expected = 1;
@@ -146,7 +147,7 @@ struct Object {
     explicit Object(Kind k, int initialCount) : kind(k), count(initialCount) {}
     const Kind kind;
     std::mutex guard;
-    int count;                   // guarded by guard
+    int count;                    // guarded by guard
     WaitNode* waiters = nullptr;  // guarded by guard
     std::thread thread;
 };
