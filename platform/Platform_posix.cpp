@@ -1,6 +1,6 @@
-// POSIX backend of the platform layer, on the C++ standard library. Every
-// handle points to an Object; threads are std::thread objects joined by
-// JoinThread.
+// POSIX backend of the platform layer, on the C++ standard library and, on
+// Linux, the futex for putting a waiting thread to sleep. Every handle points
+// to an Object; threads are std::thread objects joined by JoinThread.
 #include "platform/PlatformCommon.h"
 
 #include <atomic>
