@@ -131,8 +131,17 @@ int main(int argc, char** argv) {
         if (which != "GetCalcData" && which != "SetAverage") return 2;
         return RunCalls(which, std::strtol(argv[3], nullptr, 10));
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // By default several repetitions, run in random interleaved order, so that
+    // a change of the machine's load between two benchmarks does not end up
+    // in their ratio. Flags given on the command line come later and win.
+    std::vector<char*> args(argv, argv + argc);
+    char repetitions[] = "--benchmark_repetitions=9";
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.begin() + 1, {repetitions, interleave, aggregatesOnly});
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
