@@ -14,6 +14,11 @@ namespace {
 std::vector<uint8_t> calcReply;
 std::vector<uint8_t> storageReply;
 std::vector<uint8_t> acceptReply;
+// The controller's operating mode as the mode switches leave it, so that a
+// setting call finds measurement mode, switches and sees setting mode. Only
+// the I/O thread of the one open session touches it.
+bool settingMode = false;
+constexpr uint8_t kOtherModeError = 5;
 
 void PutBE32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
@@ -45,6 +50,7 @@ void PrepareReplies(uint32_t storedCount) {
         PutBE32(storageReply, 16 + 4 * static_cast<size_t>(i), static_cast<uint32_t>(raw));
     }
     acceptReply = Header(0, 12);
+    settingMode = false;
 }
 
 }  // namespace trax::bench
@@ -65,7 +71,14 @@ unsigned long QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength
     if (request[3] == 36) answer = &storageReply;
     if (answer->size() > *replyLength) return 0;
     std::memcpy(reply, answer->data(), answer->size());
-    if (answer == &acceptReply) reply[3] = static_cast<unsigned char>(request[3] + 1);
+    if (answer == &acceptReply) {
+        reply[3] = static_cast<unsigned char>(request[3] + 1);
+        if (request[3] == 4) settingMode = false;
+        if (request[3] == 6) settingMode = true;
+        // The status read answers "other mode" in setting mode; the probe
+        // then succeeds.
+        if (request[3] == 42 && settingMode) reply[4] = kOtherModeError;
+    }
     *replyLength = static_cast<unsigned long>(answer->size());
     return 1;
 }

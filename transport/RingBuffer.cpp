@@ -2,11 +2,53 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace trax::transport {
 
+namespace {
+
+// One spare storage block kept from a destroyed ring for the next ring of the
+// same capacity. Every exported call creates and destroys a 1 MiB receive
+// ring, and zeroing a fresh 1 MiB block costs more than the rest of a short
+// call; the spare goes back zeroed at the price of the bytes that were written,
+// usually a few dozen. Small rings are cheap to allocate and are not kept.
+// Constant-initialised, so it outlives every ring, the session's at exit too.
+constexpr int32_t kSpareMinimumCapacity = 64 * 1024;
+std::mutex spareMutex;
+uint8_t* spareStorage = nullptr;  // guarded by spareMutex; zeroed
+int32_t spareCapacity = 0;        // guarded by spareMutex
+
+uint8_t* TakeZeroedStorage(int32_t capacity) {
+    if (capacity >= kSpareMinimumCapacity) {
+        std::lock_guard<std::mutex> hold(spareMutex);
+        if (spareStorage != nullptr && spareCapacity == capacity) {
+            uint8_t* block = spareStorage;
+            spareStorage = nullptr;
+            spareCapacity = 0;
+            return block;
+        }
+    }
+    return static_cast<uint8_t*>(std::calloc(static_cast<size_t>(capacity), 1));
+}
+
+// Takes a block whose first `touched` bytes may hold data; the rest is zero.
+void GiveBackStorage(uint8_t* block, int32_t capacity, int32_t touched) {
+    if (capacity >= kSpareMinimumCapacity) {
+        std::lock_guard<std::mutex> hold(spareMutex);
+        if (spareStorage == nullptr) {
+            std::memset(block, 0, static_cast<size_t>(touched));
+            spareStorage = block;
+            spareCapacity = capacity;
+            return;
+        }
+    }
+    std::free(block);
+}
+
+}  // namespace
+
 int RingBuffer::Create(int32_t newCapacity) {
-    capacity = newCapacity;
     if (storage != nullptr || lock != nullptr) {
         // Nothing in the library creates a ring twice; if it happens, the old
         // block and lock go so that nothing leaks.
@@ -16,11 +58,12 @@ int RingBuffer::Create(int32_t newCapacity) {
         writePos = 0;
         fillCount = 0;
     }
+    // Set only after the old block went back under its own capacity.
+    capacity = newCapacity;
     if (newCapacity <= 0) return 0;
-    // A zeroing allocation instead of a fill: fresh pages come zeroed for free,
-    // which keeps a 1 MiB receive ring cheap to create on every exported call.
-    storage = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(newCapacity), 1));
+    storage = TakeZeroedStorage(newCapacity);
     if (storage == nullptr) return 0;
+    touchedEnd = 0;
     lock = platform::CreateOneCountLock();
     return lock != nullptr ? 1 : 0;
 }
@@ -34,6 +77,7 @@ int RingBuffer::Write(const uint8_t* source, int32_t length) {
         if (writePos + length > capacity) {
             const int32_t head = capacity - writePos;
             std::memcpy(storage + writePos, source, static_cast<size_t>(head));
+            touchedEnd = capacity;
             fillCount += head;
             source += head;
             length -= head;
@@ -41,6 +85,7 @@ int RingBuffer::Write(const uint8_t* source, int32_t length) {
         }
         if (length > 0) {
             std::memcpy(storage + writePos, source, static_cast<size_t>(length));
+            if (writePos + length > touchedEnd) touchedEnd = writePos + length;
             fillCount += length;
             writePos = (writePos + length) % capacity;
         }
@@ -91,8 +136,9 @@ void RingBuffer::Reset() {
 
 void RingBuffer::Destroy() {
     if (storage != nullptr) {
-        std::free(storage);
+        GiveBackStorage(storage, capacity, touchedEnd);
         storage = nullptr;
+        touchedEnd = 0;
     }
     if (lock != nullptr) {
         platform::CloseHandle(lock);

@@ -28,12 +28,18 @@ public:
     // Frees storage and lock; takes no lock and may run any number of times.
     void Destroy();
 
+    // The whole block, written or not; for checking that a new ring starts zeroed.
+    const uint8_t* Storage() const { return storage; }
+
 private:
     uint8_t* storage = nullptr;
     int32_t readPos = 0;
     int32_t writePos = 0;
     int32_t fillCount = 0;
     int32_t capacity = 0;
+    // One past the highest index any write has stored to: what Destroy must
+    // clear before the block may serve as a fresh ring again.
+    int32_t touchedEnd = 0;
     platform::Handle lock = nullptr;
 };
 

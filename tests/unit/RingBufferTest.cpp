@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -96,6 +97,42 @@ TEST_F(RingBufferTest, SecondCreateReplacesStorageWithoutLeakAndDestroyIsIdempot
     ring.Destroy();
     ring.Destroy();
     EXPECT_EQ(platform::LiveHandleCount(), handles - 1);
+}
+
+// A large ring's block outlives the ring for the next one of its size; that
+// ring, and one of another size, must still start zeroed, whatever was written
+// before (at both ends of the block after a wrap, or only at its start).
+TEST(RingBufferStorageTest, EveryNewRingStartsZeroed) {
+    constexpr int32_t kLarge = 0x100000;
+    const std::vector<uint8_t> fill(70000, 0xA5);
+    struct Case {
+        int32_t firstCapacity;
+        int32_t skip;  // bytes written and consumed first, to move the wrap point
+        int32_t nextCapacity;
+    };
+    for (const Case& c : {Case{kLarge, 0, kLarge}, Case{kLarge, kLarge - 1000, kLarge}, Case{kLarge, 0, kLarge / 2},
+                          Case{kLarge / 2, 0, kLarge}}) {
+        RingBuffer first;
+        ASSERT_EQ(first.Create(c.firstCapacity), 1);
+        std::vector<uint8_t> scratch(static_cast<size_t>(c.skip));
+        for (int32_t done = 0; done < c.skip;) {
+            const int32_t n = std::min<int32_t>(c.skip - done, static_cast<int32_t>(fill.size()));
+            ASSERT_EQ(first.Write(fill.data(), n), 1);
+            ASSERT_EQ(first.Read(scratch.data(), n, 1), n);
+            done += n;
+        }
+        ASSERT_EQ(first.Write(fill.data(), static_cast<int32_t>(fill.size())), 1);
+        first.Destroy();
+
+        RingBuffer next;
+        ASSERT_EQ(next.Create(c.nextCapacity), 1);
+        const uint8_t* bytes = next.Storage();
+        EXPECT_EQ(std::count(bytes, bytes + c.nextCapacity, 0), c.nextCapacity)
+            << "capacities " << c.firstCapacity << " then " << c.nextCapacity << ", skip " << c.skip;
+        // The whole capacity is there to fill.
+        const std::vector<uint8_t> full(static_cast<size_t>(c.nextCapacity), 1);
+        EXPECT_EQ(next.Write(full.data(), c.nextCapacity), 1);
+    }
 }
 
 }  // namespace

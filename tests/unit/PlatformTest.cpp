@@ -1,0 +1,192 @@
+// The platform layer's events, one-count locks, thread start and notification
+// queue against their contract (Platform.h), on whichever backend is built.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace trax::platform {
+namespace {
+
+class PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override { handles_ = LiveHandleCount(); }
+    void TearDown() override { EXPECT_EQ(LiveHandleCount(), handles_) << "a handle outlived the test"; }
+
+private:
+    int handles_ = 0;
+};
+
+// Single-thread sequences on two events (0, 1) and a lock (2), none waiting.
+enum Op { Signal, Release, Wait, Either };
+struct Step {
+    Op op;
+    int first;
+    int second;  // Either only
+    int expect;  // Signal/Release: 1 true, 0 false; Wait/Either: a WaitResult
+};
+constexpr int S0 = static_cast<int>(WaitResult::Signalled0);
+constexpr int S1 = static_cast<int>(WaitResult::Signalled1);
+constexpr int TO = static_cast<int>(WaitResult::Timeout);
+struct Sequence {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+TEST_F(PlatformTest, SequencesWithoutWaiters) {
+    const std::vector<Sequence> sequences = {
+        {"event starts unsignalled", {{Wait, 0, 0, TO}}},
+        {"two signals release one wait", {{Signal, 0, 0, 1}, {Signal, 0, 0, 1}, {Wait, 0, 0, S0}, {Wait, 0, 0, TO}}},
+        {"lower index wins, the other stays set",
+         {{Signal, 1, 0, 1}, {Signal, 0, 0, 1}, {Either, 0, 1, S0}, {Either, 0, 1, S1}, {Either, 0, 1, TO}}},
+        {"either reports the second alone", {{Signal, 1, 0, 1}, {Either, 0, 1, S1}, {Wait, 0, 0, TO}}},
+        {"the same event twice is one event", {{Signal, 0, 0, 1}, {Either, 0, 0, S0}, {Either, 0, 0, TO}}},
+        {"lock starts free and is not recursive",
+         {{Wait, 2, 0, S0}, {Wait, 2, 0, TO}, {Release, 2, 0, 1}, {Release, 2, 0, 0}, {Wait, 2, 0, S0}}},
+        {"a lock and an event in one wait", {{Wait, 2, 0, S0}, {Signal, 1, 0, 1}, {Either, 2, 1, S1}}},
+    };
+    for (const Sequence& sequence : sequences) {
+        Handle objects[3] = {CreateAutoEvent(), CreateAutoEvent(), CreateOneCountLock()};
+        for (size_t i = 0; i < sequence.steps.size(); ++i) {
+            const Step& step = sequence.steps[i];
+            int got = -1;
+            switch (step.op) {
+            case Signal:
+                got = SignalEvent(objects[step.first]) ? 1 : 0;
+                break;
+            case Release:
+                got = ReleaseLock(objects[step.first]) ? 1 : 0;
+                break;
+            case Wait:
+                got = static_cast<int>(WaitOne(objects[step.first], 0));
+                break;
+            case Either:
+                got = static_cast<int>(WaitEither(objects[step.first], objects[step.second], 0));
+                break;
+            }
+            EXPECT_EQ(got, step.expect) << sequence.name << ", step " << i;
+        }
+        for (Handle object : objects) CloseHandle(object);
+    }
+}
+
+TEST_F(PlatformTest, NullHandlesFailInsteadOfBlocking) {
+    Handle event = CreateAutoEvent();
+    EXPECT_EQ(WaitOne(nullptr, kInfinite), WaitResult::Failed);
+    EXPECT_EQ(WaitEither(event, nullptr, kInfinite), WaitResult::Failed);
+    EXPECT_EQ(WaitEither(nullptr, event, kInfinite), WaitResult::Failed);
+    EXPECT_FALSE(SignalEvent(nullptr));
+    EXPECT_FALSE(ReleaseLock(nullptr));
+    CloseHandle(nullptr);
+    CloseHandle(event);
+}
+
+TEST_F(PlatformTest, TimedWaitsLastAtLeastTheirLimit) {
+    Handle first = CreateAutoEvent();
+    Handle second = CreateAutoEvent();
+    uint64_t start = NowMilliseconds();
+    EXPECT_EQ(WaitOne(first, 30), WaitResult::Timeout);
+    EXPECT_GE(NowMilliseconds() - start, 30u);
+    start = NowMilliseconds();
+    EXPECT_EQ(WaitEither(first, second, 30), WaitResult::Timeout);
+    EXPECT_GE(NowMilliseconds() - start, 30u);
+    CloseHandle(first);
+    CloseHandle(second);
+}
+
+// Consumers wait on (work, stop) while a producer hands out work one signal
+// at a time: every signal is taken exactly once, whether it found a consumer
+// asleep, about to sleep or not waiting at all, and the one stop signal is
+// passed on from consumer to consumer.
+struct Pool {
+    Handle work = CreateAutoEvent();
+    Handle stop = CreateAutoEvent();
+    Handle taken = CreateAutoEvent();
+    std::atomic<int> takes{0};
+    std::atomic<int> timeouts{0};
+};
+
+void Consume(void* argument) {
+    auto* pool = static_cast<Pool*>(argument);
+    for (;;) {
+        const WaitResult result = WaitEither(pool->work, pool->stop, 5000);
+        if (result == WaitResult::Signalled0) {
+            pool->takes.fetch_add(1);
+            SignalEvent(pool->taken);
+        } else if (result == WaitResult::Signalled1) {
+            SignalEvent(pool->stop);  // for the next consumer
+            return;
+        } else {
+            pool->timeouts.fetch_add(1);
+            return;
+        }
+    }
+}
+
+TEST_F(PlatformTest, EverySignalIsTakenOnceByOneOfSeveralWaiters) {
+    Pool pool;
+    Handle consumers[3];
+    for (Handle& consumer : consumers) ASSERT_NE(consumer = StartThread(Consume, &pool), nullptr);
+    constexpr int kSignals = 2000;
+    for (int i = 0; i < kSignals; ++i) {
+        ASSERT_TRUE(SignalEvent(pool.work));
+        ASSERT_EQ(WaitOne(pool.taken, 5000), WaitResult::Signalled0) << "signal " << i << " was lost";
+    }
+    SignalEvent(pool.stop);
+    for (Handle consumer : consumers) JoinThread(consumer);
+    EXPECT_EQ(pool.takes.load(), kSignals);
+    EXPECT_EQ(pool.timeouts.load(), 0);
+    EXPECT_EQ(WaitOne(pool.work, 0), WaitResult::Timeout);
+    for (Handle object : {pool.work, pool.stop, pool.taken}) CloseHandle(object);
+}
+
+struct Counter {
+    Handle lock = CreateOneCountLock();
+    int value = 0;  // guarded by lock
+};
+
+void CountUnderLock(void* argument) {
+    auto* counter = static_cast<Counter*>(argument);
+    for (int i = 0; i < 1000; ++i) {
+        if (WaitOne(counter->lock, kInfinite) != WaitResult::Signalled0) return;
+        ++counter->value;
+        ReleaseLock(counter->lock);
+    }
+}
+
+TEST_F(PlatformTest, OneCountLockExcludesOtherThreads) {
+    Counter counter;
+    Handle threads[3];
+    for (Handle& thread : threads) ASSERT_NE(thread = StartThread(CountUnderLock, &counter), nullptr);
+    for (Handle thread : threads) JoinThread(thread);
+    EXPECT_EQ(counter.value, 3000);
+    EXPECT_EQ(WaitOne(counter.lock, 0), WaitResult::Signalled0);  // left free
+    CloseHandle(counter.lock);
+}
+
+TEST_F(PlatformTest, NotificationsQueuePerThreadInOrder) {
+    Notification n{};
+    while (TakeNotification(&n)) {
+    }
+    PostNotification(nullptr, 0, 255, 0);
+    PostNotification(nullptr, 0, 7, 0);
+    Handle other = StartThread(
+        [](void*) {
+            PostNotification(nullptr, 0, 12, 0);  // stays with that thread
+        },
+        nullptr);
+    ASSERT_NE(other, nullptr);
+    JoinThread(other);
+    ASSERT_TRUE(TakeNotification(&n));
+    EXPECT_EQ(n.first, 255u);
+    ASSERT_TRUE(TakeNotification(&n));
+    EXPECT_EQ(n.first, 7u);
+    EXPECT_EQ(n.message, 0u);
+    EXPECT_EQ(n.second, 0);
+    EXPECT_FALSE(TakeNotification(&n));
+}
+
+}  // namespace
+}  // namespace trax::platform
