@@ -161,6 +161,12 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
         std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
         const unsigned command = packet[3 < length ? 3 : 0];
         if (SendPacket(session, sendBuffer, length) == 1) {
+            // One request, then as many wake-ups as it takes to see its
+            // answer. Each wait is the whole reply limit again: a controller
+            // that keeps the channel busy with other bytes (a reply whose
+            // length field disagrees, which ReadReply drops) is still given
+            // the full limit for the real answer. The busy limit below counts
+            // from the send, so busy notices cannot stretch a call for ever.
             const uint64_t t0 = engineTiming.now();
             bool busySeen = false;
             bool waiting = true;
@@ -181,6 +187,9 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                     result = 1;
                     break;
                 }
+                // A busy notice says the controller has the request and will
+                // answer it later; its reply arrives as another record on the
+                // same channel, so the request is never sent again.
                 if (code == kReplyCodeBusy) {
                     busySeen = true;
                     if (engineTiming.now() < t0 + engineTiming.busyLimitMs) {
@@ -209,6 +218,11 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     } else {
         TRAX_ASSERT_FAILED();
     }
+    // After a failure nothing of this exchange may reach the next one: a
+    // reply that arrives late, or the rest of a malformed one, would be
+    // taken as the answer to the next request. Both rings are emptied and
+    // the channel's error state cleared while the transaction lock is still
+    // held, so no other request can slip in between.
     if (result != 1) {
         session.ClearErrors();
         session.Purge();
@@ -317,7 +331,12 @@ int QueryMode(session::DeviceSession& session, int* mode) {
     }
 
     // The controller may be inside the Able adjustment; cancelling it both
-    // answers the question and leaves a plain setting mode.
+    // answers the question and leaves a plain setting mode. When the cancel
+    // is refused, its error byte decides. When its exchange read nothing, the
+    // record still holds the probe's reply, whose error byte is "other mode":
+    // a controller that refused both the status and the setting probe as
+    // being in the other mode is taken to be in setting mode, so that the
+    // switch back to measurement mode is tried rather than given up.
     if (WriteSetting(session, reply, 0, 0xFF, 9, nullptr, 0) == 1 || reply.ErrorByte() == kErrorOtherMode) {
         *mode = ModeSetting;
         return 1;
