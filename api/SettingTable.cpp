@@ -20,7 +20,7 @@ constexpr Range kSigned6{-999999, 999999};
 // Five digits after the sign is all the controller's narrow fields can carry.
 constexpr Range kSigned5{-99999, 99999};
 
-constexpr Step ByteItem(uint8_t item, uint8_t argument, uint8_t use = kWriteRead) {
+constexpr Step ByteItem(uint8_t item, uint8_t argument, uint8_t use = StepWriteRead) {
     Step step{};
     step.item = item;
     step.itemArgument = kNoArgument;
@@ -32,7 +32,7 @@ constexpr Step ByteItem(uint8_t item, uint8_t argument, uint8_t use = kWriteRead
 }
 
 constexpr Step TextItem(uint8_t item, const char* format, uint8_t length, bool removePoints,
-                        std::initializer_list<Field> fields, uint8_t use = kWriteRead) {
+                        std::initializer_list<Field> fields, uint8_t use = StepWriteRead) {
     Step step{};
     step.item = item;
     step.itemArgument = kNoArgument;
@@ -85,7 +85,7 @@ struct Entry {
 // argument they carry, so "max,min" is written and read in the controller's
 // order while the call keeps its own.
 constexpr Entry kTable[] = {
-    {Setting::PanelLock, Row(3, 0, 0, {{0, 1}}, {ByteItem(5, 0, kWrite)})},
+    {Setting::PanelLock, Row(3, 0, 0, {{0, 1}}, {ByteItem(5, 0, StepWrite)})},
     {Setting::ProgramNo, Row(4, 0xFF, 0, {{0, 7}}, {ByteItem(0, 0)})},
     {Setting::AbleMode, HeadByteRow(0, 0, {0, 1})},
     {Setting::AbleMinMax, Ordered(Row(0, kHeadFromArgument, 1, {kHead, {1, 99}, {1, 99}},
@@ -115,8 +115,8 @@ constexpr Entry kTable[] = {
     // limits of item 13 with the old value of item 14.
     {Setting::Tolerance,
      Row(1, kHeadFromArgument, 1, {kHead, kSigned6, kSigned6, {0, 999999}},
-         {TextItem(14, "000000", 6, true, {}, kWrite), TextItem(13, "%+07d,%+07d", 15, true, {{1, 0, 8}, {2, 9, 17}}),
-          TextItem(14, "%06d", 6, true, {{3, 0, 7}})})},
+         {TextItem(14, "000000", 6, true, {}, StepWrite),
+          TextItem(13, "%+07d,%+07d", 15, true, {{1, 0, 8}, {2, 9, 17}}), TextItem(14, "%06d", 6, true, {{3, 0, 7}})})},
     {Setting::SamplingCycle, SystemRow(0, {0, 5})},
     {Setting::MutualInterferencePrevention, SystemRow(1, {0, 1})},
     {Setting::TimingSynchronization, SystemRow(2, {0, 1})},
@@ -241,7 +241,7 @@ int WriteRow(const SettingRow& row, const CallArguments& call) {
     // never leave the controller with only some of a row's items written.
     EncodedStep encoded[kMaxSteps];
     for (int i = 0; i < row.stepCount; ++i) {
-        if ((row.steps[i].use & kWrite) && !EncodeStep(row.steps[i], values, &encoded[i])) {
+        if ((row.steps[i].use & StepWrite) && !EncodeStep(row.steps[i], values, &encoded[i])) {
             TRAX_ASSERT_FAILED();
             return 0;
         }
@@ -250,7 +250,7 @@ int WriteRow(const SettingRow& row, const CallArguments& call) {
     return WithSettingMode([&](session::DeviceSession& s) {
         for (int i = 0; i < row.stepCount; ++i) {
             const Step& step = row.steps[i];
-            if (!(step.use & kWrite)) continue;
+            if (!(step.use & StepWrite)) continue;
             if (protocol::WriteSetting(s, protocol::ReplyBuffer(), row.category, head, ItemOf(step, values),
                                        encoded[i].data, encoded[i].length) != 1) {
                 return 0;
@@ -279,7 +279,7 @@ int ReadRow(const SettingRow& row, const CallArguments& call) {
         protocol::Reply& reply = protocol::ReplyBuffer();
         for (int i = 0; i < row.stepCount; ++i) {
             const Step& step = row.steps[i];
-            if (!(step.use & kRead)) continue;
+            if (!(step.use & StepRead)) continue;
             if (protocol::ReadSetting(s, reply, row.category, head, ItemOf(step, values)) != 1) return 0;
             if (!DecodeStep(step, reply, byArgument, skipNullOutputs)) return 0;
         }

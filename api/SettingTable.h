@@ -25,7 +25,7 @@ struct Field {
     uint8_t end;       // the character after it in the read-back
 };
 
-enum StepUse : uint8_t { kWrite = 1, kRead = 2, kWriteRead = kWrite | kRead };
+enum StepUse : uint8_t { StepWrite = 1, StepRead = 2, StepWriteRead = StepWrite | StepRead };
 
 // One item of a row. A null format means one data byte holding fields[0].
 struct Step {

@@ -12,7 +12,7 @@ namespace {
 constexpr int32_t kDisplaySteps = 1000000;
 
 void SetInvalid(FloatValue* dest) {
-    dest->status = kValueInvalid;
+    dest->status = ValueInvalid;
     std::memset(&dest->value, 0xFF, sizeof dest->value);
 }
 
@@ -29,16 +29,16 @@ float Infinity(float sign) {
 UnitScale::UnitScale(int32_t row, int32_t column) {
     const UnitRecord* record = FindUnitRecord(row, column);
     if (record == nullptr) return;
-    known_ = true;
-    divisor_ = record->divisor;
-    step_ = record->divisor / record->resolutionDivisor;
-    half_ = step_ / 2;
-    limit_ = kDisplaySteps / record->resolutionDivisor;
+    known = true;
+    divisor = record->divisor;
+    step = record->divisor / record->resolutionDivisor;
+    half = step / 2;
+    limit = kDisplaySteps / record->resolutionDivisor;
 }
 
 void UnitScale::Convert(FloatValue* dest, int32_t raw) const {
-    dest->status = kValueValid;
-    if (raw == kRawNoValueLow || raw == kRawNoValueHigh || !known_) {
+    dest->status = ValueValid;
+    if (raw == kRawNoValueLow || raw == kRawNoValueHigh || !known) {
         // An unknown display-unit code from the reply is Invalid rather than
         // a read outside the table.
         SetInvalid(dest);
@@ -46,14 +46,14 @@ void UnitScale::Convert(FloatValue* dest, int32_t raw) const {
     }
     // Only the whole part counts, so a value that rounds onto the limit is
     // still in range.
-    const int32_t whole = raw / divisor_;
-    if (whole >= limit_) {
-        dest->status = kValueOverPositive;
+    const int32_t whole = raw / divisor;
+    if (whole >= limit) {
+        dest->status = ValueOverPositive;
         dest->value = Infinity(1.0f);
         return;
     }
-    if (whole <= -limit_) {
-        dest->status = kValueOverNegative;
+    if (whole <= -limit) {
+        dest->status = ValueOverNegative;
         dest->value = Infinity(-1.0f);
         return;
     }
@@ -61,12 +61,12 @@ void UnitScale::Convert(FloatValue* dest, int32_t raw) const {
     // adding half a step cannot overflow 32 bits here.
     int32_t value = raw;
     if (value > 0) {
-        if (value % step_ >= half_) value += half_;
-    } else if ((-value) % step_ >= half_) {
-        value -= half_;
+        if (value % step >= half) value += half;
+    } else if ((-value) % step >= half) {
+        value -= half;
     }
-    const int32_t rounded = (value / step_) * step_;
-    dest->value = static_cast<float>(static_cast<double>(rounded) / static_cast<double>(divisor_));
+    const int32_t rounded = (value / step) * step;
+    dest->value = static_cast<float>(static_cast<double>(rounded) / static_cast<double>(divisor));
 }
 
 void ConvertMeasuredValue(FloatValue* dest, int32_t raw, int32_t row, int32_t column) {

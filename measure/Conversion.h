@@ -15,10 +15,10 @@ namespace trax::measure {
 
 // Codes of FloatValue::status.
 enum ValueStatus : int32_t {
-    kValueValid = 0,
-    kValueOverPositive = 1,  // value is +infinity
-    kValueOverNegative = 2,  // value is -infinity
-    kValueInvalid = 3,       // value bytes are all 0xFF
+    ValueValid = 0,
+    ValueOverPositive = 1,  // value is +infinity
+    ValueOverNegative = 2,  // value is -infinity
+    ValueInvalid = 3,       // value bytes are all 0xFF
 };
 
 // Raw counts the controller sends when it has no value.
@@ -39,11 +39,11 @@ public:
     void Convert(FloatValue* dest, int32_t raw) const;
 
 private:
-    bool known_ = false;  // false: the pair names no record; every value is Invalid
-    int32_t divisor_ = 1;
-    int32_t step_ = 1;
-    int32_t half_ = 0;
-    int32_t limit_ = 0;
+    bool known = false;  // false: the pair names no record; every value is Invalid
+    int32_t divisor = 1;
+    int32_t step = 1;
+    int32_t half = 0;
+    int32_t limit = 0;
 };
 
 }  // namespace trax::measure

@@ -59,18 +59,18 @@ public:
     void Unlock();
 
 private:
-    alignas(16) unsigned char storage_[64];
+    alignas(16) unsigned char storage[64];
 };
 
 class ExclusiveGuard {
 public:
-    explicit ExclusiveGuard(ExclusiveLock& lock) : lock_(lock) { lock_.Lock(); }
-    ~ExclusiveGuard() { lock_.Unlock(); }
+    explicit ExclusiveGuard(ExclusiveLock& guarded) : lock(guarded) { lock.Lock(); }
+    ~ExclusiveGuard() { lock.Unlock(); }
     ExclusiveGuard(const ExclusiveGuard&) = delete;
     ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
 
 private:
-    ExclusiveLock& lock_;
+    ExclusiveLock& lock;
 };
 
 // The error-reply notification: on Windows PostMessageA to the window (null:

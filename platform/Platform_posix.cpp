@@ -48,8 +48,8 @@ public:
     using Key = std::atomic<int32_t>*;
 
     // True when the parked thread sleeps and needs WakeSleeper(KeyOf()).
-    bool SetWoken() { return state_.exchange(1, std::memory_order_acq_rel) == -1; }
-    Key KeyOf() { return &state_; }
+    bool SetWoken() { return state.exchange(1, std::memory_order_acq_rel) == -1; }
+    Key KeyOf() { return &state; }
 
     // Only the system call: by now the parker may be gone (its thread saw the
     // flag on its own and left the wait). A futex wake on a word that nobody
@@ -69,15 +69,15 @@ public:
         }
         for (;;) {
             int32_t expected = 1;
-            if (state_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) return true;
+            if (state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) return true;
             // expected is now 0 or -1; announce the sleep unless a wake came in between.
-            if (expected == 0 && !state_.compare_exchange_strong(expected, -1, std::memory_order_acq_rel)) continue;
-            const long rc = Futex(&state_, FUTEX_WAIT_BITSET_PRIVATE, -1, timed ? &limit : nullptr);
+            if (expected == 0 && !state.compare_exchange_strong(expected, -1, std::memory_order_acq_rel)) continue;
+            const long rc = Futex(&state, FUTEX_WAIT_BITSET_PRIVATE, -1, timed ? &limit : nullptr);
             if (rc != 0 && errno == ETIMEDOUT) {
                 expected = -1;
-                if (state_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) return false;
+                if (state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) return false;
                 // The wake came just at the deadline: it counts.
-                state_.store(0, std::memory_order_release);
+                state.store(0, std::memory_order_release);
                 return true;
             }
             // Woken, interrupted or the word changed before the sleep: look again.
@@ -91,7 +91,7 @@ private:
                        FUTEX_BITSET_MATCH_ANY);
     }
 
-    std::atomic<int32_t> state_{0};
+    std::atomic<int32_t> state{0};
 };
 #else
 class Parker {
@@ -101,31 +101,31 @@ public:
     // Wakes the sleeper right away, under the caller's guard.
     bool SetWoken() {
         {
-            std::lock_guard<std::mutex> hold(mutex_);
-            woken_ = true;
+            std::lock_guard<std::mutex> hold(mutex);
+            woken = true;
         }
-        condition_.notify_one();
+        condition.notify_one();
         return false;
     }
     Key KeyOf() { return this; }
     static void WakeSleeper(Key) {}
 
     bool Park(bool timed, std::chrono::steady_clock::time_point deadline) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        auto woken = [this] { return woken_; };
+        std::unique_lock<std::mutex> hold(mutex);
+        auto woken = [this] { return woken; };
         if (!timed) {
-            condition_.wait(hold, woken);
-        } else if (!condition_.wait_until(hold, deadline, woken)) {
+            condition.wait(hold, woken);
+        } else if (!condition.wait_until(hold, deadline, woken)) {
             return false;
         }
-        woken_ = false;
+        woken = false;
         return true;
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable condition_;
-    bool woken_ = false;  // guarded by mutex_
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool woken = false;  // guarded by mutex
 };
 #endif
 
@@ -210,30 +210,30 @@ void Unhook(Object* object, WaitNode* node) {
 // The guards of one or two distinct objects, taken together.
 class Guards {
 public:
-    Guards(Object* first, Object* second) : first_(first), second_(second) { Lock(); }
+    Guards(Object* one, Object* other) : first(one), second(other) { Lock(); }
     ~Guards() {
-        if (held_) Unlock();
+        if (held) Unlock();
     }
     Guards(const Guards&) = delete;
     Guards& operator=(const Guards&) = delete;
     void Lock() {
-        if (second_ != nullptr) {
-            std::lock(first_->guard, second_->guard);
+        if (second != nullptr) {
+            std::lock(first->guard, second->guard);
         } else {
-            first_->guard.lock();
+            first->guard.lock();
         }
-        held_ = true;
+        held = true;
     }
     void Unlock() {
-        first_->guard.unlock();
-        if (second_ != nullptr) second_->guard.unlock();
-        held_ = false;
+        first->guard.unlock();
+        if (second != nullptr) second->guard.unlock();
+        held = false;
     }
 
 private:
-    Object* first_;
-    Object* second_;
-    bool held_ = false;
+    Object* first;
+    Object* second;
+    bool held = false;
 };
 
 // Takes the count of the lower-index object that has one; -1 when neither has.
@@ -343,12 +343,12 @@ uint64_t NowMilliseconds() {
 }
 
 ExclusiveLock::ExclusiveLock() {
-    static_assert(sizeof(std::mutex) <= sizeof(storage_), "lock storage too small");
-    new (storage_) std::mutex();
+    static_assert(sizeof(std::mutex) <= sizeof(storage), "lock storage too small");
+    new (storage) std::mutex();
 }
-ExclusiveLock::~ExclusiveLock() { reinterpret_cast<std::mutex*>(storage_)->~mutex(); }
-void ExclusiveLock::Lock() { reinterpret_cast<std::mutex*>(storage_)->lock(); }
-void ExclusiveLock::Unlock() { reinterpret_cast<std::mutex*>(storage_)->unlock(); }
+ExclusiveLock::~ExclusiveLock() { reinterpret_cast<std::mutex*>(storage)->~mutex(); }
+void ExclusiveLock::Lock() { reinterpret_cast<std::mutex*>(storage)->lock(); }
+void ExclusiveLock::Unlock() { reinterpret_cast<std::mutex*>(storage)->unlock(); }
 
 void PostNotification(void* /*window*/, uint32_t message, uintptr_t first, intptr_t second) {
     // Like a full Windows message queue, a full queue refuses the post, so a

@@ -129,15 +129,15 @@ uint64_t NowMilliseconds() {
 }
 
 ExclusiveLock::ExclusiveLock() {
-    static_assert(sizeof(SRWLOCK) <= sizeof(storage_), "lock storage too small");
+    static_assert(sizeof(SRWLOCK) <= sizeof(storage), "lock storage too small");
     static_assert(alignof(SRWLOCK) <= alignof(ExclusiveLock), "lock storage misaligned");
     // A slim reader/writer lock taken exclusively: unlike a critical section,
     // it cannot be entered twice by its owner, and it needs no deletion.
-    InitializeSRWLock(new (storage_) SRWLOCK);
+    InitializeSRWLock(new (storage) SRWLOCK);
 }
 ExclusiveLock::~ExclusiveLock() = default;
-void ExclusiveLock::Lock() { AcquireSRWLockExclusive(AsSrwLock(storage_)); }
-void ExclusiveLock::Unlock() { ReleaseSRWLockExclusive(AsSrwLock(storage_)); }
+void ExclusiveLock::Lock() { AcquireSRWLockExclusive(AsSrwLock(storage)); }
+void ExclusiveLock::Unlock() { ReleaseSRWLockExclusive(AsSrwLock(storage)); }
 
 void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second) {
     // A null window posts to the calling thread's own queue.

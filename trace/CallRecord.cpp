@@ -109,7 +109,7 @@ void CallScope::Begin(const char* function, const char* names, const ArgumentVal
     if (r.depth++ > 0) {
         // Called from inside another exported call: its reasons belong to
         // the outer call's line.
-        active_ = true;
+        active = true;
         return;
     }
     r.function = function;
@@ -122,7 +122,7 @@ void CallScope::Begin(const char* function, const char* names, const ArgumentVal
     r.reasons[0] = '\0';
     lastCommand = 0;
     r.startUs = platform::NowMicroseconds();
-    active_ = true;
+    active = true;
 }
 
 void CallScope::End() {

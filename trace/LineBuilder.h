@@ -11,7 +11,7 @@ namespace trax::trace {
 
 class LineBuilder {
 public:
-    LineBuilder(char* buffer, int capacity) : buffer_(buffer), capacity_(capacity) { buffer_[0] = '\0'; }
+    LineBuilder(char* storage, int size) : buffer(storage), capacity(size) { buffer[0] = '\0'; }
 
     void Add(const char* format, ...) TRAX_TRACE_PRINTF(2, 3);
     void AddV(const char* format, va_list args);
@@ -22,13 +22,13 @@ public:
     // Ends the line with '\n' (replacing the tail when full) and returns its length.
     int Finish();
 
-    const char* Text() const { return buffer_; }
-    int Length() const { return length_; }
+    const char* Text() const { return buffer; }
+    int Length() const { return length; }
 
 private:
-    char* buffer_;
-    int capacity_;
-    int length_ = 0;
+    char* buffer;
+    int capacity;
+    int length = 0;
 };
 
 // Writes one finished line to the log's output under the log's lock.

@@ -134,7 +134,7 @@ public:
             args);
     }
     ~CallScope() {
-        if (active_) End();
+        if (active) End();
     }
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
@@ -142,7 +142,7 @@ public:
 private:
     void Begin(const char* function, const char* names, const ArgumentValue* values, int count);
     void End();
-    bool active_ = false;
+    bool active = false;
 };
 
 }  // namespace trax::trace

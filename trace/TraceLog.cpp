@@ -180,11 +180,11 @@ void LogReply(const uint8_t* bytes, int32_t length) {
 }
 
 void LineBuilder::AddV(const char* format, va_list args) {
-    if (length_ >= capacity_ - 1) return;
-    const int room = capacity_ - length_;
-    const int wrote = std::vsnprintf(buffer_ + length_, static_cast<size_t>(room), format, args);
+    if (length >= capacity - 1) return;
+    const int room = capacity - length;
+    const int wrote = std::vsnprintf(buffer + length, static_cast<size_t>(room), format, args);
     if (wrote < 0) return;
-    length_ += wrote < room ? wrote : room - 1;
+    length += wrote < room ? wrote : room - 1;
 }
 
 void LineBuilder::Add(const char* format, ...) {
@@ -197,11 +197,11 @@ void LineBuilder::Add(const char* format, ...) {
 void LineBuilder::AddHex(const uint8_t* bytes, int32_t count) {
     static const char kDigits[] = "0123456789ABCDEF";
     for (int32_t i = 0; i < count; ++i) {
-        if (length_ + 4 > capacity_) return;
-        if (i > 0) buffer_[length_++] = ' ';
-        buffer_[length_++] = kDigits[bytes[i] >> 4];
-        buffer_[length_++] = kDigits[bytes[i] & 0x0F];
-        buffer_[length_] = '\0';
+        if (length + 4 > capacity) return;
+        if (i > 0) buffer[length++] = ' ';
+        buffer[length++] = kDigits[bytes[i] >> 4];
+        buffer[length++] = kDigits[bytes[i] & 0x0F];
+        buffer[length] = '\0';
     }
 }
 
@@ -212,15 +212,15 @@ void LineBuilder::AddPrefix(uint64_t nowUs) {
 }
 
 int LineBuilder::Finish() {
-    if (length_ > capacity_ - 2) {
+    if (length > capacity - 2) {
         // Cut: the line still ends in an ellipsis and a newline.
-        length_ = capacity_ - 5;
-        std::memcpy(buffer_ + length_, "...", 3);
-        length_ += 3;
+        length = capacity - 5;
+        std::memcpy(buffer + length, "...", 3);
+        length += 3;
     }
-    buffer_[length_++] = '\n';
-    buffer_[length_] = '\0';
-    return length_;
+    buffer[length++] = '\n';
+    buffer[length] = '\0';
+    return length;
 }
 
 }  // namespace trax::trace

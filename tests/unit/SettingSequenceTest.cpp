@@ -120,7 +120,7 @@ TEST(SettingEncodingTest, TextThatDoesNotFitItsLengthIsNeverEncoded) {
     api::Step step{};
     step.item = 11;
     step.itemArgument = api::kNoArgument;
-    step.use = api::kWrite;
+    step.use = api::StepWrite;
     step.format = "%+06d";
     step.length = 6;
     step.fieldCount = 1;
