@@ -155,33 +155,4 @@ void ExpectWords(const Args& args, size_t least, size_t most) {
     if (args.words.size() > most) throw UsageError{"unexpected argument '" + args.words[most] + "'"};
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
-
 }  // namespace traxctl

@@ -110,7 +110,4 @@ void TakeUnitOptions(std::vector<std::string>& argv, UnitOptions& units);
 // Exactly n..m positional words, else a usage error.
 void ExpectWords(const Args& args, size_t least, size_t most);
 
-// Text as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
-
 }  // namespace traxctl

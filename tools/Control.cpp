@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "JsonWriter.h"
 #include "Settings.h"
 
 namespace traxctl {
@@ -39,12 +40,16 @@ std::string Line(const Setting& s, int head, const std::vector<int>& values) {
     return line;
 }
 
-std::string Json(const Setting& s, int head, const std::vector<int>& values) {
-    std::string j = "{\"setting\":" + JsonString(s.name) +
-                    ",\"head\":" + (s.scope == Scope::Head ? JsonString(HeadName(head)) : "null") + ",\"values\":{";
-    for (int i = 0; i < s.arity; ++i)
-        j += std::string(i ? "," : "") + JsonString(s.fields[i].name) + ":" + std::to_string(values[i]);
-    return j + "}}";
+// {"setting":"offset","head":"A","values":{"offset":0}}; head null for a controller setting.
+void WriteSetting(JsonWriter& json, const Setting& s, int head, const std::vector<int>& values) {
+    json.BeginObject().Key("setting").String(s.name).Key("head");
+    if (s.scope == Scope::Head)
+        json.String(HeadName(head));
+    else
+        json.Null();
+    json.Key("values").BeginObject();
+    for (int i = 0; i < s.arity; ++i) json.Key(s.fields[i].name).Number(values[i]);
+    json.EndObject().EndObject();
 }
 
 struct Entry {
@@ -58,10 +63,11 @@ int Print(Context& ctx, const std::vector<Entry>& entries, bool alwaysArray) {
     for (const Entry& e : entries) read.push_back(ReadSetting(*e.setting, e.head));
     if (ctx.json) {
         bool array = alwaysArray || entries.size() != 1;
-        if (array) ctx.out << "[";
-        for (size_t i = 0; i < entries.size(); ++i)
-            ctx.out << (i ? "," : "") << Json(*entries[i].setting, entries[i].head, read[i]);
-        ctx.out << (array ? "]\n" : "\n");
+        JsonWriter json(ctx.out);
+        if (array) json.BeginArray();
+        for (size_t i = 0; i < entries.size(); ++i) WriteSetting(json, *entries[i].setting, entries[i].head, read[i]);
+        if (array) json.EndArray();
+        ctx.out << "\n";
         return 0;
     }
     for (size_t i = 0; i < entries.size(); ++i) ctx.out << Line(*entries[i].setting, entries[i].head, read[i]);
@@ -167,10 +173,12 @@ int RunPanel(Context& ctx) {
     int panel = -1;
     TRAXCTL_CALL(TRAX_GetPanel, &panel);
     const char* name = panel >= 0 && panel <= 2 ? HeadName(panel) : "?";
-    if (ctx.json)
-        ctx.out << "{\"panel\":" << JsonString(name) << "}\n";
-    else
+    if (ctx.json) {
+        JsonWriter(ctx.out).BeginObject().Key("panel").String(name).EndObject();
+        ctx.out << "\n";
+    } else {
         ctx.out << "panel " << name << "\n";
+    }
     return 0;
 }
 
@@ -193,10 +201,12 @@ int RunProgram(Context& ctx) {
     }
     int number = 0;
     TRAXCTL_CALL(TRAX_GetProgramNo, &number);
-    if (ctx.json)
-        ctx.out << "{\"program\":" << number << "}\n";
-    else
+    if (ctx.json) {
+        JsonWriter(ctx.out).BeginObject().Key("program").Number(number).EndObject();
+        ctx.out << "\n";
+    } else {
         ctx.out << "program " << number << "\n";
+    }
     return 0;
 }
 

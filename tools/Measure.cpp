@@ -56,15 +56,15 @@ std::string ValueText(const FloatValue& v, const DisplayUnit& unit) {
     return text;
 }
 
-std::string UnitJson(const DisplayUnit& unit) { return unit.name.empty() ? "null" : JsonString(unit.name); }
-
-std::string BothValuesJson(const FloatValue& a, const DisplayUnit& ua, const FloatValue& b, const DisplayUnit& ub) {
-    auto one = [](const FloatValue& v, const DisplayUnit& u) {
-        std::string j = ValueJson(v, u);
-        j.pop_back();
-        return j + ",\"unit\":" + UnitJson(u) + "}";
-    };
-    return "{\"A\":" + one(a, ua) + ",\"B\":" + one(b, ub) + "}";
+// {"A":{"status":...,"value":...,"unit":...},"B":{...}} and the end of the line.
+void WriteBothValues(std::ostream& out, const FloatValue& a, const DisplayUnit& ua, const FloatValue& b,
+                     const DisplayUnit& ub) {
+    JsonWriter json(out);
+    json.BeginObject();
+    WriteValue(json.Key("A"), a, ua, true);
+    WriteValue(json.Key("B"), b, ub, true);
+    json.EndObject();
+    out << "\n";
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ int RunValues(Context& ctx) {
     FloatValue a{}, b{};
     TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
     if (ctx.json) {
-        ctx.out << BothValuesJson(a, ua, b, ub) << "\n";
+        WriteBothValues(ctx.out, a, ua, b, ub);
     } else {
         ctx.out << "A  " << ValueText(a, ua) << "\n";
         ctx.out << "B  " << ValueText(b, ub) << "\n";
@@ -100,7 +100,7 @@ int RunWatch(Context& ctx) {
             FloatValue a{}, b{};
             TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
             if (ctx.json) {
-                ctx.out << BothValuesJson(a, ua, b, ub) << "\n";
+                WriteBothValues(ctx.out, a, ua, b, ub);
             } else {
                 char line[128];
                 if (inPlace) {
@@ -138,11 +138,15 @@ int RunFigure(Context& ctx) {
     FigureData f{};
     TRAXCTL_CALL(TRAX_GetFigureData, head, &f);
     if (ctx.json) {
-        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << UnitJson(unit) << ",\"values\":[";
-        for (int i = 0; i < 7; ++i) ctx.out << (i ? "," : "") << ValueJson(f.values[i], unit);
-        ctx.out << "],\"integers\":[";
-        for (int i = 0; i < 4; ++i) ctx.out << (i ? "," : "") << f.integers[i];
-        ctx.out << "]}\n";
+        JsonWriter json(ctx.out);
+        json.BeginObject().Key("head").String(HeadName(head));
+        WriteUnit(json.Key("unit"), unit);
+        json.Key("values").BeginArray();
+        for (int i = 0; i < 7; ++i) WriteValue(json, f.values[i], unit);
+        json.EndArray().Key("integers").BeginArray();
+        for (int i = 0; i < 4; ++i) json.Number(f.integers[i]);
+        json.EndArray().EndObject();
+        ctx.out << "\n";
         return 0;
     }
     ctx.out << "figure data of head " << HeadName(head) << "\n";
@@ -179,11 +183,14 @@ int RunLight(Context& ctx) {
     if (csv) Close(csv, *ctx.args.Option("csv"));
     if (svg) Close(svg, *ctx.args.Option("svg"));
     if (ctx.json) {
-        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"selector\":" << selector << ",\"light\":["
-                << light.values[0] << "," << light.values[1] << "," << light.values[2] << "," << light.values[3]
-                << "],\"extra\":" << extra << ",\"profile\":[";
-        for (int i = 0; i < kProfileLength; ++i) ctx.out << (i ? "," : "") << static_cast<int>(profile[i]);
-        ctx.out << "]}\n";
+        JsonWriter json(ctx.out);
+        json.BeginObject().Key("head").String(HeadName(head)).Key("selector").Number(selector);
+        json.Key("light").BeginArray();
+        for (int i = 0; i < 4; ++i) json.Number(light.values[i]);
+        json.EndArray().Key("extra").Number(extra).Key("profile").BeginArray();
+        for (int i = 0; i < kProfileLength; ++i) json.Number(profile[i]);
+        json.EndArray().EndObject();
+        ctx.out << "\n";
         return 0;
     }
     ctx.out << "light intensity of head " << HeadName(head) << ", selector " << selector << "\n";
@@ -229,9 +236,11 @@ int StorageStatus(Context& ctx) {
     int counts[2] = {0, 0};
     for (int h = first; h <= last; ++h) TRAXCTL_CALL(TRAX_DataStorageGetStatus, h, &storing, &counts[h]);
     if (ctx.json) {
-        ctx.out << "{\"storing\":" << (storing ? "true" : "false");
-        for (int h = first; h <= last; ++h) ctx.out << ",\"" << HeadName(h) << "\":" << counts[h];
-        ctx.out << "}\n";
+        JsonWriter json(ctx.out);
+        json.BeginObject().Key("storing").Bool(storing != 0);
+        for (int h = first; h <= last; ++h) json.Key(HeadName(h)).Number(counts[h]);
+        json.EndObject();
+        ctx.out << "\n";
         return 0;
     }
     ctx.out << "storing  " << (storing ? "yes" : "no") << "\n";
@@ -262,10 +271,13 @@ int StorageRead(Context& ctx) {
         Close(csv, *ctx.args.Option("csv"));
     }
     if (ctx.json) {
-        ctx.out << "{\"head\":" << JsonString(HeadName(head)) << ",\"unit\":" << UnitJson(unit)
-                << ",\"count\":" << returned << ",\"values\":[";
-        for (int i = 0; i < returned; ++i) ctx.out << (i ? "," : "") << ValueJson(values[static_cast<size_t>(i)], unit);
-        ctx.out << "]}\n";
+        JsonWriter json(ctx.out);
+        json.BeginObject().Key("head").String(HeadName(head));
+        WriteUnit(json.Key("unit"), unit);
+        json.Key("count").Number(returned).Key("values").BeginArray();
+        for (int i = 0; i < returned; ++i) WriteValue(json, values[static_cast<size_t>(i)], unit);
+        json.EndArray().EndObject();
+        ctx.out << "\n";
         return 0;
     }
     ctx.out << "head " << HeadName(head) << ": " << returned << " values"

@@ -1,8 +1,5 @@
 #include "Units.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace traxctl {
 
 DisplayUnit LookUpUnit(UnitSystem system, int code) {
@@ -14,19 +11,8 @@ DisplayUnit LookUpUnit(UnitSystem system, int code) {
 
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit) {
     switch (v.status) {
-    case TRAX_VALUE_VALID: {
-        char buf[64];
-        if (unit.decimals >= 0) {
-            std::snprintf(buf, sizeof buf, "%.*f", unit.decimals, static_cast<double>(v.value));
-            return buf;
-        }
-        // The shortest text that reads back as the same single-precision value.
-        for (int digits = 1; digits <= 9; ++digits) {
-            std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v.value));
-            if (std::strtof(buf, nullptr) == v.value) break;
-        }
-        return buf;
-    }
+    case TRAX_VALUE_VALID:
+        return FloatText(v.value, unit.decimals);
     case TRAX_VALUE_OVER_POSITIVE:
         return "+over";
     case TRAX_VALUE_OVER_NEGATIVE:
@@ -51,9 +37,21 @@ std::string StatusName(int status) {
     }
 }
 
-std::string ValueJson(const FloatValue& v, const DisplayUnit& unit) {
-    std::string value = v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "null";
-    return "{\"status\":" + JsonString(StatusName(v.status)) + ",\"value\":" + value + "}";
+void WriteValue(JsonWriter& json, const FloatValue& v, const DisplayUnit& unit, bool withUnit) {
+    json.BeginObject().Key("status").String(StatusName(v.status)).Key("value");
+    if (v.status == TRAX_VALUE_VALID)
+        json.Number(v.value, unit.decimals);
+    else
+        json.Null();
+    if (withUnit) WriteUnit(json.Key("unit"), unit);
+    json.EndObject();
+}
+
+void WriteUnit(JsonWriter& json, const DisplayUnit& unit) {
+    if (unit.name.empty())
+        json.Null();
+    else
+        json.String(unit.name);
 }
 
 DisplayUnit UnitOf(const Context& ctx, int head) {

@@ -10,6 +10,7 @@
 
 #include <ostream>
 #include "Cli.h"
+#include "JsonWriter.h"
 
 namespace traxctl {
 
@@ -25,8 +26,11 @@ DisplayUnit LookUpUnit(UnitSystem system, int code);
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit);
 // "valid", "over+", "over-", "invalid" (or "status N").
 std::string StatusName(int status);
-// {"status":"valid","value":1.235} with value null unless valid.
-std::string ValueJson(const FloatValue& v, const DisplayUnit& unit);
+// {"status":"valid","value":1.235} with value null unless valid; withUnit
+// adds "unit" as WriteUnit writes it.
+void WriteValue(JsonWriter& json, const FloatValue& v, const DisplayUnit& unit, bool withUnit = false);
+// The unit's name, or null when it is not known.
+void WriteUnit(JsonWriter& json, const DisplayUnit& unit);
 
 // The unit of a head's values as the user's options give it (see
 // UnitOptions); only with --read-unit does this call the library, and that

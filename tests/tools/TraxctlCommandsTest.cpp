@@ -1,5 +1,6 @@
 // traxctl as a user runs it: one representative command of each family,
-// wrong input, failing library calls, and --json read back.
+// wrong input, failing library calls, and --json read back; and the JSON
+// writer behind --json on its own.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -7,11 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 
+#include "JsonWriter.h"
 #include "Support.h"
 
 using namespace traxctl_test;
@@ -466,6 +472,50 @@ TEST(TraxctlJson, EveryReadCommandPrintsJson) {
 
     Result set = Traxctl({"set", "average", "A", "3", "--json"});
     EXPECT_EQ(json::parse(set.out).at("values").at("average"), 3);
+}
+
+TEST(JsonWriter, PlacesCommasNestsEscapesAndFormatsNumbers) {
+    using traxctl::JsonWriter;
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    struct WriterCase {
+        const char* name;
+        std::function<void(JsonWriter&)> write;
+        std::string expected;
+    } const cases[] = {
+        {"empty containers",
+         [](JsonWriter& w) { w.BeginArray().BeginObject().EndObject().BeginArray().EndArray().EndArray(); }, "[{},[]]"},
+        {"commas between members and elements, none after a key",
+         [](JsonWriter& w) {
+             w.BeginObject().Key("a").BeginArray().Number(1).BeginObject().Key("b").Null().EndObject();
+             w.BeginArray().EndArray().EndArray().Key("c").Bool(true).Key("d").Bool(false).EndObject();
+         },
+         R"({"a":[1,{"b":null},[]],"c":true,"d":false})"},
+        {"escapes in keys and strings",
+         [](JsonWriter& w) { w.BeginObject().Key("k\"\\").String("a\"b\\c\nd\te\x01\x1f\x7f\xc3\xa9").EndObject(); },
+         "{\"k\\\"\\\\\":\"a\\\"b\\\\c\\nd\\te\\u0001\\u001f\x7f\xc3\xa9\"}"},
+        {"integers exactly",
+         [](JsonWriter& w) { w.BeginArray().Number(-2147483648LL).Number(9007199254740993LL).Number(0).EndArray(); },
+         "[-2147483648,9007199254740993,0]"},
+        {"floats with fixed decimals or shortest, non-finite as null",
+         [=](JsonWriter& w) {
+             w.BeginArray().Number(1.2345f, 3).Number(-2.0f, 4).Number(0.1f, -1).Number(-1999.5f, -1);
+             w.Number(16777216.0f, -1).Number(nan, 2).Number(inf, -1).Number(-inf, 3).Number(0.5f, 0).EndArray();
+         },
+         "[1.235,-2.0000,0.1,-1999.5,16777216,null,null,null,0]"},
+    };
+    for (const WriterCase& c : cases) {
+        std::ostringstream out;
+        JsonWriter w(out);
+        c.write(w);
+        EXPECT_EQ(out.str(), c.expected) << c.name;
+        EXPECT_TRUE(json::accept(out.str())) << c.name;
+    }
+    // Every byte but NUL reads back as itself.
+    std::string all;
+    for (int c = 1; c < 0x80; ++c) all += static_cast<char>(c);
+    std::ostringstream out;
+    JsonWriter(out).String(all);
+    EXPECT_EQ(json::parse(out.str()).get<std::string>(), all);
 }
 
 }  // namespace
