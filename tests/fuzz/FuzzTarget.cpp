@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -84,103 +85,55 @@ struct Row {
     int (*run)(FuzzInput& in, Outputs& out);
 };
 
-#define CALL0(f)                                           \
-    {                                                      \
-#f, true, [](FuzzInput&, Outputs&) { return f(); } \
+// A call whose arguments are all ints, read from the input in order (a
+// braced list is evaluated left to right).
+template <typename... Args, size_t... I>
+int CallWithInts(int(TRAX_CALL* f)(Args...), const int* values, std::index_sequence<I...>) {
+    return f(values[I]...);
+}
+template <typename... Args>
+int IntsCall(int(TRAX_CALL* f)(Args...), FuzzInput& in) {
+    const int values[sizeof...(Args) + 1] = {((void)sizeof(Args), in.Int())..., 0};
+    return CallWithInts(f, values, std::index_sequence_for<Args...>{});
+}
+
+// A getter of int outputs, each its own exact-size block made in order, after
+// a head read from the input when the getter takes one.
+template <typename... Outs, size_t... I>
+int CallWithOutputs(int(TRAX_CALL* f)(Outs...), int* const* outputs, std::index_sequence<I...>) {
+    return f(outputs[I]...);
+}
+template <typename... Outs>
+int OutputsCall(int(TRAX_CALL* f)(Outs...), FuzzInput&, Outputs& out) {
+    int* const outputs[] = {out.Make<int>(((void)sizeof(Outs), 1))...};
+    return CallWithOutputs(f, outputs, std::index_sequence_for<Outs...>{});
+}
+template <typename... Outs, size_t... I>
+int CallWithHeadOutputs(int(TRAX_CALL* f)(int, Outs...), int head, int* const* outputs, std::index_sequence<I...>) {
+    return f(head, outputs[I]...);
+}
+template <typename... Outs>
+int HeadOutputsCall(int(TRAX_CALL* f)(int, Outs...), FuzzInput& in, Outputs& out) {
+    const int head = in.Int();
+    int* const outputs[] = {out.Make<int>(((void)sizeof(Outs), 1))...};
+    return CallWithHeadOutputs(f, head, outputs, std::index_sequence_for<Outs...>{});
+}
+
+#define SET(f)                                                             \
+    {                                                                      \
+#f, true, [](FuzzInput & in, Outputs&) { return IntsCall(f, in); } \
     }
-#define SET1(f)                             \
-    {                                       \
-#f, true, [](FuzzInput& in, Outputs&) {   \
-         const int a = in.Int();               \
-         return f(a);                          \
-     } \
+#define GET(f)                                                                           \
+    {                                                                                    \
+#f, false, [](FuzzInput & in, Outputs & out) { return OutputsCall(f, in, out); } \
     }
-#define SET2(f)                             \
-    {                                       \
-#f, true, [](FuzzInput& in, Outputs&) {   \
-         const int a = in.Int();               \
-         const int b = in.Int();               \
-         return f(a, b);                       \
-     } \
-    }
-#define SET3(f)                             \
-    {                                       \
-#f, true, [](FuzzInput& in, Outputs&) {   \
-         const int a = in.Int();               \
-         const int b = in.Int();               \
-         const int c = in.Int();               \
-         return f(a, b, c);                    \
-     } \
-    }
-#define SET4(f)                             \
-    {                                       \
-#f, true, [](FuzzInput& in, Outputs&) {   \
-         const int a = in.Int();               \
-         const int b = in.Int();               \
-         const int c = in.Int();               \
-         const int d = in.Int();               \
-         return f(a, b, c, d);                 \
-     } \
-    }
-#define SET5(f)                             \
-    {                                       \
-#f, true, [](FuzzInput& in, Outputs&) {   \
-         const int a = in.Int();               \
-         const int b = in.Int();               \
-         const int c = in.Int();               \
-         const int d = in.Int();               \
-         const int e = in.Int();               \
-         return f(a, b, c, d, e);              \
-     } \
-    }
-#define GET0(f)                                 \
-    {                                           \
-#f, false, [](FuzzInput&, Outputs& out) {     \
-         int* a = out.Make<int>();                 \
-         return f(a);                              \
-     } \
-    }
-#define GETH1(f)                                \
-    {                                           \
-#f, false, [](FuzzInput& in, Outputs& out) {  \
-         const int head = in.Int();                \
-         int* a = out.Make<int>();                 \
-         return f(head, a);                        \
-     } \
-    }
-#define GETH2(f)                                \
-    {                                           \
-#f, false, [](FuzzInput& in, Outputs& out) {  \
-         const int head = in.Int();                \
-         int* a = out.Make<int>();                 \
-         int* b = out.Make<int>();                 \
-         return f(head, a, b);                     \
-     } \
-    }
-#define GETH3(f)                                \
-    {                                           \
-#f, false, [](FuzzInput& in, Outputs& out) {  \
-         const int head = in.Int();                \
-         int* a = out.Make<int>();                 \
-         int* b = out.Make<int>();                 \
-         int* c = out.Make<int>();                 \
-         return f(head, a, b, c);                  \
-     } \
-    }
-#define GETH4(f)                                \
-    {                                           \
-#f, false, [](FuzzInput& in, Outputs& out) {  \
-         const int head = in.Int();                \
-         int* a = out.Make<int>();                 \
-         int* b = out.Make<int>();                 \
-         int* c = out.Make<int>();                 \
-         int* d = out.Make<int>();                 \
-         return f(head, a, b, c, d);               \
-     } \
+#define GETH(f)                                                                              \
+    {                                                                                        \
+#f, false, [](FuzzInput & in, Outputs & out) { return HeadOutputsCall(f, in, out); } \
     }
 
 const Row kRows[] = {
-    SET1(TRAX_SetMode),
+    SET(TRAX_SetMode),
     {"TRAX_GetCalcData", true,
      [](FuzzInput&, Outputs& out) {
          FloatValue* a = out.Make<FloatValue>();
@@ -192,10 +145,10 @@ const Row kRows[] = {
          const int head = in.Int();
          return TRAX_GetFigureData(head, out.Make<FigureData>());
      }},
-    CALL0(TRAX_ClearFigureData),
-    CALL0(TRAX_DataStorageInit),
-    CALL0(TRAX_DataStorageStart),
-    CALL0(TRAX_DataStorageStop),
+    SET(TRAX_ClearFigureData),
+    SET(TRAX_DataStorageInit),
+    SET(TRAX_DataStorageStart),
+    SET(TRAX_DataStorageStop),
     {"TRAX_DataStorageGetStatus", true,
      [](FuzzInput& in, Outputs& out) {
          const int head = in.Int();
@@ -228,7 +181,7 @@ const Row kRows[] = {
          }
          return result;
      }},
-    SET3(TRAX_SetDataStorage),
+    SET(TRAX_SetDataStorage),
     {"TRAX_GetDataStorage", false,
      [](FuzzInput&, Outputs& out) {
          int* target = out.Make<int>();
@@ -245,31 +198,31 @@ const Row kRows[] = {
          unsigned char* profile = out.Make<unsigned char>(1024);
          return TRAX_GetLight(head, selector, data, extra, profile);
      }},
-    SET2(TRAX_SetZero),
-    SET2(TRAX_SetTiming),
-    SET1(TRAX_SetReset),
-    SET1(TRAX_SetPanel),
+    SET(TRAX_SetZero),
+    SET(TRAX_SetTiming),
+    SET(TRAX_SetReset),
+    SET(TRAX_SetPanel),
     {"TRAX_GetPanel", true, [](FuzzInput&, Outputs& out) { return TRAX_GetPanel(out.Make<int>()); }},
-    SET1(TRAX_SetPanelLock),
-    SET1(TRAX_SetProgramNo),
-    GET0(TRAX_GetProgramNo),
-    SET1(TRAX_AbleStart),
-    CALL0(TRAX_AbleStop),
-    CALL0(TRAX_AbleCancel),
-    SET2(TRAX_SetAbleMode),
-    GETH1(TRAX_GetAbleMode),
-    SET3(TRAX_SetAbleMinMax),
-    GETH2(TRAX_GetAbleMinMax),
-    SET2(TRAX_SetMeasureMode),
-    GETH1(TRAX_GetMeasureMode),
-    SET2(TRAX_SetNumAlarm),
-    GETH1(TRAX_GetNumAlarm),
-    SET2(TRAX_SetAlarmLevel),
-    GETH1(TRAX_GetAlarmLevel),
-    SET2(TRAX_SetReflectionMode),
-    GETH1(TRAX_GetReflectionMode),
-    SET3(TRAX_SetCalcMethod),
-    GETH2(TRAX_GetCalcMethod),
+    SET(TRAX_SetPanelLock),
+    SET(TRAX_SetProgramNo),
+    GET(TRAX_GetProgramNo),
+    SET(TRAX_AbleStart),
+    SET(TRAX_AbleStop),
+    SET(TRAX_AbleCancel),
+    SET(TRAX_SetAbleMode),
+    GETH(TRAX_GetAbleMode),
+    SET(TRAX_SetAbleMinMax),
+    GETH(TRAX_GetAbleMinMax),
+    SET(TRAX_SetMeasureMode),
+    GETH(TRAX_GetMeasureMode),
+    SET(TRAX_SetNumAlarm),
+    GETH(TRAX_GetNumAlarm),
+    SET(TRAX_SetAlarmLevel),
+    GETH(TRAX_GetAlarmLevel),
+    SET(TRAX_SetReflectionMode),
+    GETH(TRAX_GetReflectionMode),
+    SET(TRAX_SetCalcMethod),
+    GETH(TRAX_GetCalcMethod),
     {"TRAX_SetScaling", true,
      [](FuzzInput& in, Outputs&) {
          int v[6];
@@ -286,36 +239,36 @@ const Row kRows[] = {
          int* d = out.Make<int>();
          return TRAX_GetScaling(head, selector, a, b, c, d);
      }},
-    SET2(TRAX_SetFilterMode),
-    GETH1(TRAX_GetFilterMode),
-    SET2(TRAX_SetAverage),
-    GETH1(TRAX_GetAverage),
-    SET2(TRAX_SetCutOffFrequency),
-    GETH1(TRAX_GetCutOffFrequency),
-    SET2(TRAX_SetCalcMode),
-    GETH1(TRAX_GetCalcMode),
-    SET2(TRAX_SetTriggerMode),
-    GETH1(TRAX_GetTriggerMode),
-    SET2(TRAX_SetOffset),
-    GETH1(TRAX_GetOffset),
-    SET2(TRAX_SetDisplayUnit),
-    GETH1(TRAX_GetDisplayUnit),
-    SET5(TRAX_SetAnalogScaling),
-    GETH4(TRAX_GetAnalogScaling),
-    SET2(TRAX_SetAnalogThrough),
-    GETH1(TRAX_GetAnalogThrough),
-    SET4(TRAX_SetTolerance),
-    GETH3(TRAX_GetTolerance),
-    SET1(TRAX_SetSamplingCycle),
-    GET0(TRAX_GetSamplingCycle),
-    SET1(TRAX_SetMutualInterferencePrevention),
-    GET0(TRAX_GetMutualInterferencePrevention),
-    SET1(TRAX_SetTimingSynchronization),
-    GET0(TRAX_GetTimingSynchronization),
-    SET1(TRAX_SetToleranceComparatorOutputFormat),
-    GET0(TRAX_GetToleranceComparatorOutputFormat),
-    SET1(TRAX_SetStorobeTime),
-    GET0(TRAX_GetStorobeTime),
+    SET(TRAX_SetFilterMode),
+    GETH(TRAX_GetFilterMode),
+    SET(TRAX_SetAverage),
+    GETH(TRAX_GetAverage),
+    SET(TRAX_SetCutOffFrequency),
+    GETH(TRAX_GetCutOffFrequency),
+    SET(TRAX_SetCalcMode),
+    GETH(TRAX_GetCalcMode),
+    SET(TRAX_SetTriggerMode),
+    GETH(TRAX_GetTriggerMode),
+    SET(TRAX_SetOffset),
+    GETH(TRAX_GetOffset),
+    SET(TRAX_SetDisplayUnit),
+    GETH(TRAX_GetDisplayUnit),
+    SET(TRAX_SetAnalogScaling),
+    GETH(TRAX_GetAnalogScaling),
+    SET(TRAX_SetAnalogThrough),
+    GETH(TRAX_GetAnalogThrough),
+    SET(TRAX_SetTolerance),
+    GETH(TRAX_GetTolerance),
+    SET(TRAX_SetSamplingCycle),
+    GET(TRAX_GetSamplingCycle),
+    SET(TRAX_SetMutualInterferencePrevention),
+    GET(TRAX_GetMutualInterferencePrevention),
+    SET(TRAX_SetTimingSynchronization),
+    GET(TRAX_GetTimingSynchronization),
+    SET(TRAX_SetToleranceComparatorOutputFormat),
+    GET(TRAX_GetToleranceComparatorOutputFormat),
+    SET(TRAX_SetStorobeTime),
+    GET(TRAX_GetStorobeTime),
 };
 constexpr size_t kRowCount = sizeof kRows / sizeof kRows[0];
 static_assert(kRowCount == 69, "one row per exported function");
