@@ -23,7 +23,8 @@ name=trax-$version-windows
 zip=$dist/$name.zip
 
 llvm_dlltool=$(command -v llvm-dlltool || ls /usr/lib/llvm-*/bin/llvm-dlltool 2> /dev/null | tail -1 || true)
-[ -n "$llvm_dlltool" ] || { echo "package-windows: llvm-dlltool is missing (Debian llvm)" >&2; exit 1; }
+llvm_nm=$(command -v llvm-nm || ls /usr/lib/llvm-*/bin/llvm-nm 2> /dev/null | tail -1 || true)
+[ -n "$llvm_dlltool" ] && [ -n "$llvm_nm" ] || { echo "package-windows: llvm-dlltool or llvm-nm is missing (Debian llvm)" >&2; exit 1; }
 
 # The builds are the tested ones of scripts/test-windows.sh, configured here
 # the same way (which is quick when they exist).
@@ -86,7 +87,7 @@ for arch in x64 x86; do
     done < <("$prefix-objdump" -p "$f" | awk '/DLL Name:/ { print $3 }')
   done
   # Every MSVC import names its export plainly, whatever the symbol.
-  imports=$(llvm-nm "$kit/$arch/Trax.lib" 2> /dev/null | grep -c ' T ' || true)
+  imports=$("$llvm_nm" "$kit/$arch/Trax.lib" 2> /dev/null | grep -c ' T __imp_' || true)
   [ "$imports" -eq 69 ] || fail "$arch/Trax.lib has $imports functions, not 69"
 done
 if command -v lld-link > /dev/null; then

@@ -83,6 +83,15 @@ set_target_properties(trax PROPERTIES
   IMPORT_SUFFIX ".lib"
   LINK_DEPENDS ${TRAX_DRIVER_IMPORT_LIB})
 add_dependencies(trax trax_driver_import)
+if(TRAX_KILL_AT)
+  # ld's own import library would name the killed plain symbols; callers refer
+  # to the decorated ones (_TRAX_GetCalcData@8). dlltool makes it from the
+  # decorated module-definition file, binding each to its plain export.
+  add_custom_command(TARGET trax POST_BUILD
+    COMMAND ${TRAX_DLLTOOL} --input-def ${TRAX_DEF_FILE} --kill-at --dllname Trax.dll
+            --output-lib $<TARGET_LINKER_FILE:trax>
+    VERBATIM)
+endif()
 target_link_libraries(trax PRIVATE ${TRAX_DRIVER_IMPORT_LIB} user32 kernel32)
 target_link_options(trax PRIVATE -Wl,--no-undefined -Wl,--exclude-all-symbols ${TRAX_KILL_AT})
 

@@ -107,7 +107,7 @@ TEST_F(ControlActionTest, ZeroTimingAndResetSucceedOnlyWithResultByteZero) {
     };
     struct ActionCase {
         uint8_t code;
-        int(TRAX_CALL* run)();
+        int (*run)();
     };
     const ActionCase actions[] = {
         {CmdZero, [] { return TRAX_SetZero(1, 1); }},

@@ -140,7 +140,9 @@ TEST(DriverThunk, StandInDriverOnTheSearchPath) {
     EXPECT_NE(Convention::Unknown, seen[0]);
 
     const char* expected = std::getenv("TRAX_EXPECT_DRIVER_CONVENTION");
-    if (expected != nullptr && expected[0] != '\0') EXPECT_STREQ(expected, ObservedConvention());
+    if (expected != nullptr && expected[0] != '\0') {
+        EXPECT_STREQ(expected, ObservedConvention());
+    }
     FreeLibrary(driver);
 }
 

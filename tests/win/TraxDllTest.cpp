@@ -100,13 +100,17 @@ TEST(TraxDll, Exports) {
 
     // The library unloads and loads again (static destruction, a second attach).
     auto setMode = TRAX_FN(module, TRAX_SetMode);
-    if (setMode != nullptr) EXPECT_EQ(1, setMode(0));
+    if (setMode != nullptr) {
+        EXPECT_EQ(1, setMode(0));
+    }
     EXPECT_TRUE(FreeLibrary(module) != FALSE);
     EXPECT_TRUE(GetModuleHandleA("Trax.dll") == nullptr);
     module = LoadTrax();
     ASSERT_NE(module, nullptr);
     setMode = TRAX_FN(module, TRAX_SetMode);
-    if (setMode != nullptr) EXPECT_EQ(1, setMode(0));
+    if (setMode != nullptr) {
+        EXPECT_EQ(1, setMode(0));
+    }
     FreeLibrary(module);
 }
 
@@ -139,7 +143,9 @@ TEST(TraxDll, Families) {
         for (const FloatValue& v : figure.values) EXPECT_TRUE(v.status >= 0 && v.status <= 3);
         EXPECT_EQ(0, getFigureData(2, &figure));
     }
-    if (auto clearFigureData = TRAX_FN(m, TRAX_ClearFigureData)) EXPECT_EQ(1, clearFigureData());
+    if (auto clearFigureData = TRAX_FN(m, TRAX_ClearFigureData)) {
+        EXPECT_EQ(1, clearFigureData());
+    }
 
     // Data storage.
     auto setDataStorage = TRAX_FN(m, TRAX_SetDataStorage);
@@ -190,8 +196,12 @@ TEST(TraxDll, Families) {
         EXPECT_EQ(1, setZero(2, 0));
         EXPECT_EQ(0, setZero(3, 1));
     }
-    if (auto setTiming = TRAX_FN(m, TRAX_SetTiming)) EXPECT_EQ(1, setTiming(0, 0));
-    if (auto setReset = TRAX_FN(m, TRAX_SetReset)) EXPECT_EQ(1, setReset(1));
+    if (auto setTiming = TRAX_FN(m, TRAX_SetTiming)) {
+        EXPECT_EQ(1, setTiming(0, 0));
+    }
+    if (auto setReset = TRAX_FN(m, TRAX_SetReset)) {
+        EXPECT_EQ(1, setReset(1));
+    }
     auto setPanel = TRAX_FN(m, TRAX_SetPanel);
     auto getPanel = TRAX_FN(m, TRAX_GetPanel);
     if (setPanel && getPanel) {
@@ -272,7 +282,9 @@ TEST(TraxDll, Families) {
     }
 
     // Still in measurement mode after all of it: a measured value reads.
-    if (auto getCalcData = TRAX_FN(m, TRAX_GetCalcData)) EXPECT_EQ(1, getCalcData(nullptr, nullptr));
+    if (auto getCalcData = TRAX_FN(m, TRAX_GetCalcData)) {
+        EXPECT_EQ(1, getCalcData(nullptr, nullptr));
+    }
     FreeLibrary(m);
 }
 

@@ -39,7 +39,7 @@ for file in "$trax" "${drivers[@]}"; do
 done
 
 # ---- Trax.dll exports ---------------------------------------------------------
-expected_names=$(grep -oE '^[[:space:]]*TRAX_API[[:space:]]+int[[:space:]]+TRAX_[A-Za-z0-9_]+' "$header" \
+expected_names=$(grep -oE '^[[:space:]]*TRAX_API[[:space:]]+int[[:space:]]+TRAX_CALL[[:space:]]+TRAX_[A-Za-z0-9_]+' "$header" \
                  | grep -oE 'TRAX_[A-Za-z0-9_]+$' | LC_ALL=C sort)
 count=$(printf '%s\n' "$expected_names" | grep -c .)
 [ "$count" -eq 69 ] || fail "include/trax.h declares $count exported functions, not 69"

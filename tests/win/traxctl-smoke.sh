@@ -30,7 +30,7 @@ run() {
 run 0 '^A  1\.235 mm$' "$traxctl" values
 run 0 '^B  -2\.009 mm$' "$traxctl" values
 run 0 '"status": *"valid"' "$traxctl" values --json
-run 0 'A  .* mm' "$read_values" 2 0
+run 0 '^ +1 +A +-?[0-9]+\.[0-9]+ +B +-?[0-9]' "$read_values" 2 0
 
 # The controller keeps its settings in a state file between processes.
 export TRAX_SIM_STATE=state.txt
