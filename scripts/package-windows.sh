@@ -49,11 +49,11 @@ for arch in x64 x86; do
     local base
     base=$(basename "$1")
     "$prefix-objcopy" --only-keep-debug "$1" "$dist/debug/$arch/$base.debug"
-    "$prefix-objcopy" --strip-debug "$1" "$2/$base"
+    "$prefix-objcopy" --strip-unneeded "$1" "$2/$base"
   }
   strip_into "${file[dll]}" "$kit/$arch"
   strip_into "${file[traxctl]}" "$kit/$arch"
-  "$prefix-objcopy" --strip-debug "${file[driver]}" "$kit/simulator/$arch/QelUsbDrv.dll"
+  "$prefix-objcopy" --strip-unneeded "${file[driver]}" "$kit/simulator/$arch/QelUsbDrv.dll"
   cp "${file[def]}" "$kit/$arch/Trax.def"
   cp "${file[implib]}" "$kit/$arch/libTrax.dll.a"
   # MSVC's import library in the short import format. On x86 the .def names
@@ -92,16 +92,20 @@ for arch in x64 x86; do
 done
 if command -v lld-link > /dev/null; then
   # MSVC's way of linking, with LLVM's compatible linker: a DLL that calls two
-  # functions through x86/Trax.lib must import them from Trax.dll by plain name.
+  # functions through Trax.lib must import them from Trax.dll by plain name.
+  # (The probe object comes from mingw, which does not mark it SEH-safe.)
   probe=$stage/probe
   mkdir -p "$probe"
   printf '#include <trax.h>\nint probe(void) { return TRAX_SetMode(0) + TRAX_GetCalcData(0, 0); }\n' > "$probe/probe.c"
-  i686-w64-mingw32-gcc -O2 -c -I"$kit/include" "$probe/probe.c" -o "$probe/probe.obj"
-  lld-link -nologo -dll -noentry -nodefaultlib -machine:x86 -export:probe "$probe/probe.obj" \
-    "$kit/x86/Trax.lib" -out:"$probe/probe.dll" > /dev/null
-  probe_imports=$(i686-w64-mingw32-objdump -p "$probe/probe.dll" | awk '/DLL Name: Trax.dll/ { on = 1; next }
-    on && /^[ \t]*$/ { exit } on && NF == 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
-  [ "$probe_imports" = "TRAX_GetCalcData TRAX_SetMode " ] || fail "x86/Trax.lib links to: $probe_imports"
+  for arch in x64 x86; do
+    prefix=$(windows_prefix "$arch")
+    "$prefix-gcc" -O2 -c -I"$kit/include" "$probe/probe.c" -o "$probe/$arch.obj"
+    lld-link -nologo -dll -noentry -nodefaultlib -machine:"$arch" -safeseh:no -export:probe "$probe/$arch.obj" \
+      "$kit/$arch/Trax.lib" -out:"$probe/$arch.dll" > /dev/null || fail "$arch/Trax.lib does not link"
+    probe_imports=$("$prefix-objdump" -p "$probe/$arch.dll" | awk '/DLL Name: Trax.dll/ { on = 1; next }
+      on && /^[ \t]*$/ { exit } on && NF == 3 { print $3 }' | LC_ALL=C sort | tr '\n' ' ')
+    [ "$probe_imports" = "TRAX_GetCalcData TRAX_SetMode " ] || fail "$arch/Trax.lib links to: $probe_imports"
+  done
 fi
 [ "$failures" -eq 0 ] || exit 1
 

@@ -100,6 +100,18 @@ end x86-cdecl
 
 begin package
 "$source_dir/scripts/package-windows.sh" "$build_root"
+# The kit as README-windows.txt tells a user to try it: each architecture's
+# folder with the stand-in driver copied beside it.
+version=$(sed -n 's/^project(Trax VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+trial=$build_root/kit-trial
+rm -rf "$trial" && mkdir -p "$trial"
+cmake -E chdir "$trial" cmake -E tar xf "$source_dir/dist/trax-$version-windows.zip"
+for arch in x64 x86; do
+  cp "$trial/simulator/$arch/QelUsbDrv.dll" "$trial/$arch/"
+  [ "$arch" = x64 ] && wine=$wine64 || wine=$wine32
+  values=$(cd "$trial/$arch" && "$wine" traxctl.exe values < /dev/null | tr -d '\r')
+  grep -q '^A  1\.235 mm$' <<< "$values" || { echo "test-windows: the $arch kit's traxctl printed: $values" >&2; exit 1; }
+done
 end package
 
 echo "==== test-windows: stage times"
