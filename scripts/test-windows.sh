@@ -94,7 +94,8 @@ end x86
 begin x86-cdecl
 cdecl_build=$(windows_build_dir "$build_root" x86-cdecl)
 windows_configure "$source_dir" "$cdecl_build" x86-cdecl
-cmake --build "$cdecl_build" -j "$jobs" --target trax QelUsbDrv trax_dll_test trax_pe_version_info traxctl read_values
+cmake --build "$cdecl_build" -j "$jobs" --target trax QelUsbDrv QelUsbDrv_cdecl trax_dll_test \
+  trax_pe_version_info traxctl read_values
 WINEPATH="Z:$cdecl_build/simulator/stdcall" run_ctest "$cdecl_build" -R '^win\.(dll|identity|traxctl)'
 end x86-cdecl
 
