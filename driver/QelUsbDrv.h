@@ -29,7 +29,10 @@
 
 #include <cstdint>
 
-#if defined(_WIN32)
+// On 32-bit Windows the driver's convention is not documented: the library
+// calls it through a thunk that works with either (driver/DriverCall.h), and
+// the stand-in driver can be built with __cdecl (QELUSB_USE_CDECL) to prove it.
+#if defined(_WIN32) && !defined(QELUSB_USE_CDECL)
 #define QELUSB_CALL __stdcall
 #else
 #define QELUSB_CALL

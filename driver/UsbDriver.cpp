@@ -15,10 +15,10 @@ int UsbDriverStartup(StartupResults* results) {
     const sUSBPARAM usbParam = {0, 0};
     // A failed step does not stop the later ones: the driver expects all four.
     StartupResults r{};
-    r.typeParam = InitQelUsbTypeParam(&typeParam, kTypeParamMode);
-    r.usbType = SetUsbType(kUsbType);  // its result carries nothing the library relies on
-    r.initUsb = InitUsb(usbParam, kUsbDeviceName);
-    r.initPid = InitPid(usbParam, kUsbProductCode);
+    r.typeParam = driver::InitQelUsbTypeParam(&typeParam, kTypeParamMode);
+    r.usbType = driver::SetUsbType(kUsbType);  // its result carries nothing the library relies on
+    r.initUsb = driver::InitUsb(usbParam, kUsbDeviceName);
+    r.initPid = driver::InitPid(usbParam, kUsbProductCode);
     if (results != nullptr) *results = r;
     return (r.typeParam == 1 && r.initUsb != 0 && r.initPid != 0) ? 1 : 0;
 }
@@ -26,7 +26,7 @@ int UsbDriverStartup(StartupResults* results) {
 const char* StandInDriverDescription() {
     using Describe = const char* (*)();
     void* found =
-        platform::FindExportBeside(reinterpret_cast<const void*>(&QelUsbPtrIoPtr), kDriverFileName, kStandInExport);
+        platform::FindExportBeside(reinterpret_cast<const void*>(&::QelUsbPtrIoPtr), kDriverFileName, kStandInExport);
     if (found == nullptr) return nullptr;
     const char* text = reinterpret_cast<Describe>(found)();
     return text != nullptr ? text : "";

@@ -1,7 +1,7 @@
 // The library's side of the USB driver: the start-up made once per process.
 #pragma once
 
-#include "driver/QelUsbDrv.h"
+#include "driver/DriverCall.h"
 
 namespace trax::driver {
 

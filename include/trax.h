@@ -59,6 +59,21 @@
  * Heads
  * -----
  * head 0 = head A, 1 = head B, 2 = both heads where a function allows it.
+ *
+ * Calling convention (32-bit Windows)
+ * -----------------------------------
+ * On 32-bit Windows every function is __stdcall (WINAPI), written out as
+ * TRAX_CALL on each declaration, so callers compiled with another default
+ * convention still call them correctly. Trax.dll exports them by their plain
+ * names (TRAX_GetCalcData, not _TRAX_GetCalcData@8) with ordinals 1..69. 64-bit
+ * Windows and other systems have a single convention. From other languages:
+ * .NET [DllImport("Trax.dll")] (CallingConvention.StdCall is its default); VBA
+ * and VB6 `Declare Function TRAX_SetMode Lib "Trax.dll" (ByVal mode As Long)
+ * As Long` (PtrSafe in 64-bit Office); LabVIEW's Call Library Function node
+ * with the calling convention "stdcall (WINAPI)"; Python ctypes.WinDLL("Trax.dll")
+ * on 32-bit (ctypes.CDLL on 64-bit, where both are the same). A build made with
+ * the __cdecl variant (TRAX_USE_CDECL) must be declared __cdecl instead:
+ * its callers define TRAX_USE_CDECL before including this header.
  */
 #ifndef TRAX_H
 #define TRAX_H
@@ -75,7 +90,8 @@
 
 /* Calling convention of every function: __stdcall (WINAPI) on 32-bit Windows,
  * the platform's only convention elsewhere. A build made for applications that
- * call with __cdecl defines TRAX_USE_CDECL, for itself and for its callers. */
+ * call with __cdecl defines TRAX_USE_CDECL, for itself and for its callers
+ * (see "Calling convention" above). */
 #if defined(_WIN32) && !defined(_WIN64) && !defined(TRAX_USE_CDECL)
 #define TRAX_CALL __stdcall
 #else

@@ -1,40 +1,51 @@
 #!/usr/bin/env bash
 # The Windows part of the test run: cross-build Trax.dll, the stand-in
-# QelUsbDrv.dll and the test programs with mingw-w64, then run every test of
-# that build through ctest, the programs under wine.
+# QelUsbDrv.dll, traxctl.exe and the test programs with mingw-w64 for 64-bit
+# and 32-bit Windows, run every test of each build through ctest (the programs
+# under wine), then write the Windows kit. Stages:
+#   x64          build/windows: the whole suite
+#   x86          build/windows-x86: the whole suite against the __stdcall
+#                stand-in driver, then the tests that load the driver again
+#                against the __cdecl one
+#   x86-cdecl    build/windows-x86-cdecl: the __cdecl variant of Trax.dll,
+#                built and smoke-tested (identity, loading, calls)
+#   package      scripts/package-windows.sh: dist/trax-<version>-windows.zip
 #
-#   scripts/test-windows.sh [BUILD_DIR]       (default: build/windows in the checkout)
+#   scripts/test-windows.sh [BUILD_ROOT]       (default: build/ in the checkout)
 #
 # Environment: JOBS (parallel build and test jobs, default: all processors),
-# WINEPREFIX (default: a prefix inside the build folder, created at the first
-# run, which takes a few seconds).
+# WINEPREFIX (default: BUILD_ROOT/wine-prefix, created at the first run, which
+# takes a few seconds).
 set -euo pipefail
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${1:-$source_dir/build/windows}
-jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+build_root=${1:-$source_dir/build}
+jobs=${JOBS:-$(nproc 2> /dev/null || echo 2)}
+source "$source_dir/scripts/windows-builds.sh"
 
-wine=$(command -v wine64 || true)
-[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+wine64=$(command -v wine64 || true)
+[ -n "$wine64" ] || wine64=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
 wineserver=$(command -v wineserver || true)
-[ -n "$wineserver" ] || wineserver=$(dirname "$wine")/wineserver
-for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-dlltool x86_64-w64-mingw32-windres "$wine"; do
+[ -n "$wineserver" ] || wineserver=$(dirname "$wine64")/wineserver
+for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix x86_64-w64-mingw32-dlltool \
+            i686-w64-mingw32-dlltool x86_64-w64-mingw32-windres "$wine64" "$wine32"; do
   command -v "$tool" > /dev/null || { echo "test-windows: $tool is missing" >&2; exit 1; }
 done
 
-# std::thread and std::mutex (used by the test drivers) need the posix thread
-# model of the mingw-w64 compilers; winpthreads is then linked statically.
-cmake -S "$source_dir" -B "$build_dir" \
-  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
-  -DTRAX_MINGW_THREAD_MODEL=posix \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTRAX_WERROR=ON \
-  -DTRAX_BUILD_BENCH=OFF
-cmake --build "$build_dir" -j "$jobs"
+timings=()
+stage_start=0
+begin() { stage_start=$(date +%s); echo "==== test-windows: $1"; }
+end() {
+  local took=$(($(date +%s) - stage_start))
+  timings+=("$(printf '%-10s %4d s' "$1" "$took")")
+  echo "==== test-windows: $1 took $took s"
+}
 
-# A wine prefix of our own, and one wine server kept running for the whole
-# run: otherwise every test program pays for starting the server again.
-export WINEPREFIX=${WINEPREFIX:-$build_dir/wine-prefix}
+# A wine prefix of our own, shared by 64-bit and 32-bit programs, and one wine
+# server kept running for the whole run: otherwise every test program pays for
+# starting the server again.
+export WINEPREFIX=${WINEPREFIX:-$build_root/wine-prefix}
 export WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p || true  # a server of this prefix may be running already
@@ -42,13 +53,67 @@ trap '"$wineserver" -k 2> /dev/null || true' EXIT
 # Create the prefix and start wine's background services here, with their
 # output going nowhere: services started by a test program would inherit its
 # output pipe and keep ctest waiting for that test until the server ends.
-"$wine" cmd /c exit < /dev/null > /dev/null 2>&1 || true
-
-# Test lists are discovered afresh when ctest starts. CMake 3.25 can append a
-# rediscovered list to the old one, so old lists go first.
-find "$build_dir" -name '*\[1\]_tests.cmake' -delete
+"$wine64" cmd /c exit < /dev/null > /dev/null 2>&1 || true
 
 # wine now and then fails to start a program or stalls in its own services;
 # a test that fails that way gets two more runs. The same tests run natively,
 # without retries, in the Linux, sanitizer and thread-checking builds.
-ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" --repeat until-pass:3
+run_ctest() {  # BUILD_DIR [ctest arguments]
+  local build=$1
+  shift
+  # Test lists are discovered afresh when ctest starts. CMake 3.25 can append a
+  # rediscovered list to the old one, so old lists go first.
+  find "$build" -name '*\[1\]_tests.cmake' -delete
+  ctest --test-dir "$build" --output-on-failure -j "$jobs" --repeat until-pass:3 "$@"
+}
+
+build_and_test() {  # ARCH
+  local build
+  build=$(windows_build_dir "$build_root" "$1")
+  windows_configure "$source_dir" "$build" "$1"
+  cmake --build "$build" -j "$jobs"
+  run_ctest "$build"
+}
+
+begin x64
+build_and_test x64
+end x64
+
+# The programs find the stand-in driver through WINEPATH: without it, the
+# __stdcall build (see cmake/win32/TraxDll.cmake).
+begin x86
+x86_build=$(windows_build_dir "$build_root" x86)
+WINEPATH="Z:$x86_build/simulator/stdcall" TRAX_EXPECT_DRIVER_CONVENTION=stdcall build_and_test x86
+echo "---- the tests that load the driver, against the __cdecl stand-in"
+# The unit tests (scripted driver linked in), the simulator's own tests and the
+# platform tests do not load it; everything else does.
+WINEPATH="Z:$x86_build/simulator/cdecl" TRAX_EXPECT_DRIVER_CONVENTION=cdecl \
+  run_ctest "$x86_build" -R '^(E2e|win\.|win32\.DriverThunk)'
+end x86
+
+begin x86-cdecl
+cdecl_build=$(windows_build_dir "$build_root" x86-cdecl)
+windows_configure "$source_dir" "$cdecl_build" x86-cdecl
+cmake --build "$cdecl_build" -j "$jobs" --target trax QelUsbDrv QelUsbDrv_cdecl trax_dll_test \
+  trax_pe_version_info traxctl read_values
+WINEPATH="Z:$cdecl_build/simulator/stdcall" run_ctest "$cdecl_build" -R '^win\.(dll|identity|traxctl)'
+end x86-cdecl
+
+begin package
+"$source_dir/scripts/package-windows.sh" "$build_root"
+# The kit as README-windows.txt tells a user to try it: each architecture's
+# folder with the stand-in driver copied beside it.
+version=$(sed -n 's/^project(Trax VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+trial=$build_root/kit-trial
+rm -rf "$trial" && mkdir -p "$trial"
+cmake -E chdir "$trial" cmake -E tar xf "$source_dir/dist/trax-$version-windows.zip"
+for arch in x64 x86; do
+  cp "$trial/simulator/$arch/QelUsbDrv.dll" "$trial/$arch/"
+  [ "$arch" = x64 ] && wine=$wine64 || wine=$wine32
+  values=$(cd "$trial/$arch" && "$wine" traxctl.exe values < /dev/null | tr -d '\r')
+  grep -Eq '^A  1\.235( mm)?$' <<< "$values" || { echo "test-windows: the $arch kit's traxctl printed: $values" >&2; exit 1; }
+done
+end package
+
+echo "==== test-windows: stage times"
+printf '  %s\n' "${timings[@]}"

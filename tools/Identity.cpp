@@ -2,8 +2,12 @@
 
 #include <trax.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -19,6 +23,27 @@ namespace traxctl {
 
 namespace {
 
+#if defined(_WIN32)
+std::string FileOf(const void* function) {
+    HMODULE module = nullptr;
+    char path[MAX_PATH];
+    if (function == nullptr ||
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<const char*>(function), &module) == FALSE)
+        return "";
+    const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? "" : std::string(path, n);
+}
+
+// The driver is found by its file name: the address of an imported function
+// in this program is its import thunk.
+void* DriverExport(const char* name) {
+    HMODULE driver = GetModuleHandleA("QelUsbDrv.dll");
+    return driver == nullptr ? nullptr : reinterpret_cast<void*>(GetProcAddress(driver, name));
+}
+#else
+void* DriverExport(const char* name) { return dlsym(RTLD_DEFAULT, name); }
+
 // The file a loaded function comes from, with symbolic links resolved.
 std::string FileOf(const void* function) {
     Dl_info info{};
@@ -27,6 +52,7 @@ std::string FileOf(const void* function) {
     if (realpath(info.dli_fname, resolved) != nullptr) return resolved;
     return info.dli_fname;
 }
+#endif
 
 // "2.2.0" from ".../libtrax.so.2.2.0".
 std::string VersionFromFile(const std::string& file) {
@@ -38,14 +64,20 @@ std::string VersionFromFile(const std::string& file) {
 
 void PrintVersion(std::ostream& out) {
     out << "traxctl " << TRAXCTL_VERSION << "\n";
+#if defined(_WIN32)
+    HMODULE trax = GetModuleHandleA("Trax.dll");  // &TRAX_SetMode is this program's import thunk
+    const std::string library =
+        FileOf(trax == nullptr ? nullptr : reinterpret_cast<const void*>(GetProcAddress(trax, "TRAX_SetMode")));
+#else
     const std::string library = FileOf(reinterpret_cast<const void*>(&TRAX_SetMode));
+#endif
     const std::string version = VersionFromFile(library);
     out << "library: libtrax " << (version.empty() ? "(version not known)" : version) << " ("
         << (library.empty() ? "file not known" : library) << ")\n";
     // Only the stand-in driver exports this; the maker's driver does not.
     using Describe = const char* (*)();
-    auto describe = reinterpret_cast<Describe>(dlsym(RTLD_DEFAULT, "QelUsbStandInDescription"));
-    const std::string driver = FileOf(dlsym(RTLD_DEFAULT, "QelUsbPtrIoPtr"));
+    auto describe = reinterpret_cast<Describe>(DriverExport("QelUsbStandInDescription"));
+    const std::string driver = FileOf(DriverExport("QelUsbPtrIoPtr"));
     out << "driver: " << (describe != nullptr ? describe() : "the controller's USB driver (not the stand-in)") << " ("
         << (driver.empty() ? "file not known" : driver) << ")\n";
 }
@@ -70,6 +102,29 @@ int TakeTraceOption(std::vector<std::string>& args, char** argv) {
     if (level == nullptr) return 0;
     const char* now = std::getenv("TRAX_LOG");
     if (now != nullptr && std::strcmp(now, level) == 0) return 0;
+#if defined(_WIN32)
+    // The library reads TRAX_LOG when it is loaded, before main: run this
+    // program again, with the same command line, and end with its status.
+    (void)argv;
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string commandLine = GetCommandLineA();
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (SetEnvironmentVariableA("TRAX_LOG", level) == FALSE || n == 0 || n >= MAX_PATH ||
+        CreateProcessA(self, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process) ==
+            FALSE) {
+        std::cerr << "traxctl: --trace: cannot start traxctl again (error " << GetLastError() << ")\n";
+        return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::exit(static_cast<int>(status));
+#else
     if (setenv("TRAX_LOG", level, 1) != 0) {
         std::cerr << "traxctl: --trace: " << std::strerror(errno) << "\n";
         return 1;
@@ -77,6 +132,7 @@ int TakeTraceOption(std::vector<std::string>& args, char** argv) {
     execv("/proc/self/exe", argv);
     std::cerr << "traxctl: --trace: cannot start traxctl again: " << std::strerror(errno) << "\n";
     return 1;
+#endif
 }
 
 }  // namespace traxctl

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "driver/QelUsbDrv.h"
+#include "driver/DriverCall.h"
 
 namespace trax::transport {
 
@@ -48,7 +48,7 @@ void AsyncUSB::RunIoLoop() {
     auto* request = static_cast<uint8_t*>(std::malloc(kRequestBufferSize));
     auto* reply = request != nullptr ? static_cast<uint8_t*>(std::malloc(kReplyBufferSize)) : nullptr;
 
-    const bool usable = request != nullptr && reply != nullptr && CheckUsbDllStatus(0) == 1;
+    const bool usable = request != nullptr && reply != nullptr && driver::CheckUsbDllStatus(0) == 1;
     if (!usable) threadDone.store(1, std::memory_order_release);
     startResult.store(usable ? 1 : 0, std::memory_order_release);
     platform::SignalEvent(startEvent);
@@ -62,7 +62,7 @@ void AsyncUSB::RunIoLoop() {
                 if (taken == 0) break;
                 unsigned long replyLength = kReplyBufferSize;
                 const unsigned long done =
-                    QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
+                    driver::QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
                 // A driver that claims more than our buffer holds counts as a
                 // failed exchange: nothing is read past the buffer.
                 // The whole answer goes in at once, or not at all.

@@ -56,7 +56,7 @@ TEST(ControlAction, PanelLockIsAcceptedBothWaysAndLeavesMeasurementMode) {
 
 struct AbleEnd {
     const char* name;
-    int (*end)();
+    int(TRAX_CALL* end)();
 };
 const AbleEnd kAbleEnds[] = {{"stop", TRAX_AbleStop}, {"cancel", TRAX_AbleCancel}};
 

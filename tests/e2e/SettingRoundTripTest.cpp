@@ -27,7 +27,8 @@ struct SettingPair {
 void PrintTo(const SettingPair& pair, std::ostream* os) { *os << pair.name; }
 
 // A per-head setting of one value.
-SettingPair OneValue(const char* name, int (*set)(int, int), int (*get)(int, int*), int low, int high) {
+SettingPair OneValue(const char* name, int(TRAX_CALL* set)(int, int), int(TRAX_CALL* get)(int, int*), int low,
+                     int high) {
     return {name,
             true,
             [set](int h, const Values& v) { return set(h, v[0]); },
@@ -36,7 +37,7 @@ SettingPair OneValue(const char* name, int (*set)(int, int), int (*get)(int, int
 }
 
 // A controller-wide setting of one value.
-SettingPair SystemValue(const char* name, int (*set)(int), int (*get)(int*), int low, int high) {
+SettingPair SystemValue(const char* name, int(TRAX_CALL* set)(int), int(TRAX_CALL* get)(int*), int low, int high) {
     return {name,
             false,
             [set](int, const Values& v) { return set(v[0]); },

@@ -192,7 +192,7 @@ TEST_F(ControlActionTest, AbleStartStaysInSettingModeOnlyWhenItsWriteSucceeds) {
 
 TEST_F(ControlActionTest, AbleStopAndCancelAlwaysSwitchBackWithoutEnteringSettingMode) {
     struct Case {
-        int (*run)();
+        int(TRAX_CALL* run)();
         const char* write;
     };
     const Case cases[] = {{TRAX_AbleStop, "00 07 07 08 00 00 08"}, {TRAX_AbleCancel, "00 07 07 08 00 00 09"}};

@@ -66,7 +66,7 @@ protected:
 
 struct CommandCase {
     const char* name;
-    int (*call)();
+    int(TRAX_CALL* call)();
     uint8_t code;
     const char* request;
 };

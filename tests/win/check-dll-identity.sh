@@ -4,12 +4,16 @@
 #                 of include/trax.h, ordinals 1..N in byte order of the names;
 #                 imports only system DLLs and the six driver functions by name
 #                 from QelUsbDrv.dll (no mingw run-time DLL); version resource.
-#   QelUsbDrv.dll exactly the six driver functions and the stand-in's description; no mingw run-time DLL.
+#   QelUsbDrv.dll exactly the six driver functions by their plain names and the
+#                 stand-in's description (each build of it given); no mingw
+#                 run-time DLL.
 #
-# usage: check-dll-identity.sh OBJDUMP VERSION_READER TRAX_H TRAX_DLL QELUSBDRV_DLL
+# usage: check-dll-identity.sh OBJDUMP VERSION_READER TRAX_H TRAX_DLL QELUSBDRV_DLL...
 set -u
 
-objdump=$1 reader=$2 header=$3 trax=$4 driver=$5
+objdump=$1 reader=$2 header=$3 trax=$4
+shift 4
+drivers=("$@")
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
@@ -30,12 +34,12 @@ imports() {
     dll != "" && $1 ~ /^[0-9a-f]+$/ && NF == 3 { print dll, $3 }'
 }
 
-for file in "$trax" "$driver"; do
+for file in "$trax" "${drivers[@]}"; do
   [ -f "$file" ] || { fail "$file does not exist"; exit 1; }
 done
 
 # ---- Trax.dll exports ---------------------------------------------------------
-expected_names=$(grep -oE '^[[:space:]]*TRAX_API[[:space:]]+int[[:space:]]+TRAX_[A-Za-z0-9_]+' "$header" \
+expected_names=$(grep -oE '^[[:space:]]*TRAX_API[[:space:]]+int[[:space:]]+TRAX_CALL[[:space:]]+TRAX_[A-Za-z0-9_]+' "$header" \
                  | grep -oE 'TRAX_[A-Za-z0-9_]+$' | LC_ALL=C sort)
 count=$(printf '%s\n' "$expected_names" | grep -c .)
 [ "$count" -eq 69 ] || fail "include/trax.h declares $count exported functions, not 69"
@@ -71,17 +75,19 @@ SetUsbType"
   || fail "Trax.dll imports from QelUsbDrv.dll: $(echo $driver_imports)"
 
 # ---- QelUsbDrv.dll --------------------------------------------------------------
-[ "$(export_name "$driver")" = "QelUsbDrv.dll" ] || fail "export directory of the driver names '$(export_name "$driver")'"
-driver_exports=$(export_table "$driver" | awk '{ print $2 }' | LC_ALL=C sort)
 # The stand-in also exports the function by which it makes itself known.
 expected_standin=$(printf '%s\nQelUsbStandInDescription\n' "$expected_driver" | LC_ALL=C sort)
-[ "$driver_exports" = "$expected_standin" ] || fail "QelUsbDrv.dll exports: $(echo $driver_exports)"
-while read -r dll; do
-  case "${dll,,}" in
-    kernel32.dll | user32.dll | msvcrt.dll) ;;
-    *) fail "QelUsbDrv.dll imports $dll" ;;
-  esac
-done < <(imports "$driver" | awk '$2 == "-" { print $1 }')
+for driver in "${drivers[@]}"; do
+  [ "$(export_name "$driver")" = "QelUsbDrv.dll" ] || fail "export directory of $driver names '$(export_name "$driver")'"
+  driver_exports=$(export_table "$driver" | awk '{ print $2 }' | LC_ALL=C sort)
+  [ "$driver_exports" = "$expected_standin" ] || fail "$driver exports: $(echo $driver_exports)"
+  while read -r dll; do
+    case "${dll,,}" in
+      kernel32.dll | user32.dll | msvcrt.dll) ;;
+      *) fail "$driver imports $dll" ;;
+    esac
+  done < <(imports "$driver" | awk '$2 == "-" { print $1 }')
+done
 
 # ---- Version resource -----------------------------------------------------------
 version=$("$reader" "$trax") || fail "no version resource could be read from Trax.dll"

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# traxctl.exe and an example under wine, as a Windows user runs them: a few
+# commands with their output, files and exit codes (the Linux build tests
+# every command).
+#
+# usage: traxctl-smoke.sh WORK_DIR TRAXCTL_EXE READ_VALUES_EXE EMULATOR...
+set -u
+work=$1 traxctl=$2 read_values=$3
+shift 3
+emulator=("$@")
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+
+failures=0
+fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
+
+# run STATUS PATTERN PROGRAM ARGS...: the exit status must be STATUS and the
+# output (line ends made Unix) must match the extended regex PATTERN.
+out=""
+run() {
+  local want=$1 pattern=$2 status
+  shift 2
+  "${emulator[@]}" "$@" > out.raw 2> err.txt < /dev/null
+  status=$?
+  out=$(tr -d '\r' < out.raw)
+  [ "$status" -eq "$want" ] || fail "$(basename "$1") ${*:2}: exit status $status, expected $want: $(cat err.txt)"
+  grep -Eq -- "$pattern" <<< "$out" || fail "$(basename "$1") ${*:2} printed: $out"
+}
+
+# Fresh simulated controller in every process.
+run 0 '^A  1\.235( mm)?$' "$traxctl" values
+run 0 '^B  -2\.009( mm)?$' "$traxctl" values
+run 0 '"status": *"valid"' "$traxctl" values --json
+run 0 '^ +1 +A +-?[0-9]+\.[0-9]+ +B +-?[0-9]' "$read_values" 2 0
+
+# The controller keeps its settings in a state file between processes.
+export TRAX_SIM_STATE=state.txt
+run 0 '^offset +A +250$' "$traxctl" set offset A 250
+run 0 '^offset +A +250$' "$traxctl" get offset A
+run 0 '"setting": *"offset"' "$traxctl" get offset A --json
+
+# A storage run read into a CSV file, in one process.
+printf 'storage setup --count 200\nstorage start\nstorage stop\nstorage read A --csv run.csv\n' > storage.txt
+run 0 'wrote run\.csv' "$traxctl" batch storage.txt
+if [ -f run.csv ]; then
+  rows=$(tr -d '\r' < run.csv | grep -cE '^[0-9]+,[a-z-]+,[^,]*,[a-z]*$')
+  [ "$(head -1 run.csv | tr -d '\r')" = "index,status,value,unit" ] || fail "run.csv header: $(head -1 run.csv)"
+  [ "$rows" -eq 200 ] || fail "run.csv holds $rows value rows, not 200"
+else
+  fail "no run.csv written"
+fi
+unset TRAX_SIM_STATE
+
+# Exit codes: 2 for wrong input (nothing sent), 1 for a failed library call.
+run 2 '' "$traxctl" get offset C
+TRAX_SIM_ERROR_REPLY=12 run 1 '' "$traxctl" values
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures traxctl check(s) failed" >&2
+  exit 1
+fi
+echo "traxctl checks passed"
