@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "driver/DriverCall.h"
 #include "driver/UsbDriver.h"
 #include "trace/Trace.h"
 
@@ -20,6 +21,9 @@ DeviceSession& TheSession() { return theSession; }
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
     trace::StartFromEnvironment();
+    // The start-up calls go through the driver-call wrapper, which learns the
+    // driver's calling convention; the trace log's first line names it.
+    trace::SetDriverCallingConventionProbe(&driver::ObservedConvention);
     driver::StartupResults results{};
     const int started = driver::UsbDriverStartup(&results);
     libraryUsable.store(started == 1);
