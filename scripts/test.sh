@@ -3,26 +3,34 @@
 # ctest, then the Windows build under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each stage says when it starts, so a slow stage shows in the log.
+stage() { echo "== test.sh: $1 (at ${SECONDS} s)"; }
+stage "dependencies"
 scripts/install-deps.sh
 scripts/check-format.sh
 
+stage "Linux build and tests"
 cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON
 cmake --build build/linux
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 # The Python package against the same build.
+stage "Python package"
 scripts/test-python.sh build/linux
 # Four threads, every function family, random latency and injected faults for
 # ten seconds: every failure explained, no thread or memory growth.
+stage "soak"
 build/linux/bench/trax_soak --seconds 10
 
 # Checking builds: every test under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the install test links an outside program without them, so it is left out),
 # and the unit tests, which hold the threaded cases, under ThreadSanitizer.
+stage "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRAX_WERROR=ON \
       -DTRAX_SANITIZE=address,undefined -DTRAX_BUILD_BENCH=OFF
 cmake --build build/asan
 ctest --test-dir build/asan --output-on-failure -j2 --timeout 300 -E 'Install'
 
+stage "ThreadSanitizer"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
       -DTRAX_SANITIZE=thread -DTRAX_BUILD_BENCH=OFF
 cmake --build build/tsan --target trax_unit_tests
@@ -31,6 +39,7 @@ TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/trax_unit_tests
 # The fuzzer: clang with AddressSanitizer, UndefinedBehaviorSanitizer and
 # libFuzzer's coverage, about a minute from the seed corpus; any finding
 # (a crash, a sanitizer report or a broken oracle) fails the run.
+stage "fuzzer"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
       -DTRAX_SANITIZE=address,undefined -DTRAX_FUZZ=ON -DTRAX_BUILD_TESTS=OFF -DTRAX_BUILD_BENCH=OFF
 cmake --build build/fuzz --target trax_fuzz
@@ -38,7 +47,9 @@ mkdir -p build/fuzz/corpus build/fuzz/findings
 build/fuzz/tests/fuzz/trax_fuzz -max_total_time=60 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
       build/fuzz/corpus tests/fuzz/corpus
 
+stage "Windows under wine"
 if [ -x scripts/test-windows.sh ]; then
   scripts/test-windows.sh
 fi
+stage "done"
 echo "all tests passed"
