@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/QelUsbDrv.h"
+#include "driver/ReadyStartup.h"
 
 namespace trax::bench {
 
@@ -58,11 +59,6 @@ void PrepareReplies(uint32_t storedCount) {
 using namespace trax::bench;
 
 extern "C" {
-long InitQelUsbTypeParam(sQELUSBTYPEPARAM*, long) { return 1; }
-long SetUsbType(long) { return 0; }
-int InitUsb(sUSBPARAM, const char*) { return 1; }
-int InitPid(sUSBPARAM, unsigned short) { return 1; }
-int CheckUsbDllStatus(long) { return 1; }
 unsigned long QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength, unsigned char* reply,
                              unsigned long* replyLength) {
     if (requestLength < 4) return 0;

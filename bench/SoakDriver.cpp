@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/QelUsbDrv.h"
+#include "driver/ReadyStartup.h"
 #include "sim/SimController.h"
 #include "sim/SimSleep.h"
 
@@ -40,12 +41,6 @@ uint64_t InjectedFaultTotal() { return faults.load(); }
 using namespace trax::soak;
 
 extern "C" {
-long InitQelUsbTypeParam(sQELUSBTYPEPARAM*, long) { return 1; }
-long SetUsbType(long) { return 0; }
-int InitUsb(sUSBPARAM, const char*) { return 1; }
-int InitPid(sUSBPARAM, unsigned short) { return 1; }
-int CheckUsbDllStatus(long) { return 1; }
-
 unsigned long QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength, unsigned char* reply,
                              unsigned long* replyLength) {
     uint32_t pause = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/QelUsbDrv.h"
+#include "driver/ReadyStartup.h"
 #include "sim/SimController.h"
 
 namespace trax::fault {
@@ -58,12 +59,6 @@ int SpoiltCommand() {
 using namespace trax::fault;
 
 extern "C" {
-long InitQelUsbTypeParam(sQELUSBTYPEPARAM*, long) { return 1; }
-long SetUsbType(long) { return 0; }
-int InitUsb(sUSBPARAM, const char*) { return 1; }
-int InitPid(sUSBPARAM, unsigned short) { return 1; }
-int CheckUsbDllStatus(long) { return 1; }
-
 unsigned long QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength, unsigned char* reply,
                              unsigned long* replyLength) {
     std::lock_guard<std::mutex> guard(mutex);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "driver/QelUsbDrv.h"
+#include "driver/ReadyStartup.h"
 #include "sim/SimController.h"
 
 namespace trax::fuzz {
@@ -76,12 +77,6 @@ void Record(std::vector<uint8_t>* answers) {
 using namespace trax::fuzz;
 
 extern "C" {
-long InitQelUsbTypeParam(sQELUSBTYPEPARAM*, long) { return 1; }
-long SetUsbType(long) { return 0; }
-int InitUsb(sUSBPARAM, const char*) { return 1; }
-int InitPid(sUSBPARAM, unsigned short) { return 1; }
-int CheckUsbDllStatus(long) { return 1; }
-
 unsigned long QelUsbPtrIoPtr(unsigned char* request, unsigned long requestLength, unsigned char* reply,
                              unsigned long* replyLength) {
     std::lock_guard<std::mutex> guard(mutex);
