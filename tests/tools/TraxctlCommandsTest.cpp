@@ -373,25 +373,30 @@ TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) 
     } const faults[] = {
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"--trace", "values"},
-         "TRAX_GetCalcData\\(valueA=0x\\w+, valueB=0x\\w+\\) = 0 in [\\d.]+ ms: library unusable: the USB driver did "
+         "TRAX_GetCalcData\\(valueA=0x\\w+, valueB=0x\\w+\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: library "
+         "unusable: the USB driver did "
          "not start\\n"},
         {{{"TRAX_SIM_ERROR_REPLY", "7"}},
          {"values", "--trace"},
-         "TRAX_GetCalcData\\(.*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error 7, command "
+         "TRAX_GetCalcData\\(.*\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: refused by the controller \\(error reply, "
+         "error 7, command "
          "20\\)\\n"},
         {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
          {"--trace", "storage", "status", "A"},
-         "TRAX_DataStorageGetStatus\\(head=0, .*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error "
+         "TRAX_DataStorageGetStatus\\(head=0, .*\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: refused by the controller "
+         "\\(error reply, error "
          "3, "
          "command 42\\)\\n"},
         {{{"TRAX_SIM_FAIL_AFTER", "0"}},
          {"--trace=bytes", "figure", "B"},
-         "TRAX_GetFigureData\\(head=1, data=0x\\w+\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, "
+         "TRAX_GetFigureData\\(head=1, data=0x\\w+\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: exchange failed \\(the "
+         "driver returned 0, "
          "command "
          "46\\)\\n"},
         {{{"TRAX_SIM_FAIL_AFTER", "3"}},
          {"--trace", "set", "offset", "A", "5"},
-         "TRAX_SetOffset\\(head=0, offset=5\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, command "
+         "TRAX_SetOffset\\(head=0, offset=5\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: exchange failed \\(the driver "
+         "returned 0, command "
          "26\\); "
          "then switch of the operating mode failed \\(to setting mode, at the mode query after the request: "
          "undetermined mode\\)\\n"},
