@@ -73,6 +73,16 @@ if ! "${sudo_cmd[@]}" apt-get update; then
   "${sudo_cmd[@]}" apt-get update
 fi
 [ ${#native[@]} -eq 0 ] || apt_install "${native[@]}"
-if [ ${#foreign[@]} -gt 0 ] && ! apt_install "${foreign[@]}"; then
-  echo "install-deps: ${foreign[*]} could not be installed; going on without (32-bit Windows programs are then built and checked, not run)" >&2
+available=()
+for p in "${foreign[@]}"; do
+  if [ "${p##*:}" = "$(dpkg --print-architecture)" ] || dpkg --print-foreign-architectures | grep -qx "${p##*:}"; then
+    available+=("$p")
+  else
+    echo "install-deps: going on without $p" >&2
+  fi
+done
+if [ ${#available[@]} -gt 0 ] && ! apt_install "${available[@]}"; then
+  echo "install-deps: going on without ${available[*]}, which could not be installed" >&2
 fi
+[ ${#foreign[@]} -eq 0 ] || [ ${#foreign[@]} -eq ${#available[@]} ] \
+  || echo "install-deps: without wine32:i386, 32-bit Windows programs are built and checked, not run" >&2
