@@ -30,7 +30,7 @@ struct SettingValue {
     SettingRef ref;
     bool ok = false;
     std::vector<int> values;  // arity values when ok
-    Failure failure;      // when not ok
+    Failure failure;          // when not ok
 };
 
 // Called after each exchange with the number done and the number in all.

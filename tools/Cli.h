@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "client/ValueText.h"
 #include "client/Failure.h"
+#include "client/ValueText.h"
 
 namespace traxctl {
 
