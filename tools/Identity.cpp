@@ -44,6 +44,13 @@ std::string VersionFromFile(const std::string& file) {
 
 }  // namespace
 
+std::string LibraryVersion() {
+    const trax::client::LibraryLoad& load = trax::client::LoadTraxLibrary();
+    if (!load.loaded) return "";
+    const trax::client::StartupReport startup = trax::client::ReadStartupReport();
+    return startup.known ? startup.version : VersionFromFile(load.path);
+}
+
 int PrintVersion(std::ostream& out, std::ostream& err) {
     out << "traxctl " << TRAXCTL_VERSION << "\n";
     const trax::client::LibraryLoad& load = trax::client::LoadTraxLibrary();

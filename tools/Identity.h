@@ -12,6 +12,8 @@ namespace traxctl {
 // driver in use is the stand-in with the simulated controller. Returns the
 // exit status: 1 when the library did not load or its driver did not start.
 int PrintVersion(std::ostream& out, std::ostream& err);
+// The library's version ("2.2.0"), "" when it cannot be told.
+std::string LibraryVersion();
 
 // Takes --trace and --trace=calls|bytes out of args and sets TRAX_LOG (and
 // TRAX_LOG_FILE=stderr unless the user named a file) for the library, which
