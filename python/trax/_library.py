@@ -10,7 +10,7 @@ import os
 import sys
 import tempfile
 import threading
-from typing import Callable, Dict, List, Optional, Tuple, Union
+from typing import BinaryIO, Callable, Dict, List, Optional, Tuple, Union
 
 from ._errors import LibraryNotFoundError, TraxError
 from ._settings import Setting
@@ -171,6 +171,8 @@ class _ReasonTap:
     def __init__(self) -> None:
         self._lock = threading.Lock()
         self._path: Optional[str] = None
+        self._file: Optional[BinaryIO] = None
+        self._owned = False
         self._offset = 0
 
     def prepare(self) -> None:
@@ -182,6 +184,7 @@ class _ReasonTap:
                 # A parent's tap: read it from its end on.
                 self._path = given
                 try:
+                    self._file = open(given, "rb")
                     self._offset = os.path.getsize(given)
                 except OSError:
                     self._offset = 0
@@ -192,19 +195,29 @@ class _ReasonTap:
                 return
             os.close(handle)
             self._path = path
+            self._owned = True
+            self._file = open(path, "rb")
             os.environ["TRAX_LOG_TAP"] = path
             atexit.register(_remove_quietly, path)
+
+    def opened(self) -> None:
+        """After the library has loaded and opened the tap: its name goes at
+        once where the system allows it, so nothing is left behind however
+        the process ends (Windows keeps open files' names; it goes at exit)."""
+        with self._lock:
+            if self._owned and self._path is not None and not IS_WINDOWS:
+                _remove_quietly(self._path)
+                self._owned = False
 
     def failure_of(self, function: str) -> Tuple[Optional[str], Optional[int]]:
         """The reason and the controller's error number of the last failure of
         `function` written since the last look."""
         with self._lock:
-            if self._path is None:
+            if self._file is None:
                 return None, None
             try:
-                with open(self._path, "rb") as tap:
-                    tap.seek(self._offset)
-                    data = tap.read()
+                self._file.seek(self._offset)
+                data = self._file.read()
             except OSError:
                 return None, None
             complete = data.rfind(b"\n") + 1
@@ -288,6 +301,7 @@ def load_library(path: Optional[PathLike] = None) -> Library:
             except OSError as error:
                 tried.append(f"{description}: {error}")
                 continue
+            _TAP.opened()
             library = Library(cdll, target, _table.settings())
             _loaded[target] = library
             return library
