@@ -66,8 +66,12 @@ run 0 '^ok    storage: ' "$traxctl" doctor
 TRAX_SIM_STARTUP_FAIL=1 run 1 "^FAIL  library: Trax.dll refused to load: the USB driver's start-up failed" "$traxctl" doctor
 TRAX_SIM_STARTUP_FAIL=1 run 1 '^traxctl 2' "$traxctl" --version
 grep -q 'the library did not load' err.txt || fail "--version with a failed start-up said: $(cat err.txt)"
+# (WINEPATH, which finds the 32-bit stand-in driver, is a folder on PATH for Windows.)
 mkdir -p no-driver && cp "$traxctl" "$(dirname "$traxctl")/Trax.dll" no-driver/
+winepath_was=${WINEPATH-}
+unset WINEPATH
 run 1 '^FAIL  driver: the USB driver was not found; searched, in this order: 1\. ' no-driver/traxctl.exe doctor
+[ -z "$winepath_was" ] || export WINEPATH=$winepath_was
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures traxctl check(s) failed" >&2
