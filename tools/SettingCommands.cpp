@@ -256,11 +256,14 @@ int SettingsLoad(Context& ctx) {
     if (report.writeFailure) {
         std::string written, notWritten;
         for (const SettingRef& r : report.written) written += (written.empty() ? "" : ", ") + r.Name();
-        for (const SettingRef& r : report.notWritten) notWritten += (notWritten.empty() ? "" : ", ") + r.Name();
+        for (size_t i = 1; i < report.notWritten.size(); ++i)
+            notWritten += (notWritten.empty() ? "" : ", ") + report.notWritten[i].Name();
         ctx.err << "traxctl settings load: writing " << report.notWritten.front().Name() << " failed ("
                 << report.writeFailure->Text() << "); stopped there\n"
                 << "  written:     " << (written.empty() ? "(none)" : written) << "\n"
-                << "  not written: " << notWritten << "\n";
+                << "  failed:      " << report.notWritten.front().Name()
+                << " (the controller may or may not have taken it)\n"
+                << "  not written: " << (notWritten.empty() ? "(none)" : notWritten) << "\n";
         status = 1;
     }
     if (!report.differences.empty() || !report.readFailures.empty()) {
