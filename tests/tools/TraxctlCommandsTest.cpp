@@ -239,6 +239,60 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
 
 using nlohmann::json;
 
+TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // regex searched in stdout
+        const char* err;  // regex searched in stderr
+    } const cases[] = {
+        // One failed read among 46: every row printed, the failed one marked, status 1 at the end.
+        {{{"TRAX_SIM_FAIL_AFTER", "40"}},
+         {"settings"},
+         1,
+         "^SETTING +HEAD +VALUE\\n(.+\\n){6}num-alarm +A +FAILED \\(TRAX_GetNumAlarm returned 0\\)\\nnum-alarm +B +7\\n"
+         "(.+\\n){37}program +- +0\\n$",
+         "^traxctl settings: TRAX_GetNumAlarm returned 0"},
+        // Every setting read refused (command 10; the panel is read otherwise): still every row, and the count.
+        {{{"TRAX_SIM_ERROR_REPLY", "9"}, {"TRAX_SIM_ERROR_COMMAND", "10"}},
+         {"settings", "B"},
+         1,
+         "^SETTING +HEAD +VALUE\\n(.+ FAILED \\(TRAX_Get\\w+ returned 0\\)\\n){25}panel +- +2\\nprogram +- "
+         "+FAILED.*\\n$",
+         "^traxctl: 26 of 27 settings could not be read \\(marked FAILED\\)\\n$"},
+        {{{"TRAX_SIM_FAIL_AFTER", "1"}},
+         {"get", "offset"},
+         1,
+         "^offset +A +FAILED .*\\noffset +B +0\\n$",
+         "TRAX_GetOffset"},
+        // The write went through and its read-back failed: a warning, and the write's success decides.
+        {{{"TRAX_SIM_FAIL_AFTER", "6"}},
+         {"set", "offset", "A", "100"},
+         0,
+         "^offset +A +100 \\(written; not read back\\)\\n$",
+         "^traxctl set: warning: offset A was written, but reading it back failed \\(TRAX_GetOffset returned 0\\)\\n$"},
+        // The write itself failed.
+        {{{"TRAX_SIM_FAIL_AFTER", "3"}},
+         {"set", "offset", "A", "100"},
+         1,
+         "^$",
+         "^traxctl set: TRAX_SetOffset returned 0"},
+    };
+    for (const Case& c : cases) {
+        Result r = Traxctl(c.args, c.env);
+        EXPECT_EQ(r.status, c.status) << Joined(c.args) << "\n" << r.err;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(c.out))) << Joined(c.args) << " printed:\n" << r.out;
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(c.err))) << Joined(c.args) << " said:\n" << r.err;
+    }
+    // The JSON rows say which read failed, with the function.
+    const json rows = json::parse(Traxctl({"settings", "--json"}, {{"TRAX_SIM_FAIL_AFTER", "40"}}).out);
+    ASSERT_EQ(rows.size(), 46u);
+    EXPECT_TRUE(rows.at(6).at("values").is_null());
+    EXPECT_EQ(rows.at(6).at("error").at("function"), "TRAX_GetNumAlarm");
+    EXPECT_EQ(rows.at(7).at("values").at("num-alarm"), 7);
+}
+
 // The value of `head` in the text output of "values": "A  1.235 mm".
 double TextValue(const std::string& out, const std::string& head) {
     for (const std::string& line : Lines(out)) {
