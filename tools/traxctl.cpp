@@ -39,9 +39,11 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> kCommands = {
         {"values", "values [--json]", "measured values of both heads, in their display unit", {}, true, RunValues},
         {"watch",
-         "watch [--count N] [--interval MS] [--json]",
-         "live values of both heads, refreshed in place until Ctrl-C (or N readings; MS between them, default 200)",
-         {{"count", true}, {"interval", true}},
+         "watch [--count N] [--interval MS] [--iso] [--csv FILE] [--keep-going] [--json]",
+         "live values of both heads with the seconds since the start (--iso: and the UTC time), refreshed in "
+         "place until Ctrl-C (or N readings; MS between them, default 200); --csv writes every reading to FILE as "
+         "it comes; --keep-going shows a failed reading and goes on, with a summary at the end",
+         {{"count", true}, {"interval", true}, {"iso", false}, {"csv", true}, {"keep-going", false}},
          true,
          RunWatch},
         {"figure", "figure A|B [--json]", "figure data of one head", {}, true, RunFigure},
@@ -58,7 +60,8 @@ const std::vector<Command>& Commands() {
          "       traxctl storage status [A|B] [--json]\n"
          "       traxctl storage read A|B [--max N] [--csv FILE] [--json]",
          "data storage: setup writes the given storage settings and empties the storage; read fetches one "
-         "head's stored values (CSV: index,status,value,unit)",
+         "head's stored values (CSV: comment lines with head, unit, count, start, stop and sampling cycle, then "
+         "index,status,value,unit)",
          {{"target", true}, {"count", true}, {"cycle", true}, {"max", true}, {"csv", true}},
          true,
          RunStorage},

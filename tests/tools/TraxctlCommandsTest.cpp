@@ -42,7 +42,10 @@ TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid) {
         {{"values"}, "^A  1\\.235\\nB  -2\\.009\\n$"},
         {{"--unit", "mm", "values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
         {{"values", "--units", "metric", "--read-unit"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
-        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+(\\.\\d+)?    B  -?\\d+(\\.\\d+)?\\n){3}$"},
+        {{"watch", "--count", "3", "--interval", "0"},
+         "^(\\d+\\.\\d{3}  A  -?\\d+(\\.\\d+)?    B  -?\\d+(\\.\\d+)?\\n){3}$"},
+        {{"watch", "--count", "2", "--interval", "0", "--iso", "--unit", "mm"},
+         "^(\\d{4}-\\d\\d-\\d\\dT[\\d:.]{12}Z  \\d+\\.\\d{3}  A  -?\\d+\\.\\d+ mm    B  -?\\d+\\.\\d+ mm\\n){2}$"},
         {{"figure", "B", "--unit", "um"},
          "figure data of head B\\n(  value \\d    -?\\d+(\\.\\d+)? um\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
         {{"clear-figure"}, "^figure data cleared\\n$"},
@@ -235,6 +238,64 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
         EXPECT_NE(r.err.find(f.call), std::string::npos) << Joined(f.args) << " said:\n" << r.err;
         EXPECT_EQ(r.err.find("usage:"), std::string::npos);
     }
+}
+
+TEST(TraxctlCommands, WatchKeepGoingCountsFailuresAndGoesOn) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> extra;
+        int status;
+        int values, failed;   // value lines and FAILED lines printed
+        const char* summary;  // regex for stderr
+    } const cases[] = {
+        {{{"TRAX_SIM_FAIL_AFTER", "2"}},
+         {"--keep-going"},
+         1,
+         3,
+         1,
+         "traxctl watch: 4 readings, 1 failed \\(TRAX_GetCalcData returned 0: 1\\)\\n$"},
+        {{{"TRAX_SIM_ERROR_REPLY", "7"}},
+         {"--keep-going"},
+         1,
+         0,
+         4,
+         "traxctl watch: 4 readings, 4 failed \\(TRAX_GetCalcData returned 0: 4\\)\\n$"},
+        {{}, {"--keep-going"}, 0, 4, 0, "traxctl watch: 4 readings, 0 failed\\n$"},
+        // Without --keep-going the first failure ends the command, as it always did.
+        {{{"TRAX_SIM_FAIL_AFTER", "2"}},
+         {},
+         1,
+         2,
+         0,
+         "^[^\\n]*\\ntraxctl watch: TRAX_GetCalcData returned 0 [^\\n]*\\n$"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::vector<std::string> args = {"watch", "--count", "4", "--interval", "0", "--csv", dir.Path("w.csv")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        Result r = Traxctl(args, c.env);
+        EXPECT_EQ(r.status, c.status) << Joined(args) << "\n" << r.err;
+        int values = 0, failed = 0;
+        for (const std::string& line : Lines(r.out)) {
+            values += std::regex_match(line, std::regex("\\d+\\.\\d{3}  A  .*")) ? 1 : 0;
+            failed += std::regex_match(line, std::regex("\\d+\\.\\d{3}  FAILED \\(TRAX_GetCalcData.*\\)")) ? 1 : 0;
+        }
+        EXPECT_EQ(values, c.values) << r.out;
+        EXPECT_EQ(failed, c.failed) << r.out;
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(c.summary))) << r.err;
+        // The CSV holds every reading made, failed ones too, each with its time.
+        std::vector<std::string> csv = Lines(ReadFile(dir.Path("w.csv")));
+        ASSERT_EQ(csv.size(), 1u + c.values + c.failed);
+        EXPECT_EQ(csv[0], "time,elapsed_s,a_status,a_value,a_unit,b_status,b_value,b_unit");
+        for (size_t i = 1; i < csv.size(); ++i) {
+            EXPECT_TRUE(std::regex_match(csv[i], std::regex("\\d{4}-[\\d\\-T:.]+Z,\\d+\\.\\d{3},(valid,-?\\d+\\.\\d+,,"
+                                                            "valid,-?\\d+\\.\\d+,|failed,,,failed,,)")))
+                << csv[i];
+        }
+    }
+    Result full = Traxctl({"watch", "--count", "2", "--interval", "0", "--csv", "/dev/full"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("cannot write '/dev/full': No space left on device"), std::string::npos) << full.err;
 }
 
 using nlohmann::json;
