@@ -155,11 +155,36 @@ void PrintCommandHelp(std::ostream& os, const Command& c) {
     if (name == "get" || name == "set" || name == "settings") PrintSettingList(os);
 }
 
-std::vector<std::string> Split(const std::string& line) {
+// Words as a shell would split them, so that a file name with a space can be
+// quoted: "..." (with \" and \\ inside) or '...'. Throws UsageError for an
+// unterminated quote.
+std::vector<std::string> Split(const std::string& line, int number) {
     std::vector<std::string> words;
-    std::istringstream in(line);
-    std::string w;
-    while (in >> w) words.push_back(w);
+    std::string word;
+    bool inWord = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else if (c == '"' || c == '\'') {
+            inWord = true;
+            size_t end = i + 1;
+            for (; end < line.size() && line[end] != c; ++end) {
+                if (c == '"' && line[end] == '\\' && end + 1 < line.size() &&
+                    (line[end + 1] == '"' || line[end + 1] == '\\'))
+                    ++end;
+                word += line[end];
+            }
+            if (end >= line.size()) throw UsageError{"line " + std::to_string(number) + ": unterminated quote"};
+            i = end;
+        } else {
+            inWord = true;
+            word += c;
+        }
+    }
+    if (inWord) words.push_back(word);
     return words;
 }
 
@@ -186,8 +211,10 @@ int RunBatch(Context& ctx) {
     while (std::getline(*in, line)) {
         ++number;
         if (InterruptRequested()) throw Interrupted{};
-        std::vector<std::string> words = Split(line);
-        if (words.empty() || words[0][0] == '#') continue;
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::vector<std::string> words = Split(line, number);
+        if (words.empty()) continue;
         if (words[0] == "traxctl") words.erase(words.begin());
         if (ctx.args.Has("echo")) ctx.out << "$ traxctl " << line.substr(line.find_first_not_of(" \t")) << "\n";
         int status = Dispatch(words, ctx.out, ctx.err, number, ctx.units);

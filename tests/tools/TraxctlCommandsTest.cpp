@@ -19,6 +19,7 @@
 
 #include "JsonWriter.h"
 #include "Support.h"
+#include "client/ValueText.h"
 
 using namespace traxctl_test;
 
@@ -107,6 +108,16 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     EXPECT_EQ(stops.status, 2);
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
     EXPECT_EQ(stops.err, "traxctl batch: line 3: set: offset: 1000000 is out of range -999999..999999\n");
+    // A file name with a space, quoted either way.
+    TempDir dir;
+    Result quoted = Traxctl(
+        {"batch"}, {}, "light A --csv \"" + dir.Path("a b.csv") + "\"\nlight B --csv '" + dir.Path("c d.csv") + "'\n");
+    EXPECT_EQ(quoted.status, 0) << quoted.err;
+    EXPECT_EQ(Lines(ReadFile(dir.Path("a b.csv"))).size(), 1025u);
+    EXPECT_EQ(Lines(ReadFile(dir.Path("c d.csv"))).size(), 1025u);
+    Result open = Traxctl({"batch"}, {}, "# a \"comment\nvalues\nlight A --csv \"x.csv\n");
+    EXPECT_EQ(open.status, 2);
+    EXPECT_NE(open.err.find("line 3: unterminated quote"), std::string::npos) << open.err;
     Result refused = Traxctl({"batch"}, {{"TRAX_SIM_ERROR_REPLY", "7"}}, "get offset A\nvalues\n");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("\ntraxctl batch: line 2: values: TRAX_GetCalcData returned 0"), std::string::npos)
@@ -594,6 +605,55 @@ TEST(TraxctlJson, EveryReadCommandPrintsJson) {
 
     Result set = Traxctl({"set", "average", "A", "3", "--json"});
     EXPECT_EQ(json::parse(set.out).at(0).at("values").at("average"), 3);
+}
+
+// Values as the library makes them (rounded to the display step, divided,
+// then single precision) through text and back, for every display unit: the
+// unit's own decimals suffice and add nothing, and any other decimals (a unit
+// named wrongly, or not known) still lose no digit.
+TEST(ValueText, EveryUnitsValuesReadBackAsTheSameFloat) {
+    struct Unit {
+        const char* name;
+        long long divisor, resolution;
+        int decimals;
+    } const units[] = {
+        {"mm 0.01", 100000, 100, 2},
+        {"mm 0.001", 100000, 1000, 3},
+        {"mm 0.0001", 100000, 10000, 4},
+        {"mm 0.00001", 100000, 100000, 5},
+        {"um 0.1", 100, 10, 1},
+        {"um 0.01", 100, 100, 2},
+        {"inch 0.0001", 10000000, 10000, 4},
+        {"inch 0.00001", 10000000, 100000, 5},
+        {"mil 0.1", 10000, 10, 1},
+        {"mil 0.01", 10000, 100, 2},
+        {"mil 0.001", 10000, 1000, 3},
+        {"mil 0.0001", 10000, 10000, 4},
+    };
+    for (const Unit& u : units) {
+        const long long step = u.divisor / u.resolution, limit = 1000000 / u.resolution * u.divisor;
+        std::vector<long long> raws = {0, step, -step, limit - 1, -(limit - 1), limit / 3, -limit / 7};
+        unsigned long long state = 12345;
+        for (int i = 0; i < 3000; ++i) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            raws.push_back(static_cast<long long>(state >> 20) % limit * ((state & 1) ? 1 : -1));
+        }
+        for (long long raw : raws) {
+            const long long half = step / 2, magnitude = raw < 0 ? -raw : raw;
+            long long rounded = (magnitude % step >= half ? magnitude + half : magnitude) / step * step;
+            const float value = static_cast<float>(static_cast<double>(raw < 0 ? -rounded : rounded) / u.divisor);
+            const std::string own = trax::client::ValueText(value, u.decimals);
+            ASSERT_EQ(std::strtof(own.c_str(), nullptr), value) << u.name << " " << raw << " " << own;
+            ASSERT_EQ(own.size() - own.find('.') - 1, static_cast<size_t>(u.decimals)) << u.name << " " << own;
+            for (int decimals = -1; decimals <= 5; ++decimals) {
+                const std::string other = trax::client::ValueText(value, decimals);
+                ASSERT_EQ(std::strtof(other.c_str(), nullptr), value) << u.name << " as " << decimals << ": " << other;
+            }
+        }
+    }
+    // The case that lost digits: an inch value shown with the decimals of millimetres.
+    EXPECT_EQ(trax::client::ValueText(0.01235f, 3), "0.01235");
+    EXPECT_EQ(trax::client::ValueText(-0.0f, 2), "0.00");
 }
 
 TEST(JsonWriter, PlacesCommasNestsEscapesAndFormatsNumbers) {
