@@ -38,8 +38,8 @@ public:
         char kept[64] = "it off";
         if (*target >= 0) std::snprintf(kept, sizeof kept, "%lld", static_cast<long long>(*target));
         char line[256];
-        std::snprintf(line, sizeof line, "trax-sim: %s='%s' is not a whole number from %lld to %lld; keeping %s",
-                      name, text, low, high, kept);
+        std::snprintf(line, sizeof line, "trax-sim: %s='%s' is not a whole number from %lld to %lld; keeping %s", name,
+                      text, low, high, kept);
         Reject(line);
     }
 
