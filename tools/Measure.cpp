@@ -161,9 +161,8 @@ int RunWatch(Context& ctx) {
         if (!keepGoing) return;
         ctx.out.flush();
         std::string text;
-        for (const auto& r : reasons) text += (text.empty() ? "" : "; ") + r.first + ": " + std::to_string(r.second);
-        ctx.err << "traxctl watch: " << calls << " readings, " << failures << " failed" << (text.empty() ? "" : " (")
-                << text << (text.empty() ? "" : ")") << "\n";
+        for (const auto& r : reasons) text += "; " + std::to_string(r.second) + "x " + r.first;
+        ctx.err << "traxctl watch: " << calls << " readings, " << failures << " failed" << text << "\n";
     };
     try {
         for (int n = 0; count == 0 || n < count; ++n) {
