@@ -247,8 +247,17 @@ def test_watch_yields_time_and_both_values(ctl: trax.Controller) -> None:
 
 
 def test_values_as_text_keep_every_float32_digit() -> None:
-    cases = [(1.235, 3, "1.235"), (0.01235, 3, "0.01235"), (1.2345, 3, "1.2345"), (0.5, 0, "0.5"), (-0.0, 2, "0.00"),
-             (-2.0, 4, "-2.0000"), (16777216.0, None, "16777216"), (float("inf"), 2, "inf"), (float("nan"), 2, "nan")]
+    cases = [
+        (1.235, 3, "1.235"),
+        (0.01235, 3, "0.01235"),
+        (1.2345, 3, "1.2345"),
+        (0.5, 0, "0.5"),
+        (-0.0, 2, "0.00"),
+        (-2.0, 4, "-2.0000"),
+        (16777216.0, None, "16777216"),
+        (float("inf"), 2, "inf"),
+        (float("nan"), 2, "nan"),
+    ]
     for value, decimals, text in cases:
         assert trax.value_text(value, decimals) == text
     # Every display resolution: the shortest text reads back as the same float32.

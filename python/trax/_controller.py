@@ -403,7 +403,7 @@ class Controller:
         self._call("TRAX_GetProgramNo", ctypes.byref(program))
         doc.program = program.value
         for name, head in keys:
-            value = self.get(name, None if head is None else "AB".index(head)) if head is not None else self._get_one(name)
+            value = self.get(name, "AB".index(head)) if head is not None else self._get_one(name)
             assert not isinstance(value, dict)
             doc.values[(name, head)] = value if isinstance(value, tuple) else (value,)
         return doc

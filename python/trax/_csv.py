@@ -18,7 +18,12 @@ from ._types import Status
 
 __all__ = ["value_text", "status_text", "write_csv", "write_file_atomically"]
 
-_STATUS_TEXT = {Status.VALID: "valid", Status.OVER_POSITIVE: "over+", Status.OVER_NEGATIVE: "over-", Status.INVALID: "invalid"}
+_STATUS_TEXT = {
+    Status.VALID: "valid",
+    Status.OVER_POSITIVE: "over+",
+    Status.OVER_NEGATIVE: "over-",
+    Status.INVALID: "invalid",
+}
 
 
 def value_text(value: float, min_decimals: Optional[int] = None) -> str:

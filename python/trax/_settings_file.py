@@ -162,7 +162,9 @@ def _section(section: Any, key: str, per_head: bool, head: Optional[str], into: 
         if not setting.readable:
             raise _refuse(setting_key, "can be written but not read back, so it has no place in a file")
         if name == "program":
-            raise _refuse(setting_key, 'the program number is where the settings belong, not one of them (see "program")')
+            raise _refuse(
+                setting_key, 'the program number is where the settings belong, not one of them (see "program")'
+            )
         into[(name, head)] = _values(setting, value, setting_key)
 
 
