@@ -309,6 +309,25 @@ TEST(TraxctlCommands, WatchKeepGoingCountsFailuresAndGoesOn) {
     EXPECT_NE(full.err.find("cannot write '/dev/full': No space left on device"), std::string::npos) << full.err;
 }
 
+// Progress on standard error only when it is a terminal (here the pseudo
+// terminal of script(1)), and only for a command with more than 20 exchanges.
+TEST(TraxctlCommands, ProgressOnATerminalOnlyForLongCommands) {
+    if (access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "script(1) is not installed";
+    auto onTerminal = [](const std::string& args) {
+        return RunProgram("/usr/bin/script",
+                          {"-qec", std::string(TRAXCTL_PATH) + " " + args + " >/dev/null", "/dev/null"});
+    };
+    Result all = onTerminal("settings B");
+    EXPECT_EQ(all.status, 0) << all.out;
+    EXPECT_NE(all.out.find("\rreading settings: 1/27\033[K"), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find("\rreading settings: 27/27\033[K\r\033[K"), std::string::npos) << all.out;
+    Result one = onTerminal("get offset A");
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.out.find("reading"), std::string::npos) << one.out;
+    Result piped = Traxctl({"settings", "B"});
+    EXPECT_EQ(piped.err, "");
+}
+
 using nlohmann::json;
 
 TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
