@@ -237,7 +237,8 @@ int SettingsLoad(Context& ctx) {
     LoadReport report;
     {
         ProgressLine progress(ctx.err, "loading settings");
-        report = LoadIntoController(file, [&](size_t done, size_t total) { progress.Update(done, total); });
+        report = LoadIntoController(
+            file, [&](size_t done, size_t total) { progress.Update(done, total); }, InterruptRequested);
     }
     ctx.out << "wrote " << report.written.size() << " of " << file.entries.size() << " settings\n";
     for (const SettingsDifference& d : report.differences) {
@@ -266,6 +267,12 @@ int SettingsLoad(Context& ctx) {
                 << "  not written: " << (notWritten.empty() ? "(none)" : notWritten) << "\n";
         status = 1;
     }
+    if (report.stopped) {
+        std::string notWritten;
+        for (const SettingRef& r : report.notWritten) notWritten += (notWritten.empty() ? "" : ", ") + r.Name();
+        ctx.err << "traxctl settings load: stopped by Ctrl-C; not written: " << notWritten << "\n";
+        status = 1;
+    }
     if (!report.differences.empty() || !report.readFailures.empty()) {
         ctx.err << "traxctl settings load: " << report.differences.size() << " setting(s) read back different, "
                 << report.readFailures.size() << " could not be read back\n";
@@ -276,6 +283,8 @@ int SettingsLoad(Context& ctx) {
                 << ": the controller may still be in setting mode (traxctl mode measure)\n";
         status = 1;
     }
+    // Stopped by Ctrl-C and safely back in measurement mode: the usual status for Ctrl-C.
+    if (report.stopped && report.backInMeasurement) status = 130;
     return status;
 }
 
@@ -322,7 +331,19 @@ int RunSet(Context& ctx) {
     }
     if (!outcome.readBack.ok) {
         // The write's result decides: the value is on the controller.
-        ctx.out << Row(ref, ValuesText(s, values) + " (written; not read back)");
+        if (ctx.json) {
+            // The values as written, and the read-back's failure beside them.
+            SettingValue written = outcome.readBack;
+            written.ok = true;
+            written.values = values;
+            JsonWriter json(ctx.out);
+            json.BeginArray();
+            WriteSetting(json, written);
+            json.EndArray();
+            ctx.out << "\n";
+        } else {
+            ctx.out << Row(ref, ValuesText(s, values) + " (written; not read back)");
+        }
         ctx.out.flush();
         ctx.err << "traxctl set: warning: " << ref.Name() << " was written, but reading it back failed ("
                 << outcome.readBack.failure.Text() << ")\n";

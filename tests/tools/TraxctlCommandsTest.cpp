@@ -378,6 +378,9 @@ TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
         EXPECT_TRUE(std::regex_search(r.out, std::regex(c.out))) << Joined(c.args) << " printed:\n" << r.out;
         EXPECT_TRUE(std::regex_search(r.err, std::regex(c.err))) << Joined(c.args) << " said:\n" << r.err;
     }
+    Result setJson = Traxctl({"set", "offset", "A", "100", "--json"}, {{"TRAX_SIM_FAIL_AFTER", "6"}});
+    EXPECT_EQ(setJson.status, 0);
+    EXPECT_EQ(json::parse(setJson.out).at(0).at("values").at("offset"), 100) << setJson.out;
     // The JSON rows say which read failed, with the function.
     const json rows = json::parse(Traxctl({"settings", "--json"}, {{"TRAX_SIM_FAIL_AFTER", "40"}}).out);
     ASSERT_EQ(rows.size(), 46u);
