@@ -5,10 +5,14 @@ set -euo pipefail
 # Windows: mingw-w64 for 64-bit and 32-bit, wine for both (wine32 comes from
 # Debian's i386 architecture), llvm-dlltool and llvm-nm for the MSVC import
 # libraries of the kit, lld-link to check them the way MSVC's linker reads them.
+# Bindings and packages: Mono's compiler and run time for the C# test program;
+# dpkg-dev (dpkg-shlibdeps, dpkg-buildflags) and file for CPack's Debian
+# packages, lintian to check them.
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libpugixml-dev
           clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld clang libclang-rt-14-dev
-          python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy)
+          python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy
+          mono-mcs mono-runtime lintian dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
