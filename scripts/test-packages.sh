@@ -74,6 +74,9 @@ r=$work/root
 out=$(env -u TRAX_SIM_STATE LD_LIBRARY_PATH="$r/$lib:$r/$lib/trax/simulator" "$r/usr/bin/traxctl" values) ||
   fail "packaged traxctl values failed: $out"
 grep -q '^A  ' <<< "$out" || fail "packaged traxctl values printed: $out"
+# traxctl-sim points the loader at the folder the package puts the stand-in in.
+sim_dir=$(sed -n 's/^LD_LIBRARY_PATH="\([^$]*\)\$.*/\1/p' "$r/usr/bin/traxctl-sim")
+[ -n "$sim_dir" ] && [ -f "$r$sim_dir/libQelUsbDrv.so" ] || fail "traxctl-sim looks for the stand-in in '$sim_dir'"
 # Without the stand-in's folder the library must not find a driver: the
 # package installs none where the loader looks.
 if LD_LIBRARY_PATH="$r/$lib" "$r/usr/bin/traxctl" values > /dev/null 2>&1; then
