@@ -89,4 +89,11 @@ foreach(component runtime dev tools python)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
+# One manual page for traxctl and traxctl-sim.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/traxctl.1 ${TRAX_DEB_DOC}/traxctl.1 @ONLY)
+execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/traxctl.1)
+install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME traxctl-sim.1.gz
+  COMPONENT tools)
+
 include(CPack)

@@ -22,10 +22,12 @@ version=$(sed -n 's/^project(Trax VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
-# Debian's hardening flags, as a package build would use them.
+# Debian's hardening flags, as a package build would use them (CMake reads no
+# CPPFLAGS: the preprocessor's go with the compilers').
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-export CFLAGS CXXFLAGS CPPFLAGS LDFLAGS
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_C_FLAGS="$CFLAGS $CPPFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" \
+  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
   -DTRAX_BUILD_TESTS=OFF -DTRAX_BUILD_BENCH=OFF -DTRAX_INSTALL_RPATH=OFF -DTRAX_SIMULATOR_APART=ON \
   -DTRAX_PYTHON_INSTALL_DIR=lib/python3/dist-packages > /dev/null
 cmake --build "$build"
@@ -49,7 +51,8 @@ lib=usr/lib/$multiarch
 contains libtrax2 "" "$lib/libtrax.so.2" "$lib/libtrax.so.$version" usr/share/doc/libtrax2/copyright
 contains libtrax-dev "" usr/include/trax.h "$lib/libtrax.so" "$lib/pkgconfig/trax.pc" "$lib/cmake/Trax/TraxConfig.cmake" \
   "$lib/cmake/Trax/TraxTargets.cmake" usr/share/doc/trax/examples/read_values.c
-contains trax-tools "" usr/bin/traxctl usr/bin/traxctl-sim "$lib/trax/simulator/libQelUsbDrv.so" usr/share/doc/trax/simulator.md
+contains trax-tools "" usr/bin/traxctl usr/bin/traxctl-sim "$lib/trax/simulator/libQelUsbDrv.so" usr/share/doc/trax/simulator.md \
+  usr/share/man/man1/traxctl.1.gz usr/share/man/man1/traxctl-sim.1.gz
 contains python3-trax all usr/lib/python3/dist-packages/trax/__init__.py usr/lib/python3/dist-packages/trax/settings.tsv \
   usr/lib/python3/dist-packages/trax/py.typed
 # The stand-in never sits where the loader looks for the real driver.
