@@ -128,6 +128,10 @@ def vba_structs(text: str) -> Dict[str, List[Tuple[str, int]]]:
     return structs
 
 
+def _describe(arg: Arg) -> str:
+    return f"{arg[0]} {'by reference' if arg[1] else 'by value'}"
+
+
 def compare(what: str, expected: Dict[str, List[Arg]], actual: Dict[str, List[Arg]]) -> List[str]:
     problems = []
     for name in sorted(set(expected) - set(actual)):
@@ -141,8 +145,7 @@ def compare(what: str, expected: Dict[str, List[Arg]], actual: Dict[str, List[Ar
             continue
         for i, (w, g) in enumerate(zip(want, got), 1):
             if w != g:
-                describe = lambda arg: f"{arg[0]}{' by reference' if arg[1] else ' by value'}"
-                problems.append(f"{what}: {name} argument {i} is {describe(g)}, trax.h says {describe(w)}")
+                problems.append(f"{what}: {name} argument {i} is {_describe(g)}, trax.h says {_describe(w)}")
     return problems
 
 

@@ -248,8 +248,8 @@ def dotnet(header: Header, settings: List[Setting]) -> str:
         params = functions[name].params
         leading = [p for p in params if not p.pointer]
         outs = [p for p in params if p.pointer]
-        args = [f"a[{i}]" for i in range(len(leading))] + [f"out o[{i}]" for i in range(len(outs))]
-        w(f'                case "{name}": return NativeMethods.{name}({", ".join(args)});')
+        call = [f"a[{i}]" for i in range(len(leading))] + [f"out o[{i}]" for i in range(len(outs))]
+        w(f'                case "{name}": return NativeMethods.{name}({", ".join(call)});')
     w("            }")
     w('            throw new ArgumentException("not a getter of the setting table: " + function);')
     w("        }")
