@@ -10,7 +10,7 @@ root=$PWD
 build=$(realpath -m "${1:-build/linux}")
 python=/usr/bin/python3
 
-mypy --strict --no-incremental bindings/generate.py bindings/check_bindings.py
+mypy --strict --cache-dir=/dev/null bindings/generate.py bindings/check_bindings.py
 "$python" bindings/generate.py --check
 "$python" bindings/check_bindings.py
 "$python" -m pytest -p no:cacheprovider -q bindings/tests/test_check_bindings.py
