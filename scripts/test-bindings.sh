@@ -35,6 +35,15 @@ cat > "$work/ControllerTest.exe.config" <<'XML'
   <dllmap dll="Trax.dll" target="libtrax.so.2"/>
 </configuration>
 XML
-# The simulated controller starts fresh in this process.
+# The simulated controller starts fresh in each process. Run once with the
+# reason tap the binding makes for itself (and removes), once with one the
+# environment names, which already holds an earlier program's line and must be
+# written to and left in place.
 cd "$work"
-env -u TRAX_SIM_STATE LD_LIBRARY_PATH="$build" mono ControllerTest.exe "${sizes[@]}"
+mkdir tmp
+env -u TRAX_SIM_STATE -u TRAX_LOG_TAP TMPDIR="$work/tmp" LD_LIBRARY_PATH="$build" mono ControllerTest.exe "${sizes[@]}"
+[ -z "$(ls -A "$work/tmp")" ] || { echo "test-bindings: the binding left its tap behind: $(ls "$work/tmp")" >&2; exit 1; }
+printf '{"call":"TRAX_AbleStop","result":0,"reason":"stale","reasons":[{"error":99}]}\n' > given-tap
+env -u TRAX_SIM_STATE TRAX_LOG_TAP="$work/given-tap" LD_LIBRARY_PATH="$build" mono ControllerTest.exe "${sizes[@]}" |
+  tail -1
+grep -q '"call":"TRAX_AbleCancel"' given-tap || { echo "test-bindings: the library wrote nothing to TRAX_LOG_TAP" >&2; exit 1; }

@@ -12,9 +12,19 @@
 // from the program's .config file:
 //   <configuration><dllmap dll="Trax.dll" target="libtrax.so.2"/></configuration>
 // and .NET (Core) 3.0 and later map it in the static constructor below.
+//
+// The reason of a failure comes from the library's reason tap: a file named by
+// TRAX_LOG_TAP when the library loads, into which it writes one JSON line per
+// call that returned 0. Controller points TRAX_LOG_TAP at a file of its own
+// before the library is first called (unless the environment names one), so
+// the first call into the library must go through a Controller for reasons to
+// be known. A user's own TRAX_LOG and TRAX_LOG_FILE are left alone.
 using System;
 using System.Collections.Generic;
+using System.Globalization;
+using System.IO;
 using System.Runtime.InteropServices;
+using System.Text;
 
 namespace Trax
 {
@@ -24,12 +34,13 @@ namespace Trax
         /// <summary>The C function concerned, e.g. "TRAX_GetCalcData".</summary>
         public string Function { get; private set; }
 
-        /// <summary>Why the call failed, as the library's trace words it; empty when the
-        /// trace is not on (it is read only from a trace the program enabled).</summary>
+        /// <summary>Why the call failed, as the library's trace words it, e.g. "refused by the
+        /// controller (error 5, command 8)"; empty when the trace could not be read, or for a
+        /// refused argument (which never reaches the library).</summary>
         public string Reason { get; private set; }
 
-        /// <summary>The controller's error number (0..255) when it answered with an error reply
-        /// and the system reports it (Windows, through the calling thread's messages); else null.</summary>
+        /// <summary>The controller's error number (0..255) when it answered with an error reply;
+        /// else null.</summary>
         public int? ErrorNumber { get; private set; }
 
         public TraxException(string function, string reason, int? errorNumber)
@@ -131,6 +142,7 @@ namespace Trax
 
         static Controller()
         {
+            ReasonTap.Prepare();
 #if NETCOREAPP3_0_OR_GREATER
             // Trax.dll is the name on Windows; Linux installs libtrax.so.2.
             if (!RuntimeInformation.IsOSPlatform(OSPlatform.Windows))
@@ -156,8 +168,14 @@ namespace Trax
                 return;
             // 0 is the only failure; anything else is a library that does not
             // keep its contract, and the caller must not believe its outputs.
-            int? number = TakeErrorNumber();
-            throw new TraxException(function, result == 0 ? "" : "unexpected result " + result, number);
+            // The thread's messages are taken in any case, so none pile up.
+            int? posted = TakeErrorNumber();
+            string reason;
+            int? error;
+            ReasonTap.Take(function, out reason, out error);
+            if (result != 0)
+                reason = "unexpected result " + result;
+            throw new TraxException(function, reason, error ?? posted);
         }
 
         static int InRange(int value, int low, int high, string what, string function)
@@ -389,6 +407,164 @@ namespace Trax
             foreach (Msg o in others)
                 PostThreadMessage(thread, o.Message, o.WParam, o.LParam);
             return number;
+        }
+    }
+    /// <summary>The library's reason tap (TRAX_LOG_TAP): one JSON line per failed call.</summary>
+    static class ReasonTap
+    {
+        static readonly object Gate = new object();
+        static string path;
+        static bool owned;   // made here, removed when the process ends
+        static long readTo;  // what earlier failures have consumed
+
+        [DllImport("libc.so.6", EntryPoint = "setenv")]
+        static extern int SetEnvPosix(string name, string value, int overwrite);
+
+        [DllImport("msvcrt.dll", EntryPoint = "_putenv_s", CharSet = CharSet.Ansi)]
+        static extern int PutEnvWindows(string name, string value);
+
+        /// <summary>Before the library loads: use the tap the environment names (from its
+        /// current end), else make one. Without a tap the reasons stay empty, nothing else.</summary>
+        internal static void Prepare()
+        {
+            lock (Gate)
+            {
+                try
+                {
+                    string given = Environment.GetEnvironmentVariable("TRAX_LOG_TAP");
+                    if (!string.IsNullOrEmpty(given))
+                    {
+                        path = given;
+                        readTo = File.Exists(given) ? new FileInfo(given).Length : 0;
+                        return;
+                    }
+                    string file = Path.GetTempFileName();
+                    // The library reads its environment with the C run time's
+                    // getenv, which keeps a copy of its own on both systems.
+                    Environment.SetEnvironmentVariable("TRAX_LOG_TAP", file);
+                    if (Environment.OSVersion.Platform == PlatformID.Win32NT)
+                        PutEnvWindows("TRAX_LOG_TAP", file);
+                    else
+                        SetEnvPosix("TRAX_LOG_TAP", file, 1);
+                    path = file;
+                    owned = true;
+                    AppDomain.CurrentDomain.ProcessExit += (sender, e) => Remove();
+                }
+                catch (Exception e) when (e is IOException || e is UnauthorizedAccessException ||
+                                          e is DllNotFoundException || e is EntryPointNotFoundException)
+                {
+                    // No tap: failures are still reported, without their reason.
+                }
+            }
+        }
+
+        static void Remove()
+        {
+            lock (Gate)
+            {
+                if (owned)
+                    File.Delete(path);
+                owned = false;
+            }
+        }
+
+        /// <summary>The reason and error number of the latest failure of function since the
+        /// last look; "" and null when the tap has none.</summary>
+        internal static void Take(string function, out string reason, out int? error)
+        {
+            reason = "";
+            error = null;
+            lock (Gate)
+            {
+                if (path == null)
+                    return;
+                string marker = "\"call\":\"" + function + "\"";
+                string last = null;
+                try
+                {
+                    using (var stream = new FileStream(path, FileMode.Open, FileAccess.Read, FileShare.ReadWrite))
+                    {
+                        if (readTo > stream.Length)
+                            readTo = 0;  // replaced or truncated by someone else
+                        stream.Seek(readTo, SeekOrigin.Begin);
+                        var bytes = new byte[stream.Length - readTo];
+                        int got = 0;
+                        while (got < bytes.Length)
+                        {
+                            int n = stream.Read(bytes, got, bytes.Length - got);
+                            if (n <= 0)
+                                break;
+                            got += n;
+                        }
+                        if (got == 0)
+                            return;
+                        // Whole lines only: a line still being written is read next time.
+                        int end = Array.LastIndexOf(bytes, (byte)'\n', got - 1);
+                        if (end < 0)
+                            return;
+                        readTo += end + 1;
+                        foreach (string line in Encoding.UTF8.GetString(bytes, 0, end).Split('\n'))
+                            if (line.Contains(marker))
+                                last = line;
+                    }
+                }
+                catch (IOException)
+                {
+                    return;
+                }
+                if (last == null)
+                    return;
+                reason = JsonString(last, "reason") ?? "";
+                error = JsonNumber(last, "error");
+            }
+        }
+
+        /// <summary>The first string value of key in one JSON line, unescaped.</summary>
+        internal static string JsonString(string line, string key)
+        {
+            string marker = "\"" + key + "\":\"";
+            int at = line.IndexOf(marker, StringComparison.Ordinal);
+            if (at < 0)
+                return null;
+            var text = new StringBuilder();
+            for (at += marker.Length; at < line.Length && line[at] != '"'; at++)
+            {
+                char c = line[at];
+                if (c != '\\' || at + 1 >= line.Length)
+                {
+                    text.Append(c);
+                    continue;
+                }
+                char escaped = line[++at];
+                if (escaped == 'u' && at + 4 < line.Length)
+                {
+                    text.Append((char)int.Parse(line.Substring(at + 1, 4), NumberStyles.HexNumber,
+                                                CultureInfo.InvariantCulture));
+                    at += 4;
+                }
+                else
+                {
+                    text.Append(escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped);
+                }
+            }
+            return text.ToString();
+        }
+
+        /// <summary>The first integer value of key in one JSON line.</summary>
+        internal static int? JsonNumber(string line, string key)
+        {
+            string marker = "\"" + key + "\":";
+            int at = line.IndexOf(marker, StringComparison.Ordinal);
+            if (at < 0)
+                return null;
+            int start = at + marker.Length, end = start;
+            while (end < line.Length && (char.IsDigit(line[end]) || (end == start && line[end] == '-')))
+                end++;
+            int value;
+            if (!int.TryParse(line.Substring(start, end - start), NumberStyles.AllowLeadingSign,
+                              CultureInfo.InvariantCulture, out value))
+                return null;
+            return value;
         }
     }
 }

@@ -110,10 +110,39 @@ static class ControllerTest
                     Expect((s.PerHead ? ctl.Get(s.Name, Controller.HeadB) : ctl.Get(s.Name)).Length == s.Fields.Length,
                            s.Name + " has " + s.Fields.Length + " value(s)");
         });
-        add("a call the controller refuses throws with its function", () =>
-            ExpectThrows<TraxException>(() => ctl.AbleStop(), "TRAX_AbleStop named",
-                                        e => e.Function == "TRAX_AbleStop" && e.Message.StartsWith("TRAX_AbleStop failed") &&
-                                             e.Reason != null));
+        add("a call the controller refuses throws with its function, the library's reason and the error", () =>
+        {
+            // The simulated controller refuses a stop with no adjustment running.
+            ExpectThrows<TraxException>(() => ctl.AbleStop(), "TRAX_AbleStop with its reason",
+                                        e => e.Function == "TRAX_AbleStop" && e.ErrorNumber == 5 &&
+                                             e.Reason == "refused by the controller (error 5, command 8)" &&
+                                             e.Message == "TRAX_AbleStop failed: " + e.Reason);
+            // Lines already read, and those of calls made past the class, do not hide a later one.
+            Expect(NativeMethods.TRAX_SetOffset(0, 1000000) == 0, "a raw call refused");
+            ctl.GetValues();
+            ExpectThrows<TraxException>(() => ctl.AbleCancel(), "TRAX_AbleCancel with its reason",
+                                        e => e.Function == "TRAX_AbleCancel" && e.ErrorNumber == 5 &&
+                                             e.Reason.StartsWith("refused by the controller"));
+            // Run with a tap the environment names, which holds an earlier program's line
+            // for the same call: the newest line is the one that counts.
+            ExpectThrows<TraxException>(() => ctl.AbleStop(), "not the earlier program's line",
+                                        e => e.Reason.StartsWith("refused by the controller"));
+        });
+        add("the tap's JSON is read as written", () =>
+        {
+            var lines = new[]
+            {
+                new[] { "{\"reason\":\"plain\"}", "plain" },
+                new[] { "{\"reason\":\"say \\\"no\\\" \\\\ here\"}", "say \"no\" \\ here" },
+                new[] { "{\"reason\":\"caf\\u00e9\\nnext\"}", "caf\u00e9\nnext" },
+                new[] { "{\"other\":\"x\"}", null },
+            };
+            foreach (var c in lines)
+                Expect(ReasonTap.JsonString(c[0], "reason") == c[1], c[0] + " gives " + (c[1] ?? "nothing"));
+            Expect(ReasonTap.JsonNumber("{\"error\":255,\"command\":-3}", "error") == 255, "error 255");
+            Expect(ReasonTap.JsonNumber("{\"error\":255,\"command\":-3}", "command") == -3, "command -3");
+            Expect(ReasonTap.JsonNumber("{\"error\":\"x\"}", "error") == null, "no number");
+        });
         add("out-of-range arguments are refused before anything is sent", () =>
         {
             ExpectThrows<ArgumentOutOfRangeException>(() => ctl.Set("offset", Controller.HeadA, 1000000), "offset range",
