@@ -49,7 +49,7 @@ stage_start=0
 begin() { stage_start=$(date +%s); echo "==== test-windows: $1"; }
 end() {  # STAGE [NOTE]
   local took=$(($(date +%s) - stage_start))
-  timings+=("$(printf '%-10s %4d s  %s' "$1" "$took" "${2:-}")")
+  timings+=("$(printf '%-10s %4d s' "$1" "$took")${2:+  $2}")
   echo "==== test-windows: $1 took $took s"
 }
 
