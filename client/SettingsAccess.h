@@ -13,9 +13,6 @@
 
 namespace trax::client {
 
-// A library call that returned 0, with its reason (Failure.h).
-using CallFailure = Failure;
-
 // One setting of one head; head is ignored (0) for a controller setting.
 struct SettingRef {
     const Setting* setting;
@@ -33,7 +30,7 @@ struct SettingValue {
     SettingRef ref;
     bool ok = false;
     std::vector<int> values;  // arity values when ok
-    CallFailure failure;      // when not ok
+    Failure failure;          // when not ok
 };
 
 // Called after each exchange with the number done and the number in all.
@@ -48,7 +45,7 @@ std::vector<SettingValue> ReadSettings(const std::vector<SettingRef>& refs, cons
 
 struct WriteOutcome {
     bool written = false;
-    CallFailure writeFailure;  // when not written
+    Failure writeFailure;  // when not written
     // The value read back after a successful write; readBack.ok false when the
     // read failed (the write still happened).
     SettingValue readBack;

@@ -45,10 +45,9 @@ std::string VersionFromFile(const std::string& file) {
 }  // namespace
 
 std::string LibraryVersion() {
-    const trax::client::LibraryLoad& load = trax::client::LoadTraxLibrary();
-    if (!load.loaded) return "";
     const trax::client::StartupReport startup = trax::client::ReadStartupReport();
-    return startup.known ? startup.version : VersionFromFile(load.path);
+    if (startup.known && !startup.version.empty()) return startup.version;
+    return VersionFromFile(trax::client::LoadTraxLibrary().path);
 }
 
 int PrintVersion(std::ostream& out, std::ostream& err) {
