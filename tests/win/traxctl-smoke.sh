@@ -43,7 +43,10 @@ printf 'storage setup --count 200\nstorage start\nstorage stop\nstorage read A -
 run 0 'wrote run\.csv' "$traxctl" batch storage.txt
 if [ -f run.csv ]; then
   rows=$(tr -d '\r' < run.csv | grep -cE '^[0-9]+,[a-z-]+,[^,]*,[a-z]*$')
-  [ "$(head -1 run.csv | tr -d '\r')" = "index,status,value,unit" ] || fail "run.csv header: $(head -1 run.csv)"
+  # Comment lines (head, unit, count, capture times) come before the column names.
+  [ "$(tr -d '\r' < run.csv | grep -v '^#' | head -1)" = "index,status,value,unit" ] ||
+    fail "run.csv header: $(grep -v '^#' run.csv | head -1)"
+  grep -q '^# head: A' run.csv || fail "run.csv does not name its head"
   [ "$rows" -eq 200 ] || fail "run.csv holds $rows value rows, not 200"
 else
   fail "no run.csv written"
