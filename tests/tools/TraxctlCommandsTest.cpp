@@ -309,7 +309,8 @@ TEST(TraxctlCommands, WatchKeepGoingCountsFailuresAndGoesOn) {
          1,
          2,
          0,
-         "^[^\\n]*\\ntraxctl watch: TRAX_GetCalcData failed: [^\\n]*\\ntraxctl watch: hint: [^\\n]*\\n$"},
+         "^[^\\n]*\\ntraxctl watch: TRAX_GetCalcData failed: exchange failed \\(the driver returned 0, command 20\\)\\n"
+         "traxctl watch: hint: [^\\n]*\\n$"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -376,12 +377,13 @@ TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
          "^SETTING +HEAD +VALUE\\n(.+\\n){6}num-alarm +A +FAILED \\(TRAX_GetNumAlarm failed: .*\\)\\nnum-alarm +B "
          "+7\\n"
          "(.+\\n){37}program +- +0\\n$",
-         "^traxctl settings: TRAX_GetNumAlarm failed: "},
+         "^traxctl settings: TRAX_GetNumAlarm failed: exchange failed"},
         // Every setting read refused (command 10; the panel is read otherwise): still every row, and the count.
         {{{"TRAX_SIM_ERROR_REPLY", "9"}, {"TRAX_SIM_ERROR_COMMAND", "10"}},
          {"settings", "B"},
          1,
-         "^SETTING +HEAD +VALUE\\n(.+ FAILED \\(TRAX_Get\\w+ failed: .*\\)\\n){25}panel +- +2\\nprogram +- "
+         "^SETTING +HEAD +VALUE\\n(.+ FAILED \\(TRAX_Get\\w+ failed: refused by the controller \\(error reply, error "
+         "9, command 10\\)\\)\\n){25}panel +- +2\\nprogram +- "
          "+FAILED.*\\n$",
          "^traxctl: 26 of 27 settings could not be read \\(marked FAILED\\)\\n$"},
         {{{"TRAX_SIM_FAIL_AFTER", "1"}},
