@@ -456,11 +456,19 @@ const std::vector<Route>& Routes() {
     return kRoutes;
 }
 
-const Route* FindRoute(const std::string& path) {
+const Route* FindRoute(const std::string& method, const std::string& path) {
     for (const Route& r : Routes()) {
-        if (path == r.path) return &r;
+        if (path == r.path && method == r.method) return &r;
     }
     return nullptr;
+}
+
+std::string MethodsOf(const std::string& path) {
+    std::string methods;
+    for (const Route& r : Routes()) {
+        if (path == r.path) methods += (methods.empty() ? "" : ", ") + std::string(r.method);
+    }
+    return methods;
 }
 
 Reply ErrorReply(int status, const std::string& error) { return JsonReply({{"error", error}}, status); }

@@ -50,8 +50,10 @@ struct Route {
 };
 
 const std::vector<Route>& Routes();
-// The route for a path, any method; null when there is none.
-const Route* FindRoute(const std::string& path);
+// The route for a method and path; null when there is none.
+const Route* FindRoute(const std::string& method, const std::string& path);
+// The methods a path takes ("GET, POST"); empty when no route has that path.
+std::string MethodsOf(const std::string& path);
 
 // {"error": ...} with the status.
 Reply ErrorReply(int status, const std::string& error);

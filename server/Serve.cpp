@@ -30,11 +30,13 @@ namespace {
 
 constexpr std::size_t kHeaderLimit = 8 * 1024;
 constexpr std::size_t kNoBody = 1024;
+constexpr std::size_t kMaxBodyLimit = 1024 * 1024;
 constexpr std::size_t kMaxConnections = 256;
 // A viewer that falls this many events behind is dropped rather than
 // letting its queue grow without bound.
 constexpr std::size_t kMaxQueuedEvents = 512;
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
+constexpr std::size_t kMaxDrain = 1024 * 1024;
 
 const char* StatusText(int status) {
     switch (status) {
@@ -111,7 +113,10 @@ private:
     void ReadHeader() {
         parser_.emplace();
         parser_->header_limit(kHeaderLimit);
-        parser_->body_limit(kNoBody);
+        // The parser would judge Content-Length against this while reading
+        // the header, before the route (and so its limit) is known; the
+        // route's limit is set once the header is in.
+        parser_->body_limit(kMaxBodyLimit);
         stream_.expires_after(kIdleTimeout);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
@@ -119,11 +124,15 @@ private:
 
     void OnHeader(beast::error_code ec) {
         if (ec == http::error::header_limit) return Send(ErrorReply(431, "request headers larger than 8 KiB"), true);
+        if (ec == http::error::body_limit) return Send(ErrorReply(413, "request body too large"), true);
         if (ec) return Close();
         const std::string target(parser_->get().target());
         if (auto refusal = CheckTarget(target)) return Send(ErrorReply(refusal->status, refusal->error), true);
-        const Route* route = FindRoute(PathOf(target));
-        parser_->body_limit(route != nullptr && route->bodyLimit > 0 ? route->bodyLimit : kNoBody);
+        const Route* route = FindRoute(std::string(parser_->get().method_string()), PathOf(target));
+        const std::size_t limit = route != nullptr && route->bodyLimit > 0 ? route->bodyLimit : kNoBody;
+        parser_->body_limit(limit);
+        const auto length = parser_->content_length();
+        if (length && *length > limit) return Send(ErrorReply(413, "request body too large"), true);
         if (parser_->is_done()) return OnBody({});
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code e, std::size_t) { self->OnBody(e); });
@@ -150,9 +159,14 @@ private:
             if (facts.method != "GET") return Send(ErrorReply(405, "the live stream is read with GET"), true);
             return StartStream(facts.target);
         }
-        if (const Route* route = FindRoute(path)) {
-            if (facts.method != route->method && !(route->changes && facts.method == "GET"))
-                return Send(ErrorReply(405, path + " takes " + route->method), !keepAlive_);
+        const std::string methods = MethodsOf(path);
+        if (!methods.empty()) {
+            const Route* route = FindRoute(facts.method, path);
+            if (route == nullptr) {
+                if (auto refusal = CheckRequest(server_.policy, facts, false))
+                    return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
+                return Send(ErrorReply(405, path + " takes " + methods), !keepAlive_);
+            }
             if (auto refusal = CheckRequest(server_.policy, facts, route->changes))
                 return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
             Request request{facts.method, facts.target, path, req.body()};
@@ -261,7 +275,7 @@ private:
     unsigned stride_ = 1;
     unsigned long count_ = 0;
     std::deque<std::shared_ptr<const std::string>> queue_;
-    char sink_[64];
+    char sink_[4096];
 };
 
 void Accept(tcp::acceptor& acceptor, Server& server) {
