@@ -8,28 +8,33 @@
 #include <sstream>
 
 #include "Cli.h"
-#include "JsonWriter.h"
 #include "Security.h"
-#include "Settings.h"
 #include "Units.h"
+#include "client/SettingTable.h"
+#include "client/SettingsFile.h"
+#include "client/ValueText.h"
 
 namespace traxserve {
 
 using nlohmann::json;
+namespace tc = trax::client;
 
 namespace {
 
 constexpr std::size_t kSmallBody = 16 * 1024;
+// A file of every setting of both heads is about 3 KiB; this leaves room for
+// comments and indentation, not for anything else.
+constexpr std::size_t kSettingsFileBody = 256 * 1024;
 constexpr int kProfileLength = 1024;
 constexpr int kStorageMax = 65536;
 
 // A float as the shortest text that reads back as the same float, then as a
 // JSON number: nlohmann writes a double with the fewest digits that read it
 // back, so "1.235" stays "1.235" instead of growing float noise.
-json FloatJson(float value) { return std::strtod(traxctl::FloatText(value, -1).c_str(), nullptr); }
+json FloatJson(float value) { return std::strtod(tc::ValueText(value, -1).c_str(), nullptr); }
 
 json ValueJson(const FloatValue& v) {
-    json out = {{"status", traxctl::StatusName(v.status)}, {"value", nullptr}};
+    json out = {{"status", tc::StatusName(v.status)}, {"value", nullptr}};
     if (v.status == TRAX_VALUE_VALID) out["value"] = FloatJson(v.value);
     return out;
 }
@@ -114,12 +119,12 @@ bool OnMember(const json& body, const char* key) {
 
 Reply Info(ApiContext& ctx, const Request&) {
     json settings = json::array();
-    for (const traxctl::Setting& s : traxctl::SettingTable()) {
+    for (const tc::Setting& s : tc::SettingTable()) {
         json fields = json::array();
         for (int i = 0; i < s.arity; ++i)
             fields.push_back({{"name", s.fields[i].name}, {"low", s.fields[i].low}, {"high", s.fields[i].high}});
         settings.push_back({{"name", s.name},
-                            {"scope", s.scope == traxctl::Scope::Head ? "head" : "controller"},
+                            {"scope", s.scope == tc::Scope::Head ? "head" : "controller"},
                             {"fields", fields},
                             {"readable", s.get != nullptr},
                             {"ordered", s.ordered},
@@ -234,7 +239,7 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
         csv << "index,status,value,unit\n";
         for (int i = 0; i < returned; ++i) {
             const FloatValue& v = values[static_cast<size_t>(i)];
-            csv << i << "," << traxctl::StatusName(v.status) << ","
+            csv << i << "," << tc::StatusName(v.status) << ","
                 << (v.status == TRAX_VALUE_VALID ? traxctl::FormatValue(v, unit) : "") << "," << unit.name << "\n";
         }
         Reply reply;
@@ -252,17 +257,17 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
 
 // --- settings -----------------------------------------------------------
 
-const traxctl::Setting& SettingNamed(const std::string& name) {
-    const traxctl::Setting* s = traxctl::FindSetting(name);
+const tc::Setting& SettingNamed(const std::string& name) {
+    const tc::Setting* s = tc::FindSetting(name);
     if (s == nullptr) throw BadInput{400, "unknown setting '" + name.substr(0, 60) + "'"};
     return *s;
 }
 
-json ReadSetting(Device& device, const traxctl::Setting& s, int head) {
+json ReadSetting(Device& device, const tc::Setting& s, int head) {
     int values[4] = {0, 0, 0, 0};
     device.Call(s.getterName, [&] { return s.get(head, values); });
     json out = {{"setting", s.name}, {"head", nullptr}, {"values", json::object()}};
-    if (s.scope == traxctl::Scope::Head) out["head"] = traxctl::HeadName(head);
+    if (s.scope == tc::Scope::Head) out["head"] = traxctl::HeadName(head);
     for (int i = 0; i < s.arity; ++i) out["values"][s.fields[i].name] = values[i];
     return out;
 }
@@ -270,11 +275,11 @@ json ReadSetting(Device& device, const traxctl::Setting& s, int head) {
 Reply GetSettings(ApiContext& ctx, const Request& request) {
     auto name = QueryValue(request.target, "setting");
     auto headText = QueryValue(request.target, "head");
-    std::vector<std::pair<const traxctl::Setting*, int>> entries;
+    std::vector<std::pair<const tc::Setting*, int>> entries;
     if (name) {
-        const traxctl::Setting& s = SettingNamed(*name);
+        const tc::Setting& s = SettingNamed(*name);
         if (s.get == nullptr) throw BadInput{400, std::string(s.name) + " can be written but not read"};
-        if (s.scope == traxctl::Scope::Controller) {
+        if (s.scope == tc::Scope::Controller) {
             if (headText) throw BadInput{400, std::string(s.name) + " belongs to the controller and takes no head"};
             entries.push_back({&s, 0});
         } else if (headText) {
@@ -284,10 +289,10 @@ Reply GetSettings(ApiContext& ctx, const Request& request) {
         }
     } else {
         if (headText) throw BadInput{400, "head goes with setting"};
-        for (const traxctl::Setting& s : traxctl::SettingTable()) {
+        for (const tc::Setting& s : tc::SettingTable()) {
             if (s.get == nullptr) continue;
             entries.push_back({&s, 0});
-            if (s.scope == traxctl::Scope::Head) entries.push_back({&s, 1});
+            if (s.scope == tc::Scope::Head) entries.push_back({&s, 1});
         }
     }
     json list = json::array();
@@ -298,18 +303,16 @@ Reply GetSettings(ApiContext& ctx, const Request& request) {
 Reply SetSetting(ApiContext& ctx, const Request& request) {
     const json body = Body(request);
     OnlyKeys(body, {"setting", "head", "values"});
-    const traxctl::Setting& s = SettingNamed(StringMember(body, "setting"));
+    const tc::Setting& s = SettingNamed(StringMember(body, "setting"));
     int head = 0;
-    if (s.scope == traxctl::Scope::Head) {
+    if (s.scope == tc::Scope::Head) {
         head = HeadFrom(StringMember(body, "head"), "head", false);
     } else if (Has(body, "head")) {
         throw BadInput{400, std::string(s.name) + " belongs to the controller and takes no head"};
     }
     if (!Has(body, "values")) throw BadInput{400, "missing member 'values'"};
     const json& given = body["values"];
-    // The values as words for traxctl's own checks, so that ranges and the
-    // order of Able min/max are judged by one piece of code.
-    std::vector<std::string> words;
+    std::vector<json> words;
     if (given.is_object()) {
         for (auto it = given.begin(); it != given.end(); ++it) {
             bool known = false;
@@ -319,21 +322,30 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
         for (int i = 0; i < s.arity; ++i) {
             if (!given.contains(s.fields[i].name))
                 throw BadInput{400, std::string(s.name) + ": missing value '" + s.fields[i].name + "'"};
-            words.push_back(given[s.fields[i].name].dump());
+            words.push_back(given[s.fields[i].name]);
         }
     } else if (given.is_array()) {
-        for (const json& v : given) words.push_back(v.dump());
+        for (const json& v : given) words.push_back(v);
     } else if (given.is_number_integer() && s.arity == 1) {
-        words.push_back(given.dump());
+        words.push_back(given);
     } else {
         throw BadInput{400, "values: an object of named values, or an array, is needed"};
     }
+    if (words.size() != static_cast<size_t>(s.arity))
+        throw BadInput{400, std::string(s.name) + " takes " + std::to_string(s.arity) + " value" +
+                                (s.arity > 1 ? "s" : "") + ", got " + std::to_string(words.size())};
     std::vector<int> values;
-    try {
-        values = traxctl::ParseSettingValues(s, words);
-    } catch (const traxctl::UsageError& e) {
-        throw BadInput{400, e.message};
+    for (int i = 0; i < s.arity; ++i) {
+        const json& v = words[static_cast<size_t>(i)];
+        if (!v.is_number_integer() || v.get<long long>() < -2147483647LL || v.get<long long>() > 2147483647LL)
+            throw BadInput{400, std::string(s.name) + " " + s.fields[i].name + ": a whole number is needed, not " +
+                                    v.dump().substr(0, 40)};
+        values.push_back(v.get<int>());
     }
+    // The one check of ranges and of the order of Able min/max, shared with
+    // traxctl and settings files.
+    const std::string problem = tc::ValuesProblem(s, values);
+    if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};
     ctx.device->Call(s.setterName, [&] { return s.set(head, values.data()); });
     if (s.get == nullptr) {
         json out = {{"setting", s.name}, {"head", nullptr}, {"values", json::object()}, {"readBack", false}};
@@ -343,6 +355,122 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
     json out = ReadSetting(*ctx.device, s, head);
     out["readBack"] = true;
     return JsonReply(out);
+}
+
+// --- settings files ------------------------------------------------------
+
+json RefJson(const tc::SettingRef& ref) {
+    return {{"setting", ref.setting->name},
+            {"head", ref.setting->scope == tc::Scope::Head ? json(traxctl::HeadName(ref.head)) : json(nullptr)}};
+}
+
+json ValuesJson(const tc::Setting& s, const std::optional<std::vector<int>>& values) {
+    if (!values) return nullptr;
+    json out = json::object();
+    for (int i = 0; i < s.arity; ++i) out[s.fields[i].name] = (*values)[static_cast<size_t>(i)];
+    return out;
+}
+
+json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, const char* left, const char* right) {
+    json list = json::array();
+    for (const auto& d : differences) {
+        json entry = RefJson(d.ref);
+        entry[left] = ValuesJson(*d.ref.setting, d.left);
+        entry[right] = ValuesJson(*d.ref.setting, d.right);
+        list.push_back(entry);
+    }
+    return list;
+}
+
+// The library's calls inside the settings-file layer are not made through
+// Device::Call; their failures still belong in the log.
+CallFailure Logged(Device& device, const tc::CallFailure& f) {
+    CallFailure failure{f.function, f.reason.empty() ? ReasonOfFailure(f.function.c_str()) : f.reason, {}, ""};
+    device.Note(failure.function.c_str(), false, failure.reason);
+    return failure;
+}
+
+Reply FailuresReply(Device& device, const std::vector<tc::SettingValue>& failures, json extra = json::object()) {
+    json list = json::array();
+    for (const auto& f : failures) {
+        json entry = RefJson(f.ref);
+        const CallFailure failure = Logged(device, f.failure);
+        entry["function"] = failure.function;
+        entry["reason"] = failure.reason;
+        list.push_back(entry);
+    }
+    extra["error"] =
+        std::to_string(failures.size()) + " setting" + (failures.size() == 1 ? "" : "s") + " could not be read";
+    extra["function"] = list[0]["function"];
+    extra["reason"] = list[0]["reason"];
+    extra["failures"] = list;
+    return JsonReply(extra, 502);
+}
+
+// The controller's settings as a settings file, for download.
+Reply GetSettingsFile(ApiContext& ctx, const Request&) {
+    std::vector<tc::SettingValue> failures;
+    tc::SettingsDocument doc = tc::ReadController(tc::FileSettings(), &failures);
+    // Half a setup saved as if it were whole would be loaded back as one: no file then.
+    if (!failures.empty()) return FailuresReply(*ctx.device, failures);
+    doc.written = tc::UtcNow();
+    doc.library = ctx.version;
+    Reply reply;
+    reply.body = tc::SettingsJson(doc);
+    reply.headers["Content-Disposition"] = "attachment; filename=\"settings.json\"";
+    return reply;
+}
+
+// A settings file: checked whole, then compared with the controller (dry
+// run) or written with every value read back.
+Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
+    tc::SettingsDocument doc;
+    try {
+        doc = tc::ParseSettings(request.body);
+    } catch (const tc::SettingsFileError& e) {
+        throw BadInput{400, "settings file: " + e.message};
+    }
+    const std::string dry = QueryValue(request.target, "dry_run").value_or("0");
+    if (dry != "0" && dry != "1") throw BadInput{400, "dry_run: '" + dry.substr(0, 10) + "' is not 0 or 1"};
+    if (dry == "1") {
+        std::vector<tc::SettingRef> refs;
+        for (const auto& e : doc.entries) refs.push_back(e.ref);
+        std::vector<tc::SettingValue> failures;
+        tc::SettingsDocument current = tc::ReadController(refs, &failures);
+        if (!failures.empty()) return FailuresReply(*ctx.device, failures, {{"dryRun", true}});
+        current.program.reset();
+        doc.program.reset();
+        return JsonReply({{"dryRun", true},
+                          {"settings", doc.entries.size()},
+                          {"differences", DifferencesJson(tc::DiffSettings(current, doc), "controller", "file")}});
+    }
+    const tc::LoadReport report = tc::LoadIntoController(doc);
+    json written = json::array(), notWritten = json::array();
+    for (const auto& r : report.written) written.push_back(RefJson(r));
+    for (const auto& r : report.notWritten) notWritten.push_back(RefJson(r));
+    json body = {{"dryRun", false},
+                 {"written", written},
+                 {"notWritten", notWritten},
+                 {"differences", DifferencesJson(report.differences, "file", "readBack")},
+                 {"backInMeasurement", report.backInMeasurement}};
+    if (report.Ok()) return JsonReply(body);
+    CallFailure failure;
+    if (report.writeFailure) {
+        failure = Logged(*ctx.device, *report.writeFailure);
+        body["error"] = "writing " + std::to_string(report.notWritten.size()) + " settings failed";
+    } else if (!report.readFailures.empty()) {
+        failure = Logged(*ctx.device, report.readFailures[0].failure);
+        body["error"] = "reading back failed";
+    } else if (!report.backInMeasurement) {
+        failure = Logged(*ctx.device, report.modeFailure);
+        body["error"] = "the controller did not go back to measurement mode";
+    } else {
+        body["error"] = "values read back differ from the file";
+        return JsonReply(body, 409);
+    }
+    body["function"] = failure.function;
+    body["reason"] = failure.reason;
+    return JsonReply(body, 502);
 }
 
 // --- control ------------------------------------------------------------
@@ -449,6 +577,8 @@ const std::vector<Route>& Routes() {
         {"GET", "/api/storage/data", false, 0, StorageData},
         {"GET", "/api/settings", false, 0, GetSettings},
         {"POST", "/api/settings", true, kSmallBody, SetSetting},
+        {"GET", "/api/settings-file", false, 0, GetSettingsFile},
+        {"POST", "/api/settings-file", true, kSettingsFileBody, PutSettingsFile},
         {"GET", "/api/control", false, 0, GetControl},
         {"POST", "/api/control", true, kSmallBody, Control},
         {"GET", "/api/log", false, 0, Log},
@@ -474,8 +604,10 @@ std::string MethodsOf(const std::string& path) {
 Reply ErrorReply(int status, const std::string& error) { return JsonReply({{"error", error}}, status); }
 
 Reply FailureReply(const CallFailure& failure) {
-    return JsonReply(
-        {{"error", failure.function + " failed"}, {"function", failure.function}, {"reason", failure.reason}}, 502);
+    json body = {{"error", failure.function + " failed"}, {"function", failure.function}, {"reason", failure.reason}};
+    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
+    if (!failure.hint.empty()) body["hint"] = failure.hint;
+    return JsonReply(body, 502);
 }
 
 Reply Handle(const Route& route, ApiContext& context, const Request& request) {

@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include "client/SettingsAccess.h"
+
 namespace traxserve {
 
 namespace {
@@ -107,7 +109,9 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
         if (logSuccess) Record(function, true, "");
         return;
     }
-    CallFailure failure{function, ReasonOfFailure(function)};
+    // The library's reason is read on this thread, right after the call.
+    const trax::client::CallFailure known = trax::client::FailureOf(function);
+    CallFailure failure{function, known.reason.empty() ? ReasonOfFailure(function) : known.reason, {}, ""};
     Record(function, false, failure.reason);
     throw failure;
 }

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,8 @@ namespace traxserve {
 struct CallFailure {
     std::string function;
     std::string reason;
+    std::optional<int> errorNumber;  // the controller's, when it sent one
+    std::string hint;                // what to try, "" when nothing is known
 };
 
 // One call as the Log panel shows it.
@@ -73,6 +76,10 @@ public:
     // in the log and throws CallFailure when it returns 0.
     void Call(const char* function, const std::function<int()>& call, bool logSuccess = true);
 
+    // Device thread only: records a call made outside Call (by the settings
+    // file layer, which calls the library itself).
+    void Note(const char* function, bool ok, const std::string& reason) { Record(function, ok, reason); }
+
     std::vector<LogEntry> RecentCalls(std::uint64_t after) const;
     // Calls that started while another was in flight: must stay 0.
     std::uint64_t Overlaps() const { return overlaps_.load(); }
@@ -109,7 +116,7 @@ private:
     std::thread thread_;  // last: starts once everything above exists
 };
 
-// The reason of a failed call, as far as the server can tell it.
+// The reason of a failed call when the library's own is not known.
 std::string ReasonOfFailure(const char* function);
 
 }  // namespace traxserve

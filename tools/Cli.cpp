@@ -138,7 +138,7 @@ int ParseInt(const std::string& text, long long low, long long high, const std::
 int ParseHead(const std::string& text, bool allowBoth) {
     if (text == "A" || text == "a") return 0;
     if (text == "B" || text == "b") return 1;
-    if (allowBoth && text == "both") return 2;
+    if (allowBoth && (text == "both" || text == "BOTH" || text == "Both")) return 2;
     throw UsageError{"unknown head '" + text + "' (use A" + std::string(allowBoth ? ", B or both)" : " or B)")};
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "client/ValueText.h"
+
 namespace traxctl {
 
 // Wrong input: the command prints its usage and exits with status 2. Thrown
@@ -49,7 +51,7 @@ inline void Check(int result, const char* call) {
 
 // The controller's unit system as the user stated it; the library does not
 // report it.
-enum class UnitSystem { Unknown, Metric, Inch };
+using trax::client::UnitSystem;
 
 // How the commands that print measured values name their unit. The library
 // hands values out in each head's display unit but says neither the unit

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Cli.h"
+#include "client/SettingTable.h"
 
 namespace traxctl {
 
@@ -17,6 +18,9 @@ int RunStorage(Context& ctx);
 int RunGet(Context& ctx);
 int RunSet(Context& ctx);
 int RunSettings(Context& ctx);
+// Words typed for a setting's values, checked against its ranges; throws
+// UsageError naming the value.
+std::vector<int> ParseSettingValues(const trax::client::Setting& s, const std::vector<std::string>& words);
 
 int RunZero(Context& ctx);
 int RunTiming(Context& ctx);

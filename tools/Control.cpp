@@ -1,146 +1,20 @@
-// Commands that write and read settings, and the control actions.
+// The control actions: zero, timing, reset, panel, lock, program, Able, mode.
 #include <trax.h>
 
 #include <cstdio>
 
 #include "Commands.h"
 #include "JsonWriter.h"
-#include "Settings.h"
 
 namespace traxctl {
-
-namespace {
-
-const Setting& LookUpSetting(const std::string& name) {
-    const Setting* s = FindSetting(name);
-    if (s == nullptr) throw UsageError{"unknown setting '" + name + "' (traxctl settings --help lists them)"};
-    return *s;
-}
-
-// Reads one setting of one head (head ignored for controller settings).
-std::vector<int> ReadSetting(const Setting& s, int head) {
-    std::vector<int> values(4, 0);
-    Check(s.get(head, values.data()), s.getterName);
-    values.resize(static_cast<size_t>(s.arity));
-    return values;
-}
-
-std::string ValuesText(const Setting& s, const std::vector<int>& values) {
-    if (s.arity == 1) return std::to_string(values[0]);
-    std::string text;
-    for (int i = 0; i < s.arity; ++i)
-        text += std::string(i ? " " : "") + s.fields[i].name + "=" + std::to_string(values[i]);
-    return text;
-}
-
-std::string Line(const Setting& s, int head, const std::vector<int>& values) {
-    char line[256];
-    std::snprintf(line, sizeof line, "%-32s %-4s %s\n", s.name, s.scope == Scope::Head ? HeadName(head) : "-",
-                  ValuesText(s, values).c_str());
-    return line;
-}
-
-// {"setting":"offset","head":"A","values":{"offset":0}}; head null for a controller setting.
-void WriteSetting(JsonWriter& json, const Setting& s, int head, const std::vector<int>& values) {
-    json.BeginObject().Key("setting").String(s.name).Key("head");
-    if (s.scope == Scope::Head)
-        json.String(HeadName(head));
-    else
-        json.Null();
-    json.Key("values").BeginObject();
-    for (int i = 0; i < s.arity; ++i) json.Key(s.fields[i].name).Number(values[i]);
-    json.EndObject().EndObject();
-}
-
-struct Entry {
-    const Setting* setting;
-    int head;
-};
-
-int Print(Context& ctx, const std::vector<Entry>& entries, bool alwaysArray) {
-    // Read everything first so that a failing call leaves no half-printed table.
-    std::vector<std::vector<int>> read;
-    for (const Entry& e : entries) read.push_back(ReadSetting(*e.setting, e.head));
-    if (ctx.json) {
-        bool array = alwaysArray || entries.size() != 1;
-        JsonWriter json(ctx.out);
-        if (array) json.BeginArray();
-        for (size_t i = 0; i < entries.size(); ++i) WriteSetting(json, *entries[i].setting, entries[i].head, read[i]);
-        if (array) json.EndArray();
-        ctx.out << "\n";
-        return 0;
-    }
-    for (size_t i = 0; i < entries.size(); ++i) ctx.out << Line(*entries[i].setting, entries[i].head, read[i]);
-    return 0;
-}
-
-}  // namespace
-
-int RunGet(Context& ctx) {
-    ExpectWords(ctx.args, 1, 2);
-    const Setting& s = LookUpSetting(ctx.args.words[0]);
-    if (s.get == nullptr) throw UsageError{std::string(s.name) + " can be written but not read"};
-    std::vector<Entry> entries;
-    if (s.scope == Scope::Controller) {
-        if (ctx.args.words.size() == 2)
-            throw UsageError{std::string(s.name) + " belongs to the controller and takes no head"};
-        entries.push_back({&s, 0});
-    } else if (ctx.args.words.size() == 2) {
-        entries.push_back({&s, ParseHead(ctx.args.words[1], false)});
-    } else {
-        entries = {{&s, 0}, {&s, 1}};
-    }
-    return Print(ctx, entries, false);
-}
-
-int RunSet(Context& ctx) {
-    if (ctx.args.words.empty()) throw UsageError{"missing setting"};
-    const Setting& s = LookUpSetting(ctx.args.words[0]);
-    int head = 0;
-    size_t firstValue = 1;
-    if (s.scope == Scope::Head) {
-        if (ctx.args.words.size() < 2) throw UsageError{std::string(s.name) + " needs a head (A or B)"};
-        head = ParseHead(ctx.args.words[1], false);
-        firstValue = 2;
-    }
-    std::vector<std::string> words(ctx.args.words.begin() + static_cast<long>(firstValue), ctx.args.words.end());
-    std::vector<int> values = ParseSettingValues(s, words);
-    Check(s.set(head, values.data()), s.setterName);
-    if (s.get == nullptr) {
-        ctx.out << Line(s, head, values);
-        return 0;
-    }
-    // Show what the controller holds now, read back through the getter.
-    return Print(ctx, {{&s, head}}, false);
-}
-
-int RunSettings(Context& ctx) {
-    ExpectWords(ctx.args, 0, 1);
-    int first = 0, last = 1;
-    if (ctx.args.words.size() == 1) first = last = ParseHead(ctx.args.words[0], false);
-    std::vector<Entry> entries;
-    for (const Setting& s : SettingTable()) {
-        if (s.get == nullptr) continue;
-        if (s.scope == Scope::Controller) {
-            entries.push_back({&s, 0});
-        } else {
-            for (int h = first; h <= last; ++h) entries.push_back({&s, h});
-        }
-    }
-    if (!ctx.json) {
-        char header[128];
-        std::snprintf(header, sizeof header, "%-32s %-4s %s\n", "SETTING", "HEAD", "VALUE");
-        ctx.out << header;
-    }
-    return Print(ctx, entries, true);
-}
 
 int RunZero(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ctx.args.words.size() == 2 ? ParseOnOff(ctx.args.words[1]) : 1;
     TRAXCTL_CALL(TRAX_SetZero, head, onOff);
-    ctx.out << "zero " << (onOff ? "set" : "cleared") << " on head " << HeadName(head) << "\n";
+    ctx.out << "zero " << (onOff ? "set" : "cleared") << (head == 2 ? " on both heads" : " on head ")
+            << (head == 2 ? "" : HeadName(head)) << "\n";
     return 0;
 }
 
@@ -149,7 +23,8 @@ int RunTiming(Context& ctx) {
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ParseOnOff(ctx.args.words[1]);
     TRAXCTL_CALL(TRAX_SetTiming, head, onOff);
-    ctx.out << "timing " << (onOff ? "on" : "off") << " on head " << HeadName(head) << "\n";
+    ctx.out << "timing input " << (onOff ? "on" : "off") << (head == 2 ? " for both heads" : " for head ")
+            << (head == 2 ? "" : HeadName(head)) << "\n";
     return 0;
 }
 
@@ -157,7 +32,7 @@ int RunReset(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], true);
     TRAXCTL_CALL(TRAX_SetReset, head);
-    ctx.out << "head " << HeadName(head) << " reset\n";
+    ctx.out << (head == 2 ? std::string("both heads") : std::string("head ") + HeadName(head)) << " reset\n";
     return 0;
 }
 

@@ -62,6 +62,15 @@ std::string VersionFromFile(const std::string& file) {
 
 }  // namespace
 
+std::string LibraryVersion() {
+#if defined(_WIN32)
+    // The DLL's name carries no version; its version resource is not read here.
+    return "";
+#else
+    return VersionFromFile(FileOf(reinterpret_cast<const void*>(&TRAX_SetMode)));
+#endif
+}
+
 void PrintVersion(std::ostream& out) {
     out << "traxctl " << TRAXCTL_VERSION << "\n";
 #if defined(_WIN32)

@@ -11,6 +11,8 @@ namespace traxctl {
 // traxctl's version, the library's version and file, and whether the USB
 // driver in use is the stand-in with the simulated controller.
 void PrintVersion(std::ostream& out);
+// The library's version ("2.2.0"), "" when it cannot be told.
+std::string LibraryVersion();
 
 // Takes --trace and --trace=calls|bytes out of args. When the library's log
 // is not yet on at that level, sets TRAX_LOG and starts traxctl again (the

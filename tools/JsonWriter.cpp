@@ -1,23 +1,14 @@
 #include "JsonWriter.h"
 
+#include "client/ValueText.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 namespace traxctl {
 
-std::string FloatText(float value, int decimals) {
-    char buf[64];
-    if (decimals >= 0) {
-        std::snprintf(buf, sizeof buf, "%.*f", decimals, static_cast<double>(value));
-        return buf;
-    }
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(buf, nullptr) == value) break;
-    }
-    return buf;
-}
+std::string FloatText(float value, int decimals) { return trax::client::ValueText(value, decimals); }
 
 JsonWriter& JsonWriter::BeginObject() {
     Separate();

@@ -10,8 +10,9 @@
 
 namespace traxctl {
 
-// A float as traxctl prints it: `decimals` digits after the point, or with
-// decimals < 0 the shortest text that reads back as the same float.
+// A float as traxctl prints it: at least `decimals` digits after the point
+// (none when negative) and as many more as it takes to read back as the same
+// float.
 std::string FloatText(float value, int decimals);
 
 class JsonWriter {

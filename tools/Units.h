@@ -14,18 +14,13 @@
 
 namespace traxctl {
 
-struct DisplayUnit {
-    std::string name;  // "mm", "um", "inch", "mil"; "" when not known
-    int decimals;      // -1: as many as the value needs, no more
-};
+using trax::client::DisplayUnit;
+using trax::client::LookUpUnit;
+using trax::client::StatusName;
 
-// The unit of display-unit `code` in a known unit system.
-DisplayUnit LookUpUnit(UnitSystem system, int code);
-
-// "1.235", "+over", "-over", "invalid".
+// "1.235", "over+", "over-", "invalid": at least the unit's decimals, and
+// more when the value carries more (a unit named wrongly loses no digit).
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit);
-// "valid", "over+", "over-", "invalid" (or "status N").
-std::string StatusName(int status);
 // {"status":"valid","value":1.235} with value null unless valid; withUnit
 // adds "unit" as WriteUnit writes it.
 void WriteValue(JsonWriter& json, const FloatValue& v, const DisplayUnit& unit, bool withUnit = false);

@@ -18,7 +18,7 @@
 #include "Cli.h"
 #include "Commands.h"
 #include "Identity.h"
-#include "Settings.h"
+#include "client/SettingTable.h"
 #ifdef TRAXCTL_HAS_SERVE
 #include "ServeCommand.h"
 #endif
@@ -77,7 +77,17 @@ const std::vector<Command>& Commands() {
          {},
          true,
          RunSet},
-        {"settings", "settings [A|B] [--json]", "every readable setting in one table", {}, true, RunSettings},
+        {"settings",
+         "settings [A|B] [--json]\n"
+         "       traxctl settings save FILE\n"
+         "       traxctl settings load FILE [--dry-run]\n"
+         "       traxctl settings diff FILE [FILE2] [--json]",
+         "every readable setting in one table (failed reads marked, exit status 1); save writes them all to a "
+         "settings file (JSON), load writes a file's settings and reads them back (--dry-run: shows what would "
+         "change, writes nothing), diff compares a file with the controller or with another file",
+         {{"dry-run", false}},
+         true,
+         RunSettings},
         {"zero", "zero A|B|both [on|off]", "zero set (on, the default) or cleared (off)", {}, false, RunZero},
         {"timing", "timing A|B|both on|off", "timing input on or off", {}, false, RunTiming},
         {"reset", "reset A|B|both", "resets a head", {}, false, RunReset},
@@ -133,6 +143,9 @@ void PrintOverview(std::ostream& os) {
 }
 
 void PrintSettingList(std::ostream& os) {
+    using trax::client::Scope;
+    using trax::client::Setting;
+    using trax::client::SettingTable;
     os << "\nsettings (values in order, with their ranges):\n";
     for (const Setting& s : SettingTable()) {
         std::string line = std::string("  ") + s.name + (s.scope == Scope::Head ? " A|B" : "");

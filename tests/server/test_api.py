@@ -347,3 +347,39 @@ def test_ctrl_c_ends_with_130(serve):
     server = serve()
     assert server.get("/api/values")[0] == 200
     assert server.stop() == 130
+
+
+def test_settings_file_saved_compared_and_loaded(server):
+    status, text, response = server.request("GET", "/api/settings-file")
+    assert status == 200 and "attachment" in response.getheader("Content-Disposition")
+    saved = text if isinstance(text, dict) else json.loads(text)
+    assert saved["format"] == "trax-settings" and saved["heads"]["A"]["offset"] == 0
+    changed = json.loads(json.dumps(saved))
+    changed["heads"]["B"]["offset"] = 4321
+    status, dry = server.post("/api/settings-file?dry_run=1", changed)
+    assert status == 200 and dry["dryRun"] is True
+    assert dry["differences"] == [{"setting": "offset", "head": "B", "controller": {"offset": 0},
+                                   "file": {"offset": 4321}}]
+    assert server.get("/api/settings?setting=offset&head=B")[1]["settings"][0]["values"] == {"offset": 0}
+    status, loaded = server.post("/api/settings-file", changed)
+    assert status == 200 and loaded["differences"] == [] and loaded["backInMeasurement"] is True
+    assert {"setting": "offset", "head": "B"} in loaded["written"]
+    assert server.get("/api/settings?setting=offset&head=B")[1]["settings"][0]["values"] == {"offset": 4321}
+
+
+@pytest.mark.parametrize("mutate,words", [
+    (lambda f: f["heads"]["A"].update(offset=1000000), "heads.A.offset"),
+    (lambda f: f["heads"]["A"].update(nonsense=1), "nonsense"),
+    (lambda f: f.update(format="other"), "format"),
+])
+def test_bad_settings_file_is_refused_before_any_call(server, mutate, words):
+    status, text, _ = server.request("GET", "/api/settings-file")
+    document = text if isinstance(text, dict) else json.loads(text)
+    mutate(document)
+    before = server.calls()
+    for path in ("/api/settings-file", "/api/settings-file?dry_run=1"):
+        status, reply = server.post(path, document)
+        assert status == 400 and words in reply["error"], reply
+    assert server.calls() == before
+    assert server.post("/api/settings-file?dry_run=2", document)[0] == 400
+    assert server.request("POST", "/api/settings-file", raw_body=b" " * (300 * 1024))[0] == 413

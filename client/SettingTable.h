@@ -1,12 +1,13 @@
-// Every setting traxctl can write and read, as one table: the name a person
-// types, whether it belongs to a head or to the whole controller, its values
-// with their accepted ranges, and the library's setter and getter.
+// Every setting of the controller as one table: the name a person types,
+// whether it belongs to a head or to the whole controller, its values with
+// their accepted ranges, and the library's setter and getter. traxctl, the
+// settings files and the server all read this one table.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace traxctl {
+namespace trax::client {
 
 struct Field {
     const char* name;
@@ -30,13 +31,16 @@ struct Setting {
     const char* about;
     // The first value must not exceed the second (Able min and max).
     bool ordered;
+
+    bool Readable() const { return get != nullptr; }
 };
 
 const std::vector<Setting>& SettingTable();
 // Null when there is no setting of that name.
 const Setting* FindSetting(const std::string& name);
 
-// Checks values against the ranges; throws UsageError naming the field.
-std::vector<int> ParseSettingValues(const Setting& s, const std::vector<std::string>& words);
+// Why `values` cannot be written to `s` ("min: 100 is out of range 1..99",
+// "min 50 is above max 10"), or "" when they can. The count must be s.arity.
+std::string ValuesProblem(const Setting& s, const std::vector<int>& values);
 
-}  // namespace traxctl
+}  // namespace trax::client

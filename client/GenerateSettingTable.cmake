@@ -1,11 +1,11 @@
-# Turns settings.tsv into the rows of traxctl's setting table (C++ initialisers
+# Turns settings.tsv into the rows of the client setting table (C++ initialisers
 # with the calls to the library's setter and getter), so that the names,
 # argument order and ranges are written down once.
 #   cmake -DINPUT=settings.tsv -DOUTPUT=SettingRows.inc -P GenerateSettingTable.cmake
 cmake_minimum_required(VERSION 3.20)
 
 file(STRINGS "${INPUT}" lines ENCODING UTF-8)
-set(out "// Generated from tools/settings.tsv by tools/GenerateSettingTable.cmake; edit that file.\n")
+set(out "// Generated from tools/settings.tsv by client/GenerateSettingTable.cmake; edit that file.\n")
 set(header_seen FALSE)
 set(line_number 0)
 foreach(line IN LISTS lines)

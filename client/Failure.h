@@ -1,0 +1,57 @@
+// Why a library call returned 0, as the tools tell it: the call, the
+// library's own reason from its trace, the controller's error number when it
+// sent one, and what to try next.
+//
+// The reasons come from the library's reason tap: before the library is
+// loaded, PrepareReasonTap() points TRAX_LOG_TAP at a file of this process,
+// into which the library appends one JSON object per failed call. A user's
+// own TRAX_LOG and TRAX_LOG_FILE are left as they are; the tap is a second,
+// separate output.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace trax::client {
+
+struct Failure {
+    std::string function;            // "TRAX_GetCalcData"
+    std::string reason;              // the library's reason, "" when not known
+    std::optional<int> errorNumber;  // the controller's error number, when it sent one
+    std::string hint;                // what to do about it, "" when nothing is known
+
+    // "TRAX_GetCalcData failed: refused by the controller (error 5, command 20)"
+    std::string Text() const;
+};
+
+// A library call returned 0.
+class CallError : public std::runtime_error {
+public:
+    explicit CallError(Failure failure);
+    const Failure& failure() const { return failure_; }
+
+private:
+    Failure failure_;
+};
+
+// Before the library is loaded (and before any thread is started): sets
+// TRAX_LOG_TAP to a fresh file of this process unless the environment
+// already names one. Returns false when no file could be made; reasons are
+// then not known, and nothing else changes.
+bool PrepareReasonTap();
+// Removes the tap's file, if this process made it.
+void CloseReasonTap();
+
+// After `function` returned 0 on this thread: its failure with the reason
+// from the tap (no hint yet).
+Failure FailureOf(const char* function);
+
+// Adds the hint that fits the failure. May ask the controller a question
+// (whether it is in setting mode) through the library; never changes its mode.
+void AddHint(Failure& failure);
+
+// Throws CallError for `function` unless result is 1.
+void Check(int result, const char* function);
+
+}  // namespace trax::client

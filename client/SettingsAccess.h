@@ -1,0 +1,68 @@
+// Reading and writing settings through the library: every readable setting
+// with one failure per row rather than one for all, and a write told apart
+// from its read-back.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "SettingTable.h"
+
+namespace trax::client {
+
+// A library call that returned 0, with its reason when one is known.
+struct CallFailure {
+    std::string function;
+    std::string reason;  // "" when the library did not say
+    // "TRAX_GetOffset failed: no answer" or "TRAX_GetOffset returned 0".
+    std::string Text() const;
+};
+
+// The CallFailure of `function`, which has just returned 0.
+CallFailure FailureOf(const char* function);
+
+// One setting of one head; head is ignored (0) for a controller setting.
+struct SettingRef {
+    const Setting* setting;
+    int head;
+    // "offset A", "sampling-cycle".
+    std::string Name() const;
+    bool operator==(const SettingRef& o) const { return setting == o.setting && head == o.head; }
+};
+
+// Every readable setting in table order, head settings for heads first..last
+// (each 0 or 1) and the controller's settings once.
+std::vector<SettingRef> ReadableSettings(int firstHead = 0, int lastHead = 1);
+
+struct SettingValue {
+    SettingRef ref;
+    bool ok = false;
+    std::vector<int> values;  // arity values when ok
+    CallFailure failure;      // when not ok
+};
+
+// Called after each exchange with the number done and the number in all.
+using Progress = std::function<void(size_t done, size_t total)>;
+
+// Reads one setting.
+SettingValue ReadSetting(const SettingRef& ref);
+// Reads each in turn and goes on after a failed one, so that nothing read is
+// thrown away. Stops early only when `stop` says so (Ctrl-C).
+std::vector<SettingValue> ReadSettings(const std::vector<SettingRef>& refs, const Progress& progress = {},
+                                       const std::function<bool()>& stop = {});
+
+struct WriteOutcome {
+    bool written = false;
+    CallFailure writeFailure;  // when not written
+    // The value read back after a successful write; readBack.ok false when the
+    // read failed (the write still happened).
+    SettingValue readBack;
+};
+
+// Writes the values (which must pass ValuesProblem) and, when written and the
+// setting is readable and readBack is set, reads them back.
+WriteOutcome WriteSetting(const SettingRef& ref, const std::vector<int>& values, bool readBack = true);
+
+}  // namespace trax::client

@@ -1,0 +1,329 @@
+#include "SettingsFile.h"
+
+#include <trax.h>
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "AtomicFile.h"
+
+namespace trax::client {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* const kHeadNames[2] = {"A", "B"};
+
+[[noreturn]] void Refuse(const std::string& key, const std::string& why) {
+    throw SettingsFileError{key.empty() ? why : key + ": " + why};
+}
+
+// A whole number within int, not a bool or a float.
+int IntegerAt(const Json& value, const std::string& key) {
+    if (!value.is_number_integer()) Refuse(key, "a whole number is expected, not " + value.dump());
+    const long long n = value.is_number_unsigned()
+                            ? static_cast<long long>(value.get<unsigned long long>() & 0x7fffffffffffffffULL)
+                            : value.get<long long>();
+    if (n < -2147483647LL - 1 || n > 2147483647LL) Refuse(key, value.dump() + " is out of range");
+    return static_cast<int>(n);
+}
+
+std::vector<int> ValuesAt(const Setting& s, const Json& value, const std::string& key) {
+    std::vector<int> values;
+    if (s.arity == 1) {
+        values.push_back(IntegerAt(value, key));
+    } else {
+        if (!value.is_object()) {
+            std::string names;
+            for (int i = 0; i < s.arity; ++i) names += std::string(i ? ", " : "") + "\"" + s.fields[i].name + "\"";
+            Refuse(key, "an object with " + names + " is expected");
+        }
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            bool known = false;
+            for (int i = 0; i < s.arity; ++i) known = known || it.key() == s.fields[i].name;
+            if (!known) Refuse(key + "." + it.key(), "no such value of " + std::string(s.name));
+        }
+        for (int i = 0; i < s.arity; ++i) {
+            const std::string fieldKey = key + "." + s.fields[i].name;
+            auto it = value.find(s.fields[i].name);
+            if (it == value.end()) Refuse(fieldKey, "missing");
+            values.push_back(IntegerAt(*it, fieldKey));
+        }
+    }
+    const std::string problem = ValuesProblem(s, values);
+    if (!problem.empty()) Refuse(key, s.arity == 1 ? problem.substr(problem.find(": ") + 2) : problem);
+    return values;
+}
+
+// One section ("heads.A" or "system"): each member a setting of that scope.
+void ReadSection(const Json& section, const std::string& key, Scope scope, int head,
+                 std::vector<SettingsEntry>& entries) {
+    if (!section.is_object()) Refuse(key, "an object is expected");
+    for (auto it = section.begin(); it != section.end(); ++it) {
+        const std::string settingKey = key + "." + it.key();
+        const Setting* s = FindSetting(it.key());
+        if (s == nullptr) Refuse(settingKey, "no such setting");
+        if (s->scope != scope) {
+            Refuse(settingKey, scope == Scope::Head ? "belongs to the controller, not to a head (put it in \"system\")"
+                                                    : "belongs to a head (put it in \"heads\")");
+        }
+        if (!s->Readable()) Refuse(settingKey, "can be written but not read back, so it has no place in a file");
+        if (std::string(s->name) == "program") {
+            Refuse(settingKey, "the program number is where the settings belong, not one of them (see \"program\")");
+        }
+        entries.push_back({{s, head}, ValuesAt(*s, it.value(), settingKey)});
+    }
+}
+
+// Table order, head A before B, whatever order the file had.
+void SortEntries(std::vector<SettingsEntry>& entries) {
+    std::vector<SettingsEntry> sorted;
+    for (const Setting& s : SettingTable()) {
+        for (int h = 0; h <= 1; ++h) {
+            for (const SettingsEntry& e : entries) {
+                if (e.ref.setting == &s && e.ref.head == h) sorted.push_back(e);
+            }
+        }
+    }
+    entries.swap(sorted);
+}
+
+Json ValuesJson(const Setting& s, const std::vector<int>& values) {
+    if (s.arity == 1) return values[0];
+    Json object = Json::object();
+    for (int i = 0; i < s.arity; ++i) object[s.fields[i].name] = values[static_cast<size_t>(i)];
+    return object;
+}
+
+}  // namespace
+
+std::vector<SettingRef> FileSettings() {
+    std::vector<SettingRef> refs;
+    for (const SettingRef& ref : ReadableSettings()) {
+        if (std::string(ref.setting->name) != "program") refs.push_back(ref);
+    }
+    return refs;
+}
+
+const SettingsEntry* SettingsDocument::Find(const SettingRef& ref) const {
+    for (const SettingsEntry& e : entries) {
+        if (e.ref == ref) return &e;
+    }
+    return nullptr;
+}
+
+SettingsDocument ParseSettings(const std::string& text) {
+    Json root;
+    try {
+        root = Json::parse(text);
+    } catch (const Json::parse_error& e) {
+        Refuse("", std::string("not JSON: ") + e.what());
+    }
+    if (!root.is_object()) Refuse("", "a JSON object is expected");
+    auto format = root.find("format");
+    if (format == root.end())
+        Refuse("format", "missing; a settings file says \"format\": \"" + std::string(kSettingsFormat) + "\"");
+    if (!format->is_string() || format->get<std::string>() != kSettingsFormat) {
+        Refuse("format", format->dump() + " is not \"" + std::string(kSettingsFormat) + "\"");
+    }
+    auto version = root.find("version");
+    if (version == root.end()) Refuse("version", "missing");
+    if (!version->is_number_integer() || version->get<long long>() != kSettingsVersion) {
+        Refuse("version",
+               version->dump() + " is not a version this program reads (" + std::to_string(kSettingsVersion) + ")");
+    }
+    SettingsDocument doc;
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const std::string& key = it.key();
+        const Json& value = it.value();
+        if (key == "format" || key == "version") continue;
+        if (key == "written" || key == "library") {
+            if (!value.is_string()) Refuse(key, "a string is expected");
+            (key == "written" ? doc.written : doc.library) = value.get<std::string>();
+        } else if (key == "program") {
+            const Setting* program = FindSetting("program");
+            const int n = IntegerAt(value, key);
+            if (program && (n < program->fields[0].low || n > program->fields[0].high)) {
+                Refuse(key, std::to_string(n) + " is out of range " + std::to_string(program->fields[0].low) + ".." +
+                                std::to_string(program->fields[0].high));
+            }
+            doc.program = n;
+        } else if (key == "heads") {
+            if (!value.is_object()) Refuse(key, "an object with \"A\" and \"B\" is expected");
+            for (auto head = value.begin(); head != value.end(); ++head) {
+                int h = head.key() == "A" ? 0 : head.key() == "B" ? 1 : -1;
+                if (h < 0) Refuse("heads." + head.key(), "no such head (A or B)");
+                ReadSection(head.value(), "heads." + head.key(), Scope::Head, h, doc.entries);
+            }
+        } else if (key == "system") {
+            ReadSection(value, key, Scope::Controller, 0, doc.entries);
+        } else {
+            Refuse(key, "not part of a settings file");
+        }
+    }
+    SortEntries(doc.entries);
+    return doc;
+}
+
+std::string SettingsJson(const SettingsDocument& doc) {
+    Json root = Json::object();
+    root["format"] = kSettingsFormat;
+    root["version"] = kSettingsVersion;
+    if (!doc.written.empty()) root["written"] = doc.written;
+    if (!doc.library.empty()) root["library"] = doc.library;
+    if (doc.program) root["program"] = *doc.program;
+    Json heads = Json::object();
+    Json system = Json::object();
+    for (const SettingsEntry& e : doc.entries) {
+        if (e.ref.setting->scope == Scope::Head) {
+            heads[kHeadNames[e.ref.head]][e.ref.setting->name] = ValuesJson(*e.ref.setting, e.values);
+        } else {
+            system[e.ref.setting->name] = ValuesJson(*e.ref.setting, e.values);
+        }
+    }
+    if (!heads.empty()) root["heads"] = heads;
+    if (!system.empty()) root["system"] = system;
+    return root.dump(2) + "\n";
+}
+
+SettingsDocument LoadSettingsFile(const std::string& path) {
+    std::string error;
+    const std::string text = ReadWholeFile(path, &error);
+    if (!error.empty()) throw SettingsFileError{error};
+    try {
+        return ParseSettings(text);
+    } catch (const SettingsFileError& e) {
+        throw SettingsFileError{path + ": " + e.message};
+    }
+}
+
+void SaveSettingsFile(const std::string& path, const SettingsDocument& doc) {
+    const std::string error = WriteFileAtomically(path, SettingsJson(doc));
+    if (!error.empty()) throw SettingsFileError{error};
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::vector<SettingsDifference> DiffSettings(const SettingsDocument& left, const SettingsDocument& right) {
+    std::vector<SettingsDifference> differences;
+    for (const Setting& s : SettingTable()) {
+        for (int h = 0; h <= (s.scope == Scope::Head ? 1 : 0); ++h) {
+            const SettingRef ref{&s, h};
+            const SettingsEntry* l = left.Find(ref);
+            const SettingsEntry* r = right.Find(ref);
+            if (l == nullptr && r == nullptr) continue;
+            if (l != nullptr && r != nullptr && l->values == r->values) continue;
+            SettingsDifference d{ref, std::nullopt, std::nullopt};
+            if (l) d.left = l->values;
+            if (r) d.right = r->values;
+            differences.push_back(d);
+        }
+    }
+    return differences;
+}
+
+std::string ValuesText(const Setting& s, const std::vector<int>& values) {
+    if (s.arity == 1) return std::to_string(values[0]);
+    std::string text;
+    for (int i = 0; i < s.arity; ++i) {
+        text += std::string(i ? " " : "") + s.fields[i].name + "=" + std::to_string(values[static_cast<size_t>(i)]);
+    }
+    return text;
+}
+
+SettingsDocument ReadController(const std::vector<SettingRef>& refs, std::vector<SettingValue>* failures,
+                                const Progress& progress, const std::function<bool()>& stop) {
+    SettingsDocument doc;
+    doc.written = UtcNow();
+    const size_t total = refs.size() + 1;
+    int program = 0;
+    if (TRAX_GetProgramNo(&program) == 1) {
+        doc.program = program;
+    } else if (failures) {
+        SettingValue failed;
+        failed.ref = {FindSetting("program"), 0};
+        failed.failure = FailureOf("TRAX_GetProgramNo");
+        failures->push_back(failed);
+    }
+    if (progress) progress(1, total);
+    const auto read = ReadSettings(
+        refs,
+        [&](size_t done, size_t) {
+            if (progress) progress(done + 1, total);
+        },
+        stop);
+    for (const SettingValue& v : read) {
+        if (v.ok) {
+            doc.entries.push_back({v.ref, v.values});
+        } else if (failures) {
+            failures->push_back(v);
+        }
+    }
+    return doc;
+}
+
+LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress) {
+    LoadReport report;
+    // Two exchanges per entry (write, read back) and the two mode switches.
+    const size_t total = doc.entries.size() * 2 + 2;
+    size_t done = 0;
+    auto step = [&] {
+        if (progress) progress(++done, total);
+    };
+    if (TRAX_SetMode(1) != 1) {
+        report.modeFailure = FailureOf("TRAX_SetMode");
+        for (const SettingsEntry& e : doc.entries) report.notWritten.push_back(e.ref);
+    } else {
+        report.enteredSettingMode = true;
+        step();
+        for (size_t i = 0; i < doc.entries.size(); ++i) {
+            const SettingsEntry& e = doc.entries[i];
+            WriteOutcome outcome = WriteSetting(e.ref, e.values, false);
+            step();
+            if (!outcome.written) {
+                report.writeFailure = outcome.writeFailure;
+                for (size_t j = i; j < doc.entries.size(); ++j) report.notWritten.push_back(doc.entries[j].ref);
+                break;
+            }
+            report.written.push_back(e.ref);
+        }
+    }
+    // What did reach the controller is read back even after a failed write,
+    // so that the report says what the controller now holds.
+    SettingsDocument now;
+    for (const SettingRef& ref : report.written) {
+        SettingValue v = ReadSetting(ref);
+        step();
+        if (v.ok)
+            now.entries.push_back({ref, v.values});
+        else
+            report.readFailures.push_back(v);
+    }
+    SettingsDocument expected;
+    for (const SettingsEntry& e : doc.entries) {
+        if (now.Find(e.ref)) expected.entries.push_back(e);
+    }
+    report.differences = DiffSettings(expected, now);
+    // Whatever happened above, the controller goes back to measuring.
+    if (TRAX_SetMode(0) == 1) {
+        report.backInMeasurement = true;
+    } else if (report.modeFailure.function.empty()) {
+        report.modeFailure = FailureOf("TRAX_SetMode");
+    }
+    step();
+    return report;
+}
+
+}  // namespace trax::client
