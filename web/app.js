@@ -360,6 +360,50 @@ async function applySetting(s, head, tr) {
 }
 $('settings-read').onclick = readAllSettings;
 
+// Settings file: upload, the difference to the controller shown, then apply.
+let loadedFile = null;
+function differenceText(d, left, right) {
+  const values = (v) => (v ? Object.entries(v).map(([k, n]) => `${k}=${n}`).join(' ') : '(none)');
+  return d.map((x) => `${x.setting}${x.head ? ' ' + x.head : ''}: ${values(x[left])}  →  ${values(x[right])}`).join('\n');
+}
+$('file-load').onchange = async () => {
+  const file = $('file-load').files[0];
+  $('file-load').value = '';
+  if (!file) return;
+  $('file-apply').hidden = true;
+  let document_;
+  try {
+    document_ = JSON.parse(await file.text());
+  } catch (e) {
+    $('file-diff').textContent = `${file.name} is not JSON: ${e.message}`;
+    return;
+  }
+  try {
+    const r = await api('/api/settings-file?dry_run=1', document_);
+    loadedFile = document_;
+    $('file-diff').textContent = r.differences.length
+      ? `${file.name}: ${r.differences.length} of ${r.settings} settings differ (controller → file)\n` +
+        differenceText(r.differences, 'controller', 'file')
+      : `${file.name}: the controller already holds all ${r.settings} settings of the file`;
+    $('file-apply').hidden = r.differences.length === 0 || info.readOnly;
+  } catch (e) {
+    $('file-diff').textContent = `${file.name}: ${e.message}`;
+  }
+};
+$('file-apply').onclick = async () => {
+  if (!loadedFile || !confirmChange('Write the settings of the file to the controller?')) return;
+  $('file-apply').hidden = true;
+  try {
+    const r = await api('/api/settings-file', loadedFile);
+    $('file-diff').textContent = `written: ${r.written.length} settings, every one read back equal`;
+    readAllSettings();
+  } catch (e) {
+    const b = e.body || {};
+    $('file-diff').textContent = `${e.message}` + (b.notWritten ? `\nnot written: ${b.notWritten.length}` : '') +
+      (b.differences && b.differences.length ? '\n' + differenceText(b.differences, 'file', 'readBack') : '');
+  }
+};
+
 // --- control ---------------------------------------------------------------
 
 const controlHead = { zero: 'zero-head', timing: 'timing-head', reset: 'reset-head', panel: 'panel-head', 'able-start': 'able-head' };
