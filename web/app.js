@@ -264,6 +264,7 @@ function drawStorage(a, b) {
   const ya = a.map((v) => (v.status === 'valid' ? v.value : null));
   const yb = b.map((v) => (v.status === 'valid' ? v.value : null));
   const t0 = performance.now();
+  let drawn = false;
   const el = $('storage-chart');
   if (storageChart) { storageChart.destroy(); charts.splice(charts.indexOf(storageChart), 1); }
   storageChart = new uPlot({
@@ -274,11 +275,19 @@ function drawStorage(a, b) {
     series: [{ label: 'index' },
       { label: 'A', stroke: '#1f6feb', width: 1 },
       { label: 'B', stroke: '#d9480f', width: 1 }],
+    // uPlot draws after the constructor returns: the time is taken when the
+    // first drawing has ended.
+    hooks: {
+      draw: [() => {
+        if (drawn) return;
+        drawn = true;
+        metrics.storageDrawMs = performance.now() - t0;
+        metrics.storagePoints = n;
+        $('storage-drawn').textContent = `${n} values per head, drawn in ${metrics.storageDrawMs.toFixed(0)} ms`;
+      }],
+    },
   }, [x, ya, yb], el);
   charts.push(storageChart);
-  metrics.storageDrawMs = performance.now() - t0;
-  metrics.storagePoints = n;
-  $('storage-drawn').textContent = `${n} values per head, drawn in ${metrics.storageDrawMs.toFixed(0)} ms`;
 }
 $('storage-read').onclick = async () => {
   const [a, b] = await Promise.all([api('/api/storage/data?head=A'), api('/api/storage/data?head=B')]).catch(() => [null, null]);
@@ -296,40 +305,49 @@ panelHooks.storage = () => refreshStorage().catch(() => {});
 
 // --- settings --------------------------------------------------------------
 
-function settingRows() {
-  const rows = [];
-  for (const s of info.settings) {
-    if (s.scope === 'head') { rows.push([s, 'A'], [s, 'B']); } else { rows.push([s, null]); }
-  }
-  return rows;
-}
 function rowId(name, head) { return `setting-${name}-${head || 'C'}`; }
+function settingNamed(name) { return info.settings.find((s) => s.name === name); }
+// Values in the setting table's order, named when there are several.
+function settingText(s, values) {
+  return s.fields.map((f) => (s.fields.length > 1 ? `${f.name}=` : '') + values[f.name]).join(' ');
+}
 
+// One row a setting, the heads side by side; each cell edits and applies
+// one head's values and shows what reads back.
 function buildSettingsTable() {
   const body = $('settings-table').querySelector('tbody');
   body.innerHTML = '';
-  for (const [s, head] of settingRows()) {
+  for (const s of info.settings) {
     const tr = document.createElement('tr');
-    tr.id = rowId(s.name, head);
     tr.title = s.about;
-    const inputs = s.fields.map((f) =>
-      `<label title="${f.name}">${s.fields.length > 1 ? f.name + ' ' : ''}<input type="number" data-field="${f.name}" min="${f.low}" max="${f.high}"></label>`).join(' ');
     const range = s.fields.map((f) => `${s.fields.length > 1 ? f.name + ' ' : ''}${f.low}..${f.high}`).join(', ');
-    tr.innerHTML = `<td><strong>${s.name}</strong><div class="note">${s.about}</div></td><td>${head || '—'}</td>` +
-      `<td>${inputs}</td><td class="range">${range}</td>` +
-      `<td><button class="change" ${info.readOnly ? 'disabled' : ''}>Apply</button></td><td class="readback">${s.readable ? '' : 'write-only'}</td>`;
-    tr.querySelector('button').onclick = () => applySetting(s, head, tr);
+    tr.innerHTML = `<td><strong>${s.name}</strong><div class="note">${s.about}</div></td>`;
+    for (const head of s.scope === 'head' ? ['A', 'B'] : [null]) {
+      const td = document.createElement('td');
+      td.id = rowId(s.name, head);
+      if (!head) td.colSpan = 2;
+      td.innerHTML = s.fields.map((f) =>
+        `<label>${s.fields.length > 1 ? f.name + ' ' : ''}<input type="number" data-field="${f.name}" min="${f.low}" max="${f.high}"></label>`).join(' ') +
+        ` <button class="change" ${info.readOnly ? 'disabled' : ''}>Apply</button>` +
+        ` <span class="readback note">${s.readable ? '' : 'write-only'}</span>`;
+      td.querySelector('button').onclick = () => applySetting(s, head, td);
+      tr.appendChild(td);
+    }
+    const rangeCell = document.createElement('td');
+    rangeCell.className = 'range';
+    rangeCell.textContent = range;
+    tr.appendChild(rangeCell);
     body.appendChild(tr);
   }
 }
 
 function showSetting(entry) {
-  const tr = $(rowId(entry.setting, entry.head));
-  if (!tr) return;
-  for (const input of tr.querySelectorAll('input')) input.value = entry.values[input.dataset.field];
-  const cell = tr.querySelector('.readback');
-  cell.textContent = Object.values(entry.values).join(' ');
-  cell.className = 'readback ok';
+  const cell = $(rowId(entry.setting, entry.head));
+  if (!cell) return;
+  for (const input of cell.querySelectorAll('input')) input.value = entry.values[input.dataset.field];
+  const readBack = cell.querySelector('.readback');
+  readBack.textContent = settingText(settingNamed(entry.setting), entry.values);
+  readBack.className = 'readback ok';
 }
 
 async function readAllSettings() {
@@ -343,11 +361,17 @@ async function readAllSettings() {
   }
 }
 
-async function applySetting(s, head, tr) {
+async function applySetting(s, head, td) {
   const values = {};
-  for (const input of tr.querySelectorAll('input')) values[input.dataset.field] = Number(input.value);
-  if (!confirmChange(`Write ${s.name}${head ? ' of head ' + head : ''} = ${Object.values(values).join(' ')}?`)) return;
-  const cell = tr.querySelector('.readback');
+  for (const input of td.querySelectorAll('input')) {
+    if (input.value.trim() === '' || !Number.isInteger(Number(input.value))) {
+      showFailure(s.name, `${input.dataset.field}: a whole number is needed`);
+      return;
+    }
+    values[input.dataset.field] = Number(input.value);
+  }
+  if (!confirmChange(`Write ${s.name}${head ? ' of head ' + head : ''}: ${settingText(s, values)}?`)) return;
+  const cell = td.querySelector('.readback');
   try {
     const body = { setting: s.name, values };
     if (head) body.head = head;
@@ -363,8 +387,8 @@ $('settings-read').onclick = readAllSettings;
 // Settings file: upload, the difference to the controller shown, then apply.
 let loadedFile = null;
 function differenceText(d, left, right) {
-  const values = (v) => (v ? Object.entries(v).map(([k, n]) => `${k}=${n}`).join(' ') : '(none)');
-  return d.map((x) => `${x.setting}${x.head ? ' ' + x.head : ''}: ${values(x[left])}  →  ${values(x[right])}`).join('\n');
+  const text = (x, v) => (v ? settingText(settingNamed(x.setting), v) : '(none)');
+  return d.map((x) => `${x.setting}${x.head ? ' ' + x.head : ''}: ${text(x, x[left])}  →  ${text(x, x[right])}`).join('\n');
 }
 $('file-load').onchange = async () => {
   const file = $('file-load').files[0];
