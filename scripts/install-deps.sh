@@ -9,6 +9,9 @@ packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock
           nlohmann-json3-dev libpugixml-dev
           clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld clang libclang-rt-14-dev
           python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy)
+# traxctl serve (web): Boost.Beast (header-only), node and npm for the page's
+# packages, Debian's chromium for the browser tests.
+packages+=(libboost-dev nodejs npm chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -16,6 +16,9 @@ ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 # The Python package against the same build.
 stage "Python package"
 scripts/test-python.sh build/linux
+# traxctl serve: API, refusals, the page in headless chromium, load check.
+stage "web"
+scripts/test-web.sh build/linux
 # Four threads, every function family, random latency and injected faults for
 # ten seconds: every failure explained, no thread or memory growth.
 stage "soak"
