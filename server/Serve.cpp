@@ -181,8 +181,7 @@ private:
         if (const Asset* asset = FindAsset(path)) {
             if (auto refusal = CheckRequest(server_.policy, facts, false))
                 return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
-            if (facts.method != "GET" && facts.method != "HEAD")
-                return Send(ErrorReply(405, path + " takes GET"), !keepAlive_);
+            if (facts.method != "GET") return Send(ErrorReply(405, path + " takes GET"), !keepAlive_);
             Reply reply;
             reply.contentType = asset->contentType;
             reply.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
@@ -280,9 +279,11 @@ private:
 
 void Accept(tcp::acceptor& acceptor, Server& server) {
     acceptor.async_accept([&acceptor, &server](beast::error_code ec, tcp::socket socket) {
-        if (ec || server.stopping) return;
+        if (server.stopping || ec == asio::error::operation_aborted) return;
         server.sessions.remove_if([](const std::weak_ptr<Session>& s) { return s.expired(); });
-        if (server.sessions.size() < kMaxConnections) {
+        // A failed accept (out of descriptors, a connection reset before it
+        // was taken) must not end the listening: go on with the next one.
+        if (!ec && server.sessions.size() < kMaxConnections) {
             auto session = std::make_shared<Session>(std::move(socket), server);
             server.sessions.push_back(session);
             session->Start();
