@@ -441,7 +441,9 @@ for (const button of document.querySelectorAll('#panel-control button[data-actio
     const words = [button.closest('fieldset').querySelector('legend').textContent, button.textContent,
       body.head ? 'head ' + body.head : '', action === 'program' ? String(body.number) : ''].join(' ');
     if (!confirmChange(words.trim() + '?')) return;
-    await api('/api/control', body).catch(() => {});
+    $('control-done').textContent = '';
+    const done = await api('/api/control', body).catch(() => null);
+    if (done) $('control-done').textContent = `done at ${new Date().toLocaleTimeString()}: ${words.trim()}`;
   };
 }
 async function readControl() {
