@@ -2,14 +2,6 @@
 
 namespace trax::client {
 
-std::string CallFailure::Text() const {
-    return reason.empty() ? function + " returned 0" : function + " failed: " + reason;
-}
-
-// The one place where a failed call gets its reason; the library's trace is
-// the only source of one, and until it is tapped the reason stays empty.
-CallFailure FailureOf(const char* function) { return CallFailure{function, ""}; }
-
 std::string SettingRef::Name() const {
     std::string name = setting->name;
     if (setting->scope == Scope::Head) name += head == 0 ? " A" : " B";

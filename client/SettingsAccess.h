@@ -8,20 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "Failure.h"
 #include "SettingTable.h"
 
 namespace trax::client {
-
-// A library call that returned 0, with its reason when one is known.
-struct CallFailure {
-    std::string function;
-    std::string reason;  // "" when the library did not say
-    // "TRAX_GetOffset failed: no answer" or "TRAX_GetOffset returned 0".
-    std::string Text() const;
-};
-
-// The CallFailure of `function`, which has just returned 0.
-CallFailure FailureOf(const char* function);
 
 // One setting of one head; head is ignored (0) for a controller setting.
 struct SettingRef {
@@ -40,7 +30,7 @@ struct SettingValue {
     SettingRef ref;
     bool ok = false;
     std::vector<int> values;  // arity values when ok
-    CallFailure failure;      // when not ok
+    Failure failure;          // when not ok
 };
 
 // Called after each exchange with the number done and the number in all.
@@ -55,7 +45,7 @@ std::vector<SettingValue> ReadSettings(const std::vector<SettingRef>& refs, cons
 
 struct WriteOutcome {
     bool written = false;
-    CallFailure writeFailure;  // when not written
+    Failure writeFailure;  // when not written
     // The value read back after a successful write; readBack.ok false when the
     // read failed (the write still happened).
     SettingValue readBack;

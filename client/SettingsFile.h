@@ -85,11 +85,11 @@ struct LoadReport {
     bool enteredSettingMode = false;
     std::vector<SettingRef> written;     // in the order written
     std::vector<SettingRef> notWritten;  // after a failed write: it and every one after it
-    std::optional<CallFailure> writeFailure;
+    std::optional<Failure> writeFailure;
     std::vector<SettingsDifference> differences;  // read back against the file
     std::vector<SettingValue> readFailures;       // read-backs that failed
     bool backInMeasurement = false;
-    CallFailure modeFailure;  // when a mode switch failed
+    Failure modeFailure;  // when a mode switch failed
     bool Ok() const { return !writeFailure && readFailures.empty() && differences.empty() && backInMeasurement; }
 };
 

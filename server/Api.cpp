@@ -384,8 +384,9 @@ json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, con
 
 // The library's calls inside the settings-file layer are not made through
 // Device::Call; their failures still belong in the log.
-CallFailure Logged(Device& device, const tc::CallFailure& f) {
-    CallFailure failure{f.function, f.reason.empty() ? ReasonOfFailure(f.function.c_str()) : f.reason, {}, ""};
+CallFailure Logged(Device& device, const tc::Failure& f) {
+    CallFailure failure{f.function, f.reason.empty() ? ReasonOfFailure(f.function.c_str()) : f.reason, f.errorNumber,
+                        f.hint};
     device.Note(failure.function.c_str(), false, failure.reason);
     return failure;
 }
@@ -397,6 +398,7 @@ Reply FailuresReply(Device& device, const std::vector<tc::SettingValue>& failure
         const CallFailure failure = Logged(device, f.failure);
         entry["function"] = failure.function;
         entry["reason"] = failure.reason;
+        if (failure.errorNumber) entry["errorNumber"] = *failure.errorNumber;
         list.push_back(entry);
     }
     extra["error"] =
@@ -470,6 +472,8 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
     }
     body["function"] = failure.function;
     body["reason"] = failure.reason;
+    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
+    if (!failure.hint.empty()) body["hint"] = failure.hint;
     return JsonReply(body, 502);
 }
 

@@ -1,6 +1,6 @@
 #include "Device.h"
 
-#include "client/SettingsAccess.h"
+#include "client/Failure.h"
 
 namespace traxserve {
 
@@ -109,9 +109,12 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
         if (logSuccess) Record(function, true, "");
         return;
     }
-    // The library's reason is read on this thread, right after the call.
-    const trax::client::CallFailure known = trax::client::FailureOf(function);
-    CallFailure failure{function, known.reason.empty() ? ReasonOfFailure(function) : known.reason, {}, ""};
+    // The library's reason is read on this thread, right after the call; the
+    // hint may ask the controller one more question, still from here.
+    trax::client::Failure known = trax::client::FailureOf(function);
+    trax::client::AddHint(known);
+    CallFailure failure{function, known.reason.empty() ? ReasonOfFailure(function) : known.reason, known.errorNumber,
+                        known.hint};
     Record(function, false, failure.reason);
     throw failure;
 }

@@ -313,18 +313,21 @@ def test_live_stream(serve):
 
 
 # Each simulated fault: a 502 naming the call and its reason.
-@pytest.mark.parametrize("env,path,function", [
-    ({"TRAX_SIM_STARTUP_FAIL": "1"}, "/api/values", "TRAX_GetCalcData"),
-    ({"TRAX_SIM_ERROR_REPLY": "3", "TRAX_SIM_ERROR_COMMAND": "20"}, "/api/values", "TRAX_GetCalcData"),
-    ({"TRAX_SIM_BUSY_COMMAND": "24"}, "/api/light?head=A", "TRAX_GetLight"),
-    ({"TRAX_SIM_ERROR_REPLY": "1", "TRAX_SIM_ERROR_COMMAND": "46"}, "/api/figure?head=B", "TRAX_GetFigureData"),
-    ({"TRAX_SIM_ERROR_REPLY": "1", "TRAX_SIM_ERROR_COMMAND": "42"}, "/api/storage/status", "TRAX_DataStorageGetStatus"),
-    ({"TRAX_SIM_FAIL_AFTER": "0"}, "/api/values", "TRAX_GetCalcData"),
+@pytest.mark.parametrize("env,path,function,words", [
+    ({"TRAX_SIM_STARTUP_FAIL": "1"}, "/api/values", "TRAX_GetCalcData", "did not start"),
+    ({"TRAX_SIM_ERROR_REPLY": "3", "TRAX_SIM_ERROR_COMMAND": "20"}, "/api/values", "TRAX_GetCalcData", "error 3"),
+    ({"TRAX_SIM_BUSY_COMMAND": "24"}, "/api/light?head=A", "TRAX_GetLight", "busy"),
+    ({"TRAX_SIM_ERROR_REPLY": "1", "TRAX_SIM_ERROR_COMMAND": "46"}, "/api/figure?head=B", "TRAX_GetFigureData",
+     "error 1"),
+    ({"TRAX_SIM_ERROR_REPLY": "1", "TRAX_SIM_ERROR_COMMAND": "42"}, "/api/storage/status",
+     "TRAX_DataStorageGetStatus", "error 1"),
+    ({"TRAX_SIM_FAIL_AFTER": "0"}, "/api/values", "TRAX_GetCalcData", ""),
 ])
-def test_faults_give_502_with_function_and_reason(serve, env, path, function):
+def test_faults_give_502_with_function_and_reason(serve, env, path, function, words):
     server = serve(env=env)
     status, reply = server.get(path)
     assert status == 502 and reply["function"] == function and reply["reason"], reply
+    assert words in reply["reason"], reply
     log = server.get("/api/log")[1]["calls"]
     assert any(c["function"] == function and not c["ok"] and c["reason"] for c in log)
 
