@@ -115,8 +115,9 @@ def main():
     # The library runs a channel's I/O thread for the length of some calls, so
     # a sample may catch one more thread; growth shows in the fewest threads
     # of a stretch, which must be the same at the end as at the start.
-    threads_start = min(s[2] for s in samples[:tenth])
-    threads_end = min(s[2] for s in samples[-tenth:])
+    fifth = max(2, len(samples) // 5)
+    threads_start = min(s[2] for s in samples[:fifth])
+    threads_end = min(s[2] for s in samples[-fifth:])
     thread_counts = sorted({s[2] for s in samples})
     rates = [n / elapsed for n in received]
     report = {
@@ -135,7 +136,7 @@ def main():
     problems = []
     if health["overlaps"] != 0:
         problems.append("library calls overlapped")
-    if threads_end != threads_start or max(thread_counts) > threads_start + 2:
+    if threads_end > threads_start or max(thread_counts) > threads_start + 2:
         problems.append(f"thread count grew: {threads_start} at the start, {threads_end} at the end, "
                         f"seen {thread_counts}")
     # Allocator noise is a few hundred KiB; a leak per sample or request grows with the run.
