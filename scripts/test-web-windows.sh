@@ -20,7 +20,8 @@ stop() {
 }
 trap stop EXIT
 
-TRAX_SIM_STATE="$(winepath -w "$work/state" 2> /dev/null || echo state)" \
+# wine shows the Linux file system as drive Z:.
+TRAX_SIM_STATE="Z:${work//\//\\}\\state" \
   "$wine64" "$build/bin/traxctl.exe" serve --port 0 > "$work/out" 2> "$work/err" < /dev/null &
 server=$!
 address=
