@@ -7,9 +7,14 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#define TRAX_ACCESS _access
+#define TRAX_W_OK 2
 #else
 #include <unistd.h>
+#define TRAX_ACCESS access
+#define TRAX_W_OK W_OK
 #endif
 
 namespace trax::client {
@@ -83,6 +88,19 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
         std::remove(temporary.c_str());
         return Reason("write", path, renameError);
     }
+    return "";
+}
+
+std::string CheckWritable(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return Reason("write", path, EISDIR);
+        if (!S_ISREG(info.st_mode)) return "";
+    }
+    const size_t slash = path.find_last_of("/\\");
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    errno = 0;
+    if (TRAX_ACCESS(dir.c_str(), TRAX_W_OK) != 0) return Reason("write", path, errno);
     return "";
 }
 

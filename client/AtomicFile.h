@@ -12,6 +12,10 @@ namespace trax::client {
 // "cannot write 'out.json': No space left on device".
 std::string WriteFileAtomically(const std::string& path, const std::string& text);
 
+// Whether path can be written, asked before anything is sent so that a bad
+// path costs no traffic: "" or the reason, as WriteFileAtomically words it.
+std::string CheckWritable(const std::string& path);
+
 // Whole file as text; "" in *error when read, else the reason naming the path.
 std::string ReadWholeFile(const std::string& path, std::string* error);
 

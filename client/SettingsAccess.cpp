@@ -1,4 +1,4 @@
-#include "SettingsAccess.h"
+#include "client/SettingsAccess.h"
 
 namespace trax::client {
 

@@ -274,7 +274,8 @@ SettingsDocument ReadController(const std::vector<SettingRef>& refs, std::vector
     return doc;
 }
 
-LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress) {
+LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress,
+                              const std::function<bool()>& stop) {
     LoadReport report;
     // Two exchanges per entry (write, read back) and the two mode switches.
     const size_t total = doc.entries.size() * 2 + 2;
@@ -290,6 +291,11 @@ LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progr
         step();
         for (size_t i = 0; i < doc.entries.size(); ++i) {
             const SettingsEntry& e = doc.entries[i];
+            if (stop && stop()) {
+                report.stopped = true;
+                for (size_t j = i; j < doc.entries.size(); ++j) report.notWritten.push_back(doc.entries[j].ref);
+                break;
+            }
             WriteOutcome outcome = WriteSetting(e.ref, e.values, false);
             step();
             if (!outcome.written) {

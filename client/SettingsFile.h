@@ -86,6 +86,7 @@ struct LoadReport {
     std::vector<SettingRef> written;     // in the order written
     std::vector<SettingRef> notWritten;  // after a failed write: it and every one after it
     std::optional<Failure> writeFailure;
+    bool stopped = false;                         // stop() said so before every entry was written
     std::vector<SettingsDifference> differences;  // read back against the file
     std::vector<SettingValue> readFailures;       // read-backs that failed
     bool backInMeasurement = false;
@@ -97,6 +98,9 @@ struct LoadReport {
 // switch to setting mode and one back to measurement mode, stops at the first
 // failed write, reads every written value back and compares. The switch back
 // is made whatever happened before it.
-LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress = {});
+// `stop` (Ctrl-C) ends the writes early as a failed write would, without a
+// failure; the read-back and the switch back still happen.
+LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress = {},
+                              const std::function<bool()>& stop = {});
 
 }  // namespace trax::client

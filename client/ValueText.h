@@ -5,6 +5,7 @@
 // carries as many more as the float needs to read back as the same float.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace trax::client {
@@ -27,5 +28,8 @@ DisplayUnit LookUpUnit(UnitSystem system, int code);
 // The over-range and invalid markers, one spelling for text, JSON and CSV.
 // status is a TRAX_VALUE_* code; unknown codes give "status N".
 std::string StatusName(int status);
+
+// UTC time with milliseconds, ISO 8601: "2026-12-09T05:10:00.123Z".
+std::string IsoTime(std::chrono::system_clock::time_point when);
 
 }  // namespace trax::client

@@ -33,10 +33,10 @@ static void print_value(const char* head, const FloatValue* v) {
         printf("%s %10.5f", head, v->value);
         break;
     case TRAX_VALUE_OVER_POSITIVE:
-        printf("%s      +over", head);
+        printf("%s      over+", head);
         break;
     case TRAX_VALUE_OVER_NEGATIVE:
-        printf("%s      -over", head);
+        printf("%s      over-", head);
         break;
     default:
         printf("%s    invalid", head);

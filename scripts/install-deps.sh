@@ -8,9 +8,9 @@ set -euo pipefail
 
 # group    packages
 table='
-linux     cmake ninja-build g++
-tests     make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libpugixml-dev clang-format
-python    python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy
+linux     cmake ninja-build g++ nlohmann-json3-dev
+tests     make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format
+python    python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib python3-pandas mypy
 windows   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld
 fuzz      clang libclang-rt-14-dev llvm
 web       libboost-dev nlohmann-json3-dev nodejs npm chromium

@@ -6,7 +6,7 @@
 #   x64/ and x86/          Trax.dll, Trax.def, libTrax.dll.a (mingw import
 #                          library), Trax.lib (MSVC import library), traxctl.exe
 #   simulator/x64/, x86/   the stand-in QelUsbDrv.dll with the simulated controller
-#   include/trax.h, examples/*.c, README-windows.txt
+#   include/trax.h, examples/*.c, README-windows.txt, simulator/simulator.md
 #
 # The DLLs and programs are stripped of their debug sections; the debug
 # information goes to dist/debug/ beside the zip.
@@ -71,6 +71,8 @@ cp "$source_dir/include/trax.h" "$kit/include/"
 cp "$source_dir"/examples/*.c "$kit/examples/"
 # Text files for Windows: CRLF line ends.
 sed -e "s/@TRAX_VERSION@/$version/" -e 's/$/\r/' "$source_dir/cmake/win32/README-windows.txt" > "$kit/README-windows.txt"
+# The simulated controller's manual (its TRAX_SIM_* variables) beside it.
+sed -e 's/$/\r/' "$source_dir/sim/README.md" > "$kit/simulator/simulator.md"
 
 # ---- Checks of what goes out --------------------------------------------------
 failures=0

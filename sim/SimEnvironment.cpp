@@ -34,9 +34,12 @@ public:
             *target = static_cast<T>(value);
             return;
         }
+        // A negative default is the fault switched off, not a number anyone set.
+        char kept[64] = "it off";
+        if (*target >= 0) std::snprintf(kept, sizeof kept, "%lld", static_cast<long long>(*target));
         char line[256];
-        std::snprintf(line, sizeof line, "trax-sim: %s='%s' is not a whole number from %lld to %lld; keeping %lld",
-                      name, text, low, high, static_cast<long long>(*target));
+        std::snprintf(line, sizeof line, "trax-sim: %s='%s' is not a whole number from %lld to %lld; keeping %s", name,
+                      text, low, high, kept);
         Reject(line);
     }
 

@@ -16,6 +16,8 @@
 #include "Commands.h"
 #include "Profile.h"
 #include "Units.h"
+#include "client/AtomicFile.h"
+#include "client/SettingsAccess.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -30,24 +32,66 @@ namespace traxctl {
 namespace {
 
 // A file that cannot be written is not wrong input: it is reported with the
-// system's reason (exit status 1). Opened before anything is sent, so that a
+// system's reason (exit status 1). Checked before anything is sent, so that a
 // bad path costs no traffic.
-std::unique_ptr<std::ofstream> OpenOutput(const std::string* path) {
-    if (path == nullptr) return nullptr;
-    errno = 0;
-    auto file = std::make_unique<std::ofstream>(*path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!*file) {
-        const int error = errno;
-        throw FileError{"cannot write '" + *path + "': " + (error != 0 ? std::strerror(error) : "cannot be opened")};
-    }
-    return file;
+void CheckOutput(const std::string* path) {
+    if (path == nullptr) return;
+    const std::string problem = trax::client::CheckWritable(*path);
+    if (!problem.empty()) throw FileError{problem};
 }
 
-// Data written to a file that fails on the way (a full disk) is a failure too.
-void Close(std::unique_ptr<std::ofstream>& file, const std::string& path) {
-    if (!file) return;
-    file->close();
-    if (!*file) throw FileError{"cannot write '" + path + "': the data did not all reach the file"};
+// Whole or not at all: a full disk leaves the previous file, not half of one.
+void WriteOutput(const std::string& path, const std::string& text) {
+    const std::string problem = trax::client::WriteFileAtomically(path, text);
+    if (!problem.empty()) throw FileError{problem};
+}
+
+// A file written line by line as the readings come (watch --csv): what was
+// read before a failure stays in it. The system's reason for a failure.
+class LineFile {
+public:
+    explicit LineFile(const std::string* path) : path_(path ? *path : "") {
+        if (path == nullptr) return;
+        errno = 0;
+        file_ = std::fopen(path->c_str(), "wb");
+        if (file_ == nullptr) Fail(errno);
+    }
+    ~LineFile() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+    explicit operator bool() const { return file_ != nullptr; }
+
+    void Write(const std::string& line) {
+        if (file_ == nullptr) return;
+        errno = 0;
+        if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) Fail(errno);
+    }
+    void Close() {
+        if (file_ == nullptr) return;
+        std::FILE* file = file_;
+        file_ = nullptr;
+        errno = 0;
+        if (std::fclose(file) != 0) Fail(errno);
+    }
+
+private:
+    [[noreturn]] void Fail(int error) {
+        throw FileError{"cannot write '" + path_ + "': " + (error != 0 ? std::strerror(error) : "unknown error")};
+    }
+    std::string path_;
+    std::FILE* file_ = nullptr;
+};
+
+// When this process saw the storage start and stop (a batch can run both and
+// the read); the controller does not say.
+struct Capture {
+    std::string start, stop;
+};
+Capture& StorageCapture() {
+    static Capture capture;
+    return capture;
 }
 
 std::string ValueText(const FloatValue& v, const DisplayUnit& unit) {
@@ -84,33 +128,101 @@ int RunValues(Context& ctx) {
     return 0;
 }
 
+namespace {
+
+// One CSV cell of a value: the text, empty unless valid.
+std::string CsvValue(const FloatValue& v, const DisplayUnit& unit) {
+    return v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "";
+}
+
+}  // namespace
+
 int RunWatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
     int count = 0;  // 0: until Ctrl-C
     int intervalMs = 200;
     if (auto* v = ctx.args.Option("count")) count = ParseInt(*v, 1, 1000000000, "--count");
     if (auto* v = ctx.args.Option("interval")) intervalMs = ParseInt(*v, 0, 3600000, "--interval");
+    const bool keepGoing = ctx.args.Has("keep-going");
+    const bool iso = ctx.args.Has("iso");
+    CheckOutput(ctx.args.Option("csv"));
 
     DisplayUnit ua = UnitOf(ctx, 0), ub = UnitOf(ctx, 1);
     SayUnitNotKnown(ctx, ua);
+    LineFile csv(ctx.args.Option("csv"));
+    csv.Write("time,elapsed_s,a_status,a_value,a_unit,b_status,b_value,b_unit\n");
     // Refresh in place only on a terminal; a pipe or file gets one line per reading.
     bool inPlace = !ctx.json && &ctx.out == &std::cout && TRAXCTL_ISATTY(1);
+    const auto start = std::chrono::steady_clock::now();
+    const auto wallStart = std::chrono::system_clock::now();
+    long long calls = 0, failures = 0;
+    std::vector<std::pair<std::string, long long>> reasons;  // failure text, how often
+    auto summary = [&] {
+        if (!keepGoing) return;
+        ctx.out.flush();
+        std::string text;
+        for (const auto& r : reasons) text += "; " + std::to_string(r.second) + "x " + r.first;
+        ctx.err << "traxctl watch: " << calls << " readings, " << failures << " failed" << text << "\n";
+    };
     try {
         for (int n = 0; count == 0 || n < count; ++n) {
             FloatValue a{}, b{};
-            TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
-            if (ctx.json) {
-                WriteBothValues(ctx.out, a, ua, b, ub);
+            const auto at = std::chrono::steady_clock::now();
+            // Wall-clock time as the start's plus the monotonic time since, so
+            // that a clock adjustment during the run cannot reorder rows.
+            const auto wall = wallStart + std::chrono::duration_cast<std::chrono::system_clock::duration>(at - start);
+            char elapsed[32];
+            std::snprintf(elapsed, sizeof elapsed, "%.3f", std::chrono::duration<double>(at - start).count());
+            const std::string when = trax::client::IsoTime(wall);
+            ++calls;
+            const bool ok = TRAX_GetCalcData(&a, &b) == 1;
+            if (InterruptRequested()) throw Interrupted{};
+            std::string failure;
+            if (!ok) {
+                if (!keepGoing) throw CallFailed{"TRAX_GetCalcData"};
+                ++failures;
+                failure = trax::client::FailureOf("TRAX_GetCalcData").Text();
+                bool counted = false;
+                for (auto& r : reasons) {
+                    if (r.first == failure) ++r.second, counted = true;
+                }
+                if (!counted) reasons.emplace_back(failure, 1);
+            }
+            if (ok) {
+                csv.Write(when + "," + elapsed + "," + StatusName(a.status) + "," + CsvValue(a, ua) + "," + ua.name +
+                          "," + StatusName(b.status) + "," + CsvValue(b, ub) + "," + ub.name + "\n");
             } else {
-                char line[128];
-                if (inPlace) {
-                    std::snprintf(line, sizeof line, "A  %-16s  B  %-16s", ValueText(a, ua).c_str(),
-                                  ValueText(b, ub).c_str());
+                csv.Write(when + "," + elapsed + ",failed,,,failed,,\n");
+            }
+            if (ctx.json) {
+                JsonWriter json(ctx.out);
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - start).count();
+                json.BeginObject().Key("t").Number(static_cast<float>(ms) / 1000.0f, 3);
+                if (iso) json.Key("time").String(when);
+                if (ok) {
+                    WriteValue(json.Key("A"), a, ua, true);
+                    WriteValue(json.Key("B"), b, ub, true);
                 } else {
-                    std::snprintf(line, sizeof line, "A  %s    B  %s", ValueText(a, ua).c_str(),
+                    json.Key("error").String(failure);
+                }
+                json.EndObject();
+                ctx.out << "\n";
+            } else {
+                std::string time = iso ? when + "  " + elapsed : std::string(elapsed);
+                std::string line;
+                if (!ok) {
+                    line = time + "  FAILED (" + failure + ")";
+                } else if (inPlace) {
+                    char cells[128];
+                    std::snprintf(cells, sizeof cells, "A  %-16s  B  %-16s", ValueText(a, ua).c_str(),
                                   ValueText(b, ub).c_str());
+                    line = time + "  " + cells;
+                } else {
+                    line = time + "  A  " + ValueText(a, ua) + "    B  " + ValueText(b, ub);
                 }
                 ctx.out << (inPlace ? "\r" : "") << line << (inPlace ? "\033[K" : "\n");
+                // A failure stays visible on the terminal instead of being overwritten.
+                if (inPlace && !ok) ctx.out << "\n";
             }
             ctx.out.flush();
             if (count != 0 && n + 1 == count) break;
@@ -122,12 +234,15 @@ int RunWatch(Context& ctx) {
             }
             if (InterruptRequested()) throw Interrupted{};
         }
+        csv.Close();
     } catch (...) {
         if (inPlace) ctx.out << "\n";
+        summary();
         throw;
     }
     if (inPlace) ctx.out << "\n";
-    return 0;
+    summary();
+    return failures == 0 ? 0 : 1;
 }
 
 int RunFigure(Context& ctx) {
@@ -167,21 +282,21 @@ int RunLight(Context& ctx) {
     int head = ParseHead(ctx.args.words[0], false);
     int selector = 0;
     if (auto* v = ctx.args.Option("selector")) selector = ParseInt(*v, 0, 3, "--selector");
-    auto csv = OpenOutput(ctx.args.Option("csv"));
-    auto svg = OpenOutput(ctx.args.Option("svg"));
+    const std::string* csv = ctx.args.Option("csv");
+    const std::string* svg = ctx.args.Option("svg");
+    CheckOutput(csv);
+    CheckOutput(svg);
 
     LightData light{};
     int extra = 0;
     unsigned char profile[kProfileLength] = {};
     TRAXCTL_CALL(TRAX_GetLight, head, selector, &light, &extra, profile);
 
-    if (csv) *csv << ProfileCsv(profile);
+    if (csv) WriteOutput(*csv, ProfileCsv(profile));
     if (svg) {
-        *svg << ProfileSvg(
-            profile, "Light intensity, head " + std::string(HeadName(head)) + ", selector " + std::to_string(selector));
+        WriteOutput(*svg, ProfileSvg(profile, "Light intensity, head " + std::string(HeadName(head)) + ", selector " +
+                                                  std::to_string(selector)));
     }
-    if (csv) Close(csv, *ctx.args.Option("csv"));
-    if (svg) Close(svg, *ctx.args.Option("svg"));
     if (ctx.json) {
         JsonWriter json(ctx.out);
         json.BeginObject().Key("head").String(HeadName(head)).Key("selector").Number(selector);
@@ -197,8 +312,8 @@ int RunLight(Context& ctx) {
     ctx.out << "light figures  " << light.values[0] << " " << light.values[1] << " " << light.values[2] << " "
             << light.values[3] << "   extra " << extra << "\n";
     ctx.out << TerminalPlot(profile, 64, 10);
-    if (csv) ctx.out << "wrote " << *ctx.args.Option("csv") << "\n";
-    if (svg) ctx.out << "wrote " << *ctx.args.Option("svg") << "\n";
+    if (csv) ctx.out << "wrote " << *csv << "\n";
+    if (svg) ctx.out << "wrote " << *svg << "\n";
     return 0;
 }
 
@@ -253,22 +368,35 @@ int StorageRead(Context& ctx) {
     int head = ParseHead(ctx.args.words[1], false);
     int maxCount = 65536;
     if (auto* v = ctx.args.Option("max")) maxCount = ParseInt(*v, 1, 65536, "--max");
-    auto csv = OpenOutput(ctx.args.Option("csv"));
+    const std::string* csv = ctx.args.Option("csv");
+    CheckOutput(csv);
 
     DisplayUnit unit = UnitOf(ctx, head);
+    // The sampling cycle costs a switch to setting mode, which --read-unit has
+    // already allowed; otherwise it stays unknown.
+    std::string samplingCycle;
+    if (csv && ctx.units.readCode) {
+        int code = 0;
+        TRAXCTL_CALL(TRAX_GetSamplingCycle, &code);
+        samplingCycle = std::to_string(code);
+    }
     SayUnitNotKnown(ctx, unit);
     std::vector<FloatValue> values(static_cast<size_t>(maxCount));
     int returned = 0;
     TRAXCTL_CALL(TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
 
     if (csv) {
-        *csv << "index,status,value,unit\n";
+        // What the values alone do not say, as comment lines before the header.
+        auto known = [](const std::string& text) { return text.empty() ? std::string("not known") : text; };
+        std::string text = std::string("# head: ") + HeadName(head) + "\n# unit: " + known(unit.name) +
+                           "\n# count: " + std::to_string(returned) + "\n# start: " + known(StorageCapture().start) +
+                           "\n# stop: " + known(StorageCapture().stop) + "\n# sampling-cycle: " + known(samplingCycle) +
+                           "\nindex,status,value,unit\n";
         for (int i = 0; i < returned; ++i) {
             const FloatValue& v = values[static_cast<size_t>(i)];
-            *csv << i << "," << StatusName(v.status) << ","
-                 << (v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "") << "," << unit.name << "\n";
+            text += std::to_string(i) + "," + StatusName(v.status) + "," + CsvValue(v, unit) + "," + unit.name + "\n";
         }
-        Close(csv, *ctx.args.Option("csv"));
+        WriteOutput(*csv, text);
     }
     if (ctx.json) {
         JsonWriter json(ctx.out);
@@ -283,7 +411,7 @@ int StorageRead(Context& ctx) {
     ctx.out << "head " << HeadName(head) << ": " << returned << " values"
             << (unit.name.empty() ? " (unit not known)" : " in " + unit.name) << "\n";
     if (csv) {
-        ctx.out << "wrote " << *ctx.args.Option("csv") << "\n";
+        ctx.out << "wrote " << *csv << "\n";
         return 0;
     }
     for (int i = 0; i < returned; ++i) {
@@ -314,10 +442,14 @@ int RunStorage(Context& ctx) {
     if (action == "start" || action == "stop") {
         only({});
         ExpectWords(ctx.args, 1, 1);
-        if (action == "start")
+        const std::string when = trax::client::IsoTime(std::chrono::system_clock::now());
+        if (action == "start") {
             TRAXCTL_CALL(TRAX_DataStorageStart);
-        else
+            StorageCapture() = {when, ""};
+        } else {
             TRAXCTL_CALL(TRAX_DataStorageStop);
+            StorageCapture().stop = when;
+        }
         ctx.out << "storage " << (action == "start" ? "started" : "stopped") << "\n";
         return 0;
     }

@@ -29,7 +29,7 @@ std::string Row(const SettingRef& ref, const std::string& value) {
     return line;
 }
 
-std::string FailedText(const trax::client::Failure& f) { return "FAILED (" + f.Text() + ")"; }
+std::string FailedText(const Failure& f) { return "FAILED (" + f.Text() + ")"; }
 
 // {"setting":"offset","head":"A","values":{"offset":0}}; head null for a
 // controller setting; a failed read has "values":null and "error".
@@ -237,7 +237,8 @@ int SettingsLoad(Context& ctx) {
     LoadReport report;
     {
         ProgressLine progress(ctx.err, "loading settings");
-        report = LoadIntoController(file, [&](size_t done, size_t total) { progress.Update(done, total); });
+        report = LoadIntoController(
+            file, [&](size_t done, size_t total) { progress.Update(done, total); }, InterruptRequested);
     }
     ctx.out << "wrote " << report.written.size() << " of " << file.entries.size() << " settings\n";
     for (const SettingsDifference& d : report.differences) {
@@ -256,11 +257,20 @@ int SettingsLoad(Context& ctx) {
     if (report.writeFailure) {
         std::string written, notWritten;
         for (const SettingRef& r : report.written) written += (written.empty() ? "" : ", ") + r.Name();
-        for (const SettingRef& r : report.notWritten) notWritten += (notWritten.empty() ? "" : ", ") + r.Name();
+        for (size_t i = 1; i < report.notWritten.size(); ++i)
+            notWritten += (notWritten.empty() ? "" : ", ") + report.notWritten[i].Name();
         ctx.err << "traxctl settings load: writing " << report.notWritten.front().Name() << " failed ("
                 << report.writeFailure->Text() << "); stopped there\n"
                 << "  written:     " << (written.empty() ? "(none)" : written) << "\n"
-                << "  not written: " << notWritten << "\n";
+                << "  failed:      " << report.notWritten.front().Name()
+                << " (the controller may or may not have taken it)\n"
+                << "  not written: " << (notWritten.empty() ? "(none)" : notWritten) << "\n";
+        status = 1;
+    }
+    if (report.stopped) {
+        std::string notWritten;
+        for (const SettingRef& r : report.notWritten) notWritten += (notWritten.empty() ? "" : ", ") + r.Name();
+        ctx.err << "traxctl settings load: stopped by Ctrl-C; not written: " << notWritten << "\n";
         status = 1;
     }
     if (!report.differences.empty() || !report.readFailures.empty()) {
@@ -273,6 +283,8 @@ int SettingsLoad(Context& ctx) {
                 << ": the controller may still be in setting mode (traxctl mode measure)\n";
         status = 1;
     }
+    // Stopped by Ctrl-C and safely back in measurement mode: the usual status for Ctrl-C.
+    if (report.stopped && report.backInMeasurement) status = 130;
     return status;
 }
 
@@ -319,7 +331,19 @@ int RunSet(Context& ctx) {
     }
     if (!outcome.readBack.ok) {
         // The write's result decides: the value is on the controller.
-        ctx.out << Row(ref, ValuesText(s, values) + " (written; not read back)");
+        if (ctx.json) {
+            // The values as written, and the read-back's failure beside them.
+            SettingValue written = outcome.readBack;
+            written.ok = true;
+            written.values = values;
+            JsonWriter json(ctx.out);
+            json.BeginArray();
+            WriteSetting(json, written);
+            json.EndArray();
+            ctx.out << "\n";
+        } else {
+            ctx.out << Row(ref, ValuesText(s, values) + " (written; not read back)");
+        }
         ctx.out.flush();
         ctx.err << "traxctl set: warning: " << ref.Name() << " was written, but reading it back failed ("
                 << outcome.readBack.failure.Text() << ")\n";

@@ -43,9 +43,11 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> kCommands = {
         {"values", "values [--json]", "measured values of both heads, in their display unit", {}, true, RunValues},
         {"watch",
-         "watch [--count N] [--interval MS] [--json]",
-         "live values of both heads, refreshed in place until Ctrl-C (or N readings; MS between them, default 200)",
-         {{"count", true}, {"interval", true}},
+         "watch [--count N] [--interval MS] [--iso] [--csv FILE] [--keep-going] [--json]",
+         "live values of both heads with the seconds since the start (--iso: and the UTC time), refreshed in "
+         "place until Ctrl-C (or N readings; MS between them, default 200); --csv writes every reading to FILE as "
+         "it comes; --keep-going shows a failed reading and goes on, with a summary at the end",
+         {{"count", true}, {"interval", true}, {"iso", false}, {"csv", true}, {"keep-going", false}},
          true,
          RunWatch},
         {"figure", "figure A|B [--json]", "figure data of one head", {}, true, RunFigure},
@@ -62,7 +64,8 @@ const std::vector<Command>& Commands() {
          "       traxctl storage status [A|B] [--json]\n"
          "       traxctl storage read A|B [--max N] [--csv FILE] [--json]",
          "data storage: setup writes the given storage settings and empties the storage; read fetches one "
-         "head's stored values (CSV: index,status,value,unit)",
+         "head's stored values (CSV: comment lines with head, unit, count, start, stop and sampling cycle, then "
+         "index,status,value,unit)",
          {{"target", true}, {"count", true}, {"cycle", true}, {"max", true}, {"csv", true}},
          true,
          RunStorage},
@@ -173,11 +176,36 @@ void PrintCommandHelp(std::ostream& os, const Command& c) {
     if (name == "get" || name == "set" || name == "settings") PrintSettingList(os);
 }
 
-std::vector<std::string> Split(const std::string& line) {
+// Words as a shell would split them, so that a file name with a space can be
+// quoted: "..." (with \" and \\ inside) or '...'. Throws UsageError for an
+// unterminated quote.
+std::vector<std::string> Split(const std::string& line, int number) {
     std::vector<std::string> words;
-    std::istringstream in(line);
-    std::string w;
-    while (in >> w) words.push_back(w);
+    std::string word;
+    bool inWord = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else if (c == '"' || c == '\'') {
+            inWord = true;
+            size_t end = i + 1;
+            for (; end < line.size() && line[end] != c; ++end) {
+                if (c == '"' && line[end] == '\\' && end + 1 < line.size() &&
+                    (line[end + 1] == '"' || line[end + 1] == '\\'))
+                    ++end;
+                word += line[end];
+            }
+            if (end >= line.size()) throw UsageError{"line " + std::to_string(number) + ": unterminated quote"};
+            i = end;
+        } else {
+            inWord = true;
+            word += c;
+        }
+    }
+    if (inWord) words.push_back(word);
     return words;
 }
 
@@ -204,8 +232,10 @@ int RunBatch(Context& ctx) {
     while (std::getline(*in, line)) {
         ++number;
         if (InterruptRequested()) throw Interrupted{};
-        std::vector<std::string> words = Split(line);
-        if (words.empty() || words[0][0] == '#') continue;
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::vector<std::string> words = Split(line, number);
+        if (words.empty()) continue;
         if (words[0] == "traxctl") words.erase(words.begin());
         if (ctx.args.Has("echo")) ctx.out << "$ traxctl " << line.substr(line.find_first_not_of(" \t")) << "\n";
         int status = Dispatch(words, ctx.out, ctx.err, number, ctx.units);

@@ -27,9 +27,11 @@ def main() -> int:
     try:
         ctl.storage_setup(count=args.count)
         ctl.storage_start()
+        # A real controller takes count samples at its sampling cycle: wait for them.
+        ctl.storage_wait(args.count, timeout=60)
         ctl.storage_stop()
         runs = {head: ctl.storage_read(head, with_status=True) for head in (trax.A, trax.B)}
-    except trax.TraxError as error:
+    except (trax.TraxError, TimeoutError) as error:
         print(f"storage_plot: {error}", file=sys.stderr)
         return 1
 

@@ -83,6 +83,13 @@ def test_scaling_sets_are_apart(ctl: trax.Controller) -> None:
         (lambda c: c.get("sampling-cycle", trax.A), trax.ArgumentError, r"belongs to the controller"),
         (lambda c: c.get("panel-lock"), trax.ArgumentError, r"written but not read"),
         (lambda c: c.set("offset", trax.A, 2.5), TypeError, r"must be an integer, not float"),
+        # True is an int to Python, never a number a caller meant.
+        (lambda c: c.set("offset", trax.A, True), TypeError, r"offset must be an integer, not bool"),
+        (lambda c: c.set("able-min-max", trax.A, 10, np.bool_(True)), TypeError, r"max must be an integer, not bool"),
+        (lambda c: c.set("offset", False, 5), TypeError, r"head must be an integer, not bool"),
+        (lambda c: c.storage_setup(count=True), TypeError, r"count must be an integer, not bool"),
+        (lambda c: c.light(trax.A, True), TypeError, r"selector must be an integer, not bool"),
+        (lambda c: c.storage_wait(0), trax.RangeError, r"count 0 is out of range 1\.\.65536"),
         (lambda c: c.storage_setup(count=0), trax.RangeError, r"count 0 is out of range 1\.\.65536"),
         (lambda c: c.storage_read(trax.A, 65537), trax.RangeError, r"max_count 65537 is out of range 1\.\.65536"),
         (lambda c: c.storage_read(-1), trax.RangeError, r"head -1"),
@@ -162,9 +169,10 @@ def test_figure_light_and_control_actions(ctl: trax.Controller) -> None:
 
 def test_able_adjustment_holds_setting_mode_until_stopped(ctl: trax.Controller) -> None:
     ctl.able_start(trax.A)
-    with pytest.raises(trax.TraxError, match="TRAX_GetCalcData") as caught:
+    with pytest.raises(trax.TraxError, match=r"TRAX_GetCalcData failed: refused by the controller \(error 5,") as caught:
         ctl.values()
-    assert caught.value.function == "TRAX_GetCalcData" and caught.value.error_number is None
+    assert caught.value.function == "TRAX_GetCalcData" and caught.value.error_number == 5
+    assert caught.value.reason == "refused by the controller (error 5, command 20)"
     ctl.able_cancel()
     ctl.values()
     ctl.set_mode(trax.Mode.SETTING)
@@ -174,15 +182,17 @@ def test_able_adjustment_holds_setting_mode_until_stopped(ctl: trax.Controller) 
 
 
 def test_error_number_from_the_message_queue_is_carried(ctl: trax.Controller, monkeypatch: pytest.MonkeyPatch) -> None:
-    # Windows reads it from the thread's queue; here the reader is replaced.
+    # Windows reads it from the thread's queue; here the reader is replaced,
+    # and the reason tap, which knows the number first, is made to know none.
+    from trax import _library
+
     monkeypatch.setattr(ctl.library, "take_error_number", lambda: 12)
+    monkeypatch.setattr(_library._TAP, "failure_of", lambda function: (None, None))
     ctl.able_start(trax.B)
     try:
-        with pytest.raises(
-            trax.TraxError, match="TRAX_GetCalcData failed; the controller answered with error 12"
-        ) as caught:
+        with pytest.raises(trax.TraxError, match="^TRAX_GetCalcData failed$") as caught:
             ctl.values()
-        assert caught.value.error_number == 12
+        assert caught.value.error_number == 12 and caught.value.reason is None
     finally:
         ctl.able_cancel()
 
@@ -200,3 +210,76 @@ def test_one_controller_shared_by_threads(ctl: trax.Controller) -> None:
     with ThreadPoolExecutor(4) as pool:
         results = list(pool.map(work, range(40)))
     assert results == [(trax.Status.VALID, 0)] * 40
+
+
+def test_a_head_setting_read_without_a_head_gives_both(ctl: trax.Controller) -> None:
+    ctl.set("offset", trax.A, 120)
+    ctl.set("offset", trax.B, -40)
+    ctl.set("able-min-max", trax.B, 20, 80)
+    assert ctl.get("offset") == {trax.A: 120, trax.B: -40}
+    assert ctl.get("able-min-max")[trax.B] == (20, 80)  # type: ignore[index]
+    assert isinstance(ctl.get("sampling-cycle"), int)
+
+
+def test_storage_wait_returns_when_full_and_times_out_on_an_injected_clock(ctl: trax.Controller) -> None:
+    ctl.storage_setup(count=300)
+    ctl.storage_start()
+    a, b = ctl.storage_wait(300)
+    ctl.storage_stop()
+    assert a.count == b.count == 300
+    # More than the run holds: the clock passes the timeout without any real wait.
+    now = [0.0]
+    slept: List[float] = []
+
+    def sleep(seconds: float) -> None:
+        slept.append(seconds)
+        now[0] += seconds
+
+    with pytest.raises(TimeoutError, match=r"300 and 300 values after 0\.2 s, 301 wanted"):
+        ctl.storage_wait(301, timeout=0.2, interval=0.05, clock=lambda: now[0], sleep=sleep)
+    assert slept == [0.05] * 4
+
+
+def test_watch_yields_time_and_both_values(ctl: trax.Controller) -> None:
+    ticks = iter([0.0, 0.0, 0.01, 0.5, 0.51, 1.0])  # start, then each reading and each wait asks once
+    slept: List[float] = []
+    readings = list(ctl.watch(interval=0.5, count=3, clock=lambda: next(ticks), sleep=slept.append))
+    assert [t for t, _, _ in readings] == [0.0, 0.5, 1.0]
+    assert all(a.status is trax.Status.VALID and b.status is trax.Status.VALID for _, a, b in readings)
+    assert slept == pytest.approx([0.49, 0.49])
+
+
+def test_values_as_text_keep_every_float32_digit() -> None:
+    cases = [
+        (1.235, 3, "1.235"),
+        (0.01235, 3, "0.01235"),
+        (1.2345, 3, "1.2345"),
+        (0.5, 0, "0.5"),
+        (-0.0, 2, "0.00"),
+        (-2.0, 4, "-2.0000"),
+        (16777216.0, None, "16777216"),
+        (float("inf"), 2, "inf"),
+        (float("nan"), 2, "nan"),
+    ]
+    for value, decimals, text in cases:
+        assert trax.value_text(value, decimals) == text
+    # Every display resolution: the shortest text reads back as the same float32.
+    rng = np.random.default_rng(5)
+    for step in (0.01, 0.001, 0.0001, 0.00001, 0.1):
+        values = (rng.integers(-999999, 999999, 2000) * step).astype(np.float32)
+        for v in values:
+            assert np.float32(trax.value_text(float(v))) == v
+    assert [str(s) for s in trax.Status] == ["valid", "over+", "over-", "invalid"]
+
+
+def test_storage_frame_when_pandas_is_there(ctl: trax.Controller) -> None:
+    pandas = pytest.importorskip("pandas")
+    ctl.storage_setup(count=50)
+    ctl.storage_start()
+    ctl.storage_wait(50)
+    ctl.storage_stop()
+    frame = ctl.storage_frame(trax.A)
+    assert isinstance(frame, pandas.DataFrame)
+    assert list(frame.columns) == ["status", "value"] and len(frame) == 50
+    assert frame["value"].dtype == np.float32
+    assert set(frame["status"]) <= {"valid", "over+", "over-", "invalid"}

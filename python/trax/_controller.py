@@ -4,18 +4,21 @@ from __future__ import annotations
 
 import ctypes
 import operator
-from typing import TYPE_CHECKING, Dict, Literal, Optional, Sequence, Tuple, Union, overload
+import os
+import time
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 
 if TYPE_CHECKING:
     import numpy.typing as npt
 
-from . import _table
-from ._errors import ArgumentError, RangeError
+from . import _settings_file, _table
+from ._csv import write_csv
+from ._errors import ArgumentError, RangeError, TraxError
 from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library
 from ._settings import Setting
-from ._types import Figure, Light, Mode, StorageSettings, StorageStatus, Value, shortest_float, status_of
+from ._types import Figure, Head, Light, Mode, StorageSettings, StorageStatus, Value, shortest_float, status_of
 
 __all__ = ["Controller", "SettingValue", "STORED_RECORD", "MAX_STORED"]
 
@@ -30,6 +33,9 @@ PROFILE_SAMPLES = 1024
 
 
 def _integer(value: object, what: str) -> int:
+    # True and False are ints to Python, but never what a caller meant as a number.
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
     try:
         return operator.index(value)  # type: ignore[arg-type]
     except TypeError:
@@ -63,6 +69,8 @@ class Controller:
     def __init__(self, library: Union[Library, PathLike, None] = None) -> None:
         self.library = library if isinstance(library, Library) else load_library(library)
         self._settings = _table.settings()
+        # When this process saw the storage start and stop; the controller does not say.
+        self._capture: Dict[str, Optional[str]] = {"start": None, "stop": None}
 
     def __repr__(self) -> str:
         return f"trax.Controller(library={self.library.path!r})"
@@ -122,11 +130,41 @@ class Controller:
 
     def storage_start(self) -> None:
         """Starts storing measured values."""
+        now = _iso_now()
         self._call("TRAX_DataStorageStart")
+        self._capture = {"start": now, "stop": None}
 
     def storage_stop(self) -> None:
         """Stops storing measured values."""
+        now = _iso_now()
         self._call("TRAX_DataStorageStop")
+        self._capture["stop"] = now
+
+    def storage_wait(
+        self,
+        count: int,
+        timeout: float = 10.0,
+        *,
+        interval: float = 0.05,
+        clock: Callable[[], float] = time.monotonic,
+        sleep: Callable[[float], None] = time.sleep,
+    ) -> Tuple[StorageStatus, StorageStatus]:
+        """Waits until both heads hold at least ``count`` values (as after
+        storage_setup(count=...) and storage_start()), asking every
+        ``interval`` seconds. Returns the last status of heads A and B; raises
+        TimeoutError when ``timeout`` seconds pass first."""
+        count = _in_range(count, 1, MAX_STORED, "count", "TRAX_DataStorageGetStatus")
+        deadline = clock() + timeout
+        while True:
+            a, b = self.storage_status(0), self.storage_status(1)
+            if a.count >= count and b.count >= count:
+                return a, b
+            if clock() >= deadline:
+                raise TimeoutError(
+                    f"storage_wait: {a.count} and {b.count} values after {timeout} s, "
+                    f"{count} wanted (storing: {'yes' if a.storing else 'no'})"
+                )
+            sleep(interval)
 
     def storage_status(self, head: int) -> StorageStatus:
         """Whether the controller is storing, and how many values ``head`` holds."""
@@ -170,6 +208,46 @@ class Controller:
         if not with_status:
             return values
         return values, records["status"][:count].copy()
+
+    def storage_to_csv(
+        self,
+        path: Union[str, "os.PathLike[str]"],
+        head: int,
+        *,
+        unit: Optional[str] = None,
+        decimals: Optional[int] = None,
+        max_count: int = MAX_STORED,
+    ) -> int:
+        """Reads one head's stored values and writes them as ``traxctl storage
+        read HEAD --csv FILE`` does (same header, same text, no digit lost).
+        ``unit`` names the unit, which the library does not report. Returns
+        the number of values written."""
+        values, statuses = self.storage_read(head, max_count, with_status=True)
+        write_csv(
+            path,
+            values,
+            statuses,
+            head=head,
+            unit=unit,
+            decimals=decimals,
+            start=self._capture["start"],
+            stop=self._capture["stop"],
+        )
+        return len(values)
+
+    def storage_frame(self, head: int, max_count: int = MAX_STORED) -> Any:
+        """One head's stored values as a pandas DataFrame with the columns
+        ``status`` (text: valid, over+, over-, invalid) and ``value``
+        (float32). Needs pandas (Debian: python3-pandas); nothing else in
+        the package does."""
+        try:
+            import pandas  # type: ignore[import]
+        except ImportError:
+            raise ImportError("storage_frame needs pandas (Debian: apt install python3-pandas)") from None
+        from ._csv import status_text
+
+        values, statuses = self.storage_read(head, max_count, with_status=True)
+        return pandas.DataFrame({"status": [status_text(int(c)) for c in statuses], "value": values})
 
     # ---- light-intensity profile ---------------------------------------------
 
@@ -273,12 +351,23 @@ class Controller:
             )
         self._call(setting.setter, *leading, *checked)
 
-    def get(self, name: str, head: Optional[int] = None) -> SettingValue:
+    @overload
+    def get(self, name: str, head: int) -> SettingValue:
+        ...
+
+    @overload
+    def get(self, name: str, head: None = ...) -> Union[SettingValue, Dict[Head, SettingValue]]:
+        ...
+
+    def get(self, name: str, head: Optional[int] = None) -> Union[SettingValue, Dict[Head, SettingValue]]:
         """Reads a setting: an int for a one-value setting, else a tuple in
-        the order ``set`` takes them. Head settings need the head."""
+        the order ``set`` takes them. A head setting read without a head gives
+        both heads, ``{trax.A: ..., trax.B: ...}``, as ``traxctl get`` does."""
         setting = self._setting(name)
         if setting.getter is None:
             raise ArgumentError(f"{name} can be written but not read", function=setting.setter)
+        if setting.per_head and head is None:
+            return {Head.A: self.get(name, 0), Head.B: self.get(name, 1)}
         leading = self._leading(setting, head, setting.getter)
         outputs = [ctypes.c_int(0) for _ in setting.fields]
         self._call(setting.getter, *leading, *(ctypes.byref(o) for o in outputs))
@@ -289,4 +378,136 @@ class Controller:
     def settings(self, head: int) -> Dict[str, SettingValue]:
         """Every readable setting: the head settings of ``head`` and the
         controller's own."""
-        return {s.name: self.get(s.name, head if s.per_head else None) for s in self._settings.values() if s.readable}
+        return {s.name: self.get(s.name, head if s.per_head else 0) if s.per_head else self._get_one(s.name)
+                for s in self._settings.values() if s.readable}
+
+    def _get_one(self, name: str) -> SettingValue:
+        value = self.get(name)
+        assert not isinstance(value, dict)
+        return value
+
+    # ---- settings files -------------------------------------------------------
+
+    def save_settings(self, path: Union[str, "os.PathLike[str]"]) -> _settings_file.SettingsDocument:
+        """Writes every readable setting of both heads and the controller to a
+        settings file (the format of ``traxctl settings save``), whole or not
+        at all. A failed read raises TraxError and leaves any old file."""
+        doc = self._read_document(_settings_file.file_keys())
+        doc.library = _library_version(self.library.path)
+        _settings_file.save_settings_file(path, doc)
+        return doc
+
+    def _read_document(self, keys: Sequence[_settings_file.Key]) -> _settings_file.SettingsDocument:
+        doc = _settings_file.SettingsDocument(written=_settings_file.utc_now())
+        program = ctypes.c_int(0)
+        self._call("TRAX_GetProgramNo", ctypes.byref(program))
+        doc.program = program.value
+        for name, head in keys:
+            value = self.get(name, "AB".index(head)) if head is not None else self._get_one(name)
+            assert not isinstance(value, dict)
+            doc.values[(name, head)] = value if isinstance(value, tuple) else (value,)
+        return doc
+
+    def load_settings(
+        self, path: Union[str, "os.PathLike[str]", _settings_file.SettingsDocument], dry_run: bool = False
+    ) -> _settings_file.LoadReport:
+        """Writes the settings of a settings file (all checked first: a bad
+        file raises SettingsFileError naming the key, with nothing sent),
+        between one switch to setting mode and one back to measurement mode,
+        then reads each back; ``report.differences`` lists any that differ.
+        A failed write stops the load and raises SettingsLoadError, whose
+        ``report`` says which settings were written and which not; the
+        controller is returned to measurement mode all the same.
+
+        ``dry_run=True`` only reads: ``report.differences`` is what would
+        change (left: the controller, right: the file)."""
+        doc = path if isinstance(path, _settings_file.SettingsDocument) else _settings_file.read_settings_file(path)
+        report = _settings_file.LoadReport()
+        if dry_run:
+            now = self._read_document(list(doc.values))
+            report.differences = _settings_file.diff_settings(now, doc)
+            report.back_in_measurement = True
+            return report
+        keys = list(doc.values)
+        try:
+            self.set_mode(Mode.SETTING)
+        except TraxError as error:
+            report.error = error
+            report.not_written = keys
+        else:
+            for index, key in enumerate(keys):
+                name, head = key
+                leading = () if head is None else ("AB".index(head),)
+                try:
+                    self.set(name, *leading, *doc.values[key])
+                except TraxError as error:
+                    report.error, report.failed, report.not_written = error, key, keys[index + 1 :]
+                    break
+                report.written.append(key)
+        now = _settings_file.SettingsDocument()
+        for key in report.written:
+            name, head = key
+            try:
+                value = self.get(name, "AB".index(head)) if head is not None else self._get_one(name)
+            except TraxError as error:
+                report.read_failures[key] = error
+                continue
+            now.values[key] = value if isinstance(value, tuple) else (value,)
+        expected = _settings_file.SettingsDocument(values={k: doc.values[k] for k in now.values})
+        report.differences = _settings_file.diff_settings(expected, now)
+        try:
+            self.set_mode(Mode.MEASURE)
+            report.back_in_measurement = True
+        except TraxError as error:
+            if report.error is None:
+                report.error = error
+        if report.error is not None:
+            written = ", ".join(_key_text(k) for k in report.written) or "(none)"
+            failed = _key_text(report.failed) if report.failed else "(none: setting mode was not reached)"
+            not_written = ", ".join(_key_text(k) for k in report.not_written) or "(none)"
+            raise _settings_file.SettingsLoadError(
+                f"load stopped: {report.error}; written: {written}; failed: {failed}; not written: {not_written}",
+                report,
+            )
+        return report
+
+    # ---- live values ----------------------------------------------------------
+
+    def watch(
+        self,
+        interval: float = 0.2,
+        count: Optional[int] = None,
+        *,
+        clock: Callable[[], float] = time.monotonic,
+        sleep: Callable[[float], None] = time.sleep,
+    ) -> Iterator[Tuple[float, Value, Value]]:
+        """Yields ``(time, a, b)`` every ``interval`` seconds, ``time`` in
+        seconds since the first reading; ``count`` readings, or without end."""
+        start = clock()
+        n = 0
+        while count is None or n < count:
+            at = clock()
+            a, b = self.values()
+            yield at - start, a, b
+            n += 1
+            if count is None or n < count:
+                sleep(max(0.0, interval - (clock() - at)))
+
+
+def _key_text(key: _settings_file.Key) -> str:
+    name, head = key
+    return name if head is None else f"{name} {head}"
+
+
+def _library_version(path: Union[str, "os.PathLike[str]", None]) -> str:
+    """"2.2.0" from the file libtrax.so.2 resolves to (libtrax.so.2.2.0); ""
+    when the name does not say."""
+    if path is None:
+        return ""
+    name = os.path.basename(os.path.realpath(path))
+    return name.split(".so.", 1)[1] if ".so." in name else ""
+
+
+def _iso_now() -> str:
+    now = time.time()
+    return time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(now)) + f".{int(now * 1000) % 1000:03d}Z"

@@ -41,6 +41,10 @@ class Status(enum.IntEnum):
     def __repr__(self) -> str:
         return f"trax.Status.{self.name}"
 
+    def __str__(self) -> str:
+        """The one spelling of traxctl's text, JSON and CSV: valid, over+, over-, invalid."""
+        return ("valid", "over+", "over-", "invalid")[self.value]
+
 
 class Mode(enum.IntEnum):
     """Operating mode of the controller."""

@@ -130,6 +130,7 @@ TEST(DriverEnvironment, EachBadValueIsReportedAndTheDefaultKept) {
         DriverConfig got = Parse({{c.first, c.second}}, &messages);
         ASSERT_EQ(messages.size(), 1u) << c.first << "=" << c.second;
         EXPECT_NE(messages[0].find(c.first), std::string::npos);
+        EXPECT_EQ(messages[0].find("keeping -1"), std::string::npos) << messages[0];
         EXPECT_TRUE(got.latencyUs == defaults.latencyUs && got.trace == defaults.trace &&
                     got.startupFail == defaults.startupFail && got.failAfter == defaults.failAfter &&
                     got.controller.inch == defaults.controller.inch &&

@@ -40,8 +40,15 @@ TEST(StorageCsv, OneRowPerStoredValueInTheDisplayUnit) {
     EXPECT_NE(r.out.find("A  250 values\nB  250 values\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("head B: 250 values in mm\nwrote " + csv), std::string::npos) << r.out;
 
-    std::vector<std::string> lines = Lines(ReadFile(csv));
-    ASSERT_EQ(lines.size(), 251u);
+    std::vector<std::string> all = Lines(ReadFile(csv));
+    ASSERT_EQ(all.size(), 257u);
+    // What the values do not say: head, unit, count, the capture's times as this process saw them, the cycle.
+    const char* const header[] = {"# head: B",          "# unit: mm",
+                                  "# count: 250",       "# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z",
+                                  "# stop: \\d{4}-.*Z", "# sampling-cycle: \\d"};
+    for (size_t i = 0; i < std::size(header); ++i)
+        EXPECT_TRUE(std::regex_match(all[i], std::regex(header[i]))) << all[i];
+    std::vector<std::string> lines(all.begin() + 6, all.end());
     EXPECT_EQ(lines[0], "index,status,value,unit");
     for (size_t i = 1; i < lines.size(); ++i) {
         std::vector<std::string> cells = Cells(lines[i]);
@@ -65,7 +72,9 @@ TEST(StorageCsv, EmptyStorageGivesHeaderOnly) {
     TempDir dir;
     Result r = Traxctl({"storage", "read", "A", "--csv", dir.Path("empty.csv")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadFile(dir.Path("empty.csv")), "index,status,value,unit\n");
+    EXPECT_EQ(ReadFile(dir.Path("empty.csv")),
+              "# head: A\n# unit: not known\n# count: 0\n# start: not known\n# stop: not known\n"
+              "# sampling-cycle: not known\nindex,status,value,unit\n");
 }
 
 TEST(LightFiles, SvgIsWellFormedWithAxesAndOnePathThroughEveryPixel) {

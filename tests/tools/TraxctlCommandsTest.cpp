@@ -19,6 +19,7 @@
 
 #include "JsonWriter.h"
 #include "Support.h"
+#include "client/ValueText.h"
 
 using namespace traxctl_test;
 
@@ -42,7 +43,10 @@ TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid) {
         {{"values"}, "^A  1\\.235\\nB  -2\\.009\\n$"},
         {{"--unit", "mm", "values"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
         {{"values", "--units", "metric", "--read-unit"}, "^A  1\\.235 mm\\nB  -2\\.009 mm\\n$"},
-        {{"watch", "--count", "3", "--interval", "0"}, "^(A  -?\\d+(\\.\\d+)?    B  -?\\d+(\\.\\d+)?\\n){3}$"},
+        {{"watch", "--count", "3", "--interval", "0"},
+         "^(\\d+\\.\\d{3}  A  -?\\d+(\\.\\d+)?    B  -?\\d+(\\.\\d+)?\\n){3}$"},
+        {{"watch", "--count", "2", "--interval", "0", "--iso", "--unit", "mm"},
+         "^(\\d{4}-\\d\\d-\\d\\dT[\\d:.]{12}Z  \\d+\\.\\d{3}  A  -?\\d+\\.\\d+ mm    B  -?\\d+\\.\\d+ mm\\n){2}$"},
         {{"figure", "B", "--unit", "um"},
          "figure data of head B\\n(  value \\d    -?\\d+(\\.\\d+)? um\\n){7}(  integer \\d  -?\\d+\\n){4}$"},
         {{"clear-figure"}, "^figure data cleared\\n$"},
@@ -104,6 +108,16 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     EXPECT_EQ(stops.status, 2);
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
     EXPECT_EQ(stops.err, "traxctl batch: line 3: set: offset: 1000000 is out of range -999999..999999\n");
+    // A file name with a space, quoted either way.
+    TempDir dir;
+    Result quoted = Traxctl(
+        {"batch"}, {}, "light A --csv \"" + dir.Path("a b.csv") + "\"\nlight B --csv '" + dir.Path("c d.csv") + "'\n");
+    EXPECT_EQ(quoted.status, 0) << quoted.err;
+    EXPECT_EQ(Lines(ReadFile(dir.Path("a b.csv"))).size(), 1025u);
+    EXPECT_EQ(Lines(ReadFile(dir.Path("c d.csv"))).size(), 1025u);
+    Result open = Traxctl({"batch"}, {}, "# a \"comment\nvalues\nlight A --csv \"x.csv\n");
+    EXPECT_EQ(open.status, 2);
+    EXPECT_NE(open.err.find("line 3: unterminated quote"), std::string::npos) << open.err;
     Result refused = Traxctl({"batch"}, {{"TRAX_SIM_ERROR_REPLY", "7"}}, "get offset A\nvalues\n");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("\ntraxctl batch: line 2: values: TRAX_GetCalcData failed: refused by the controller "
@@ -268,7 +282,143 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
     }
 }
 
+TEST(TraxctlCommands, WatchKeepGoingCountsFailuresAndGoesOn) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> extra;
+        int status;
+        int values, failed;   // value lines and FAILED lines printed
+        const char* summary;  // regex for stderr
+    } const cases[] = {
+        {{{"TRAX_SIM_FAIL_AFTER", "2"}},
+         {"--keep-going"},
+         1,
+         3,
+         1,
+         "traxctl watch: 4 readings, 1 failed; 1x TRAX_GetCalcData failed[^\\n]*\\n$"},
+        {{{"TRAX_SIM_ERROR_REPLY", "7"}},
+         {"--keep-going"},
+         1,
+         0,
+         4,
+         "traxctl watch: 4 readings, 4 failed; 4x TRAX_GetCalcData failed[^\\n]*\\n$"},
+        {{}, {"--keep-going"}, 0, 4, 0, "traxctl watch: 4 readings, 0 failed\\n$"},
+        // Without --keep-going the first failure ends the command, as it always did.
+        {{{"TRAX_SIM_FAIL_AFTER", "2"}},
+         {},
+         1,
+         2,
+         0,
+         "^[^\\n]*\\ntraxctl watch: TRAX_GetCalcData returned 0 [^\\n]*\\n$"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::vector<std::string> args = {"watch", "--count", "4", "--interval", "0", "--csv", dir.Path("w.csv")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        Result r = Traxctl(args, c.env);
+        EXPECT_EQ(r.status, c.status) << Joined(args) << "\n" << r.err;
+        int values = 0, failed = 0;
+        for (const std::string& line : Lines(r.out)) {
+            values += std::regex_match(line, std::regex("\\d+\\.\\d{3}  A  .*")) ? 1 : 0;
+            failed += std::regex_match(line, std::regex("\\d+\\.\\d{3}  FAILED \\(TRAX_GetCalcData.*\\)")) ? 1 : 0;
+        }
+        EXPECT_EQ(values, c.values) << r.out;
+        EXPECT_EQ(failed, c.failed) << r.out;
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(c.summary))) << r.err;
+        // The CSV holds every reading made, failed ones too, each with its time.
+        std::vector<std::string> csv = Lines(ReadFile(dir.Path("w.csv")));
+        ASSERT_EQ(csv.size(), 1u + c.values + c.failed);
+        EXPECT_EQ(csv[0], "time,elapsed_s,a_status,a_value,a_unit,b_status,b_value,b_unit");
+        for (size_t i = 1; i < csv.size(); ++i) {
+            EXPECT_TRUE(std::regex_match(csv[i], std::regex("\\d{4}-[\\d\\-T:.]+Z,\\d+\\.\\d{3},(valid,-?\\d+\\.\\d+,,"
+                                                            "valid,-?\\d+\\.\\d+,|failed,,,failed,,)")))
+                << csv[i];
+        }
+    }
+    Result full = Traxctl({"watch", "--count", "2", "--interval", "0", "--csv", "/dev/full"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("cannot write '/dev/full': No space left on device"), std::string::npos) << full.err;
+}
+
+// Progress on standard error only when it is a terminal (here the pseudo
+// terminal of script(1)), and only for a command with more than 20 exchanges.
+TEST(TraxctlCommands, ProgressOnATerminalOnlyForLongCommands) {
+    if (access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "script(1) is not installed";
+    auto onTerminal = [](const std::string& args) {
+        return RunProgram("/usr/bin/script",
+                          {"-qec", std::string(TRAXCTL_PATH) + " " + args + " >/dev/null", "/dev/null"});
+    };
+    Result all = onTerminal("settings B");
+    EXPECT_EQ(all.status, 0) << all.out;
+    EXPECT_NE(all.out.find("\rreading settings: 1/27\033[K"), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find("\rreading settings: 27/27\033[K\r\033[K"), std::string::npos) << all.out;
+    Result one = onTerminal("get offset A");
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.out.find("reading"), std::string::npos) << one.out;
+    Result piped = Traxctl({"settings", "B"});
+    EXPECT_EQ(piped.err, "");
+}
+
 using nlohmann::json;
+
+TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> args;
+        int status;
+        const char* out;  // regex searched in stdout
+        const char* err;  // regex searched in stderr
+    } const cases[] = {
+        // One failed read among 46: every row printed, the failed one marked, status 1 at the end.
+        {{{"TRAX_SIM_FAIL_AFTER", "40"}},
+         {"settings"},
+         1,
+         "^SETTING +HEAD +VALUE\\n(.+\\n){6}num-alarm +A +FAILED \\(TRAX_GetNumAlarm failed[^)]*\\)\\nnum-alarm +B "
+         "+7\\n"
+         "(.+\\n){37}program +- +0\\n$",
+         "^traxctl settings: TRAX_GetNumAlarm returned 0"},
+        // Every setting read refused (command 10; the panel is read otherwise): still every row, and the count.
+        {{{"TRAX_SIM_ERROR_REPLY", "9"}, {"TRAX_SIM_ERROR_COMMAND", "10"}},
+         {"settings", "B"},
+         1,
+         "^SETTING +HEAD +VALUE\\n(.+ FAILED \\(TRAX_Get\\w+ failed[^)]*\\)\\n){25}panel +- +2\\nprogram +- "
+         "+FAILED.*\\n$",
+         "^traxctl: 26 of 27 settings could not be read \\(marked FAILED\\)\\n$"},
+        {{{"TRAX_SIM_FAIL_AFTER", "1"}},
+         {"get", "offset"},
+         1,
+         "^offset +A +FAILED .*\\noffset +B +0\\n$",
+         "TRAX_GetOffset"},
+        // The write went through and its read-back failed: a warning, and the write's success decides.
+        {{{"TRAX_SIM_FAIL_AFTER", "6"}},
+         {"set", "offset", "A", "100"},
+         0,
+         "^offset +A +100 \\(written; not read back\\)\\n$",
+         "^traxctl set: warning: offset A was written, but reading it back failed \\(TRAX_GetOffset "
+         "failed[^)]*\\)\\n$"},
+        // The write itself failed.
+        {{{"TRAX_SIM_FAIL_AFTER", "3"}},
+         {"set", "offset", "A", "100"},
+         1,
+         "^$",
+         "^traxctl set: TRAX_SetOffset returned 0"},
+    };
+    for (const Case& c : cases) {
+        Result r = Traxctl(c.args, c.env);
+        EXPECT_EQ(r.status, c.status) << Joined(c.args) << "\n" << r.err;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(c.out))) << Joined(c.args) << " printed:\n" << r.out;
+        EXPECT_TRUE(std::regex_search(r.err, std::regex(c.err))) << Joined(c.args) << " said:\n" << r.err;
+    }
+    Result setJson = Traxctl({"set", "offset", "A", "100", "--json"}, {{"TRAX_SIM_FAIL_AFTER", "6"}});
+    EXPECT_EQ(setJson.status, 0);
+    EXPECT_EQ(json::parse(setJson.out).at(0).at("values").at("offset"), 100) << setJson.out;
+    // The JSON rows say which read failed, with the function.
+    const json rows = json::parse(Traxctl({"settings", "--json"}, {{"TRAX_SIM_FAIL_AFTER", "40"}}).out);
+    ASSERT_EQ(rows.size(), 46u);
+    EXPECT_TRUE(rows.at(6).at("values").is_null());
+    EXPECT_EQ(rows.at(6).at("error").at("function"), "TRAX_GetNumAlarm");
+    EXPECT_EQ(rows.at(7).at("values").at("num-alarm"), 7);
+}
 
 // The value of `head` in the text output of "values": "A  1.235 mm".
 double TextValue(const std::string& out, const std::string& head) {
@@ -592,6 +742,55 @@ TEST(TraxctlJson, EveryReadCommandPrintsJson) {
 
     Result set = Traxctl({"set", "average", "A", "3", "--json"});
     EXPECT_EQ(json::parse(set.out).at(0).at("values").at("average"), 3);
+}
+
+// Values as the library makes them (rounded to the display step, divided,
+// then single precision) through text and back, for every display unit: the
+// unit's own decimals suffice and add nothing, and any other decimals (a unit
+// named wrongly, or not known) still lose no digit.
+TEST(ValueText, EveryUnitsValuesReadBackAsTheSameFloat) {
+    struct Unit {
+        const char* name;
+        long long divisor, resolution;
+        int decimals;
+    } const units[] = {
+        {"mm 0.01", 100000, 100, 2},
+        {"mm 0.001", 100000, 1000, 3},
+        {"mm 0.0001", 100000, 10000, 4},
+        {"mm 0.00001", 100000, 100000, 5},
+        {"um 0.1", 100, 10, 1},
+        {"um 0.01", 100, 100, 2},
+        {"inch 0.0001", 10000000, 10000, 4},
+        {"inch 0.00001", 10000000, 100000, 5},
+        {"mil 0.1", 10000, 10, 1},
+        {"mil 0.01", 10000, 100, 2},
+        {"mil 0.001", 10000, 1000, 3},
+        {"mil 0.0001", 10000, 10000, 4},
+    };
+    for (const Unit& u : units) {
+        const long long step = u.divisor / u.resolution, limit = 1000000 / u.resolution * u.divisor;
+        std::vector<long long> raws = {0, step, -step, limit - 1, -(limit - 1), limit / 3, -limit / 7};
+        unsigned long long state = 12345;
+        for (int i = 0; i < 3000; ++i) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            raws.push_back(static_cast<long long>(state >> 20) % limit * ((state & 1) ? 1 : -1));
+        }
+        for (long long raw : raws) {
+            const long long half = step / 2, magnitude = raw < 0 ? -raw : raw;
+            long long rounded = (magnitude % step >= half ? magnitude + half : magnitude) / step * step;
+            const float value = static_cast<float>(static_cast<double>(raw < 0 ? -rounded : rounded) / u.divisor);
+            const std::string own = trax::client::ValueText(value, u.decimals);
+            ASSERT_EQ(std::strtof(own.c_str(), nullptr), value) << u.name << " " << raw << " " << own;
+            ASSERT_EQ(own.size() - own.find('.') - 1, static_cast<size_t>(u.decimals)) << u.name << " " << own;
+            for (int decimals = -1; decimals <= 5; ++decimals) {
+                const std::string other = trax::client::ValueText(value, decimals);
+                ASSERT_EQ(std::strtof(other.c_str(), nullptr), value) << u.name << " as " << decimals << ": " << other;
+            }
+        }
+    }
+    // The case that lost digits: an inch value shown with the decimals of millimetres.
+    EXPECT_EQ(trax::client::ValueText(0.01235f, 3), "0.01235");
+    EXPECT_EQ(trax::client::ValueText(-0.0f, 2), "0.00");
 }
 
 TEST(JsonWriter, PlacesCommasNestsEscapesAndFormatsNumbers) {
