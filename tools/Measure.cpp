@@ -179,7 +179,7 @@ int RunWatch(Context& ctx) {
             if (InterruptRequested()) throw Interrupted{};
             std::string failure;
             if (!ok) {
-                if (!keepGoing) throw CallFailed{"TRAX_GetCalcData"};
+                if (!keepGoing) trax::client::Check(0, "TRAX_GetCalcData");
                 ++failures;
                 failure = trax::client::FailureOf("TRAX_GetCalcData").Text();
                 bool counted = false;
