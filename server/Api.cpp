@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
-#include <sstream>
 
 #include "Cli.h"
 #include "Security.h"
@@ -212,12 +212,15 @@ Reply StorageSetup(ApiContext& ctx, const Request& request) {
 Reply StorageStart(ApiContext& ctx, const Request& request) {
     OnlyKeys(Body(request), {});
     TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageStart);
+    ctx.storageStart = tc::IsoTime(std::chrono::system_clock::now());
+    ctx.storageStop.clear();
     return JsonReply({{"storing", true}});
 }
 
 Reply StorageStop(ApiContext& ctx, const Request& request) {
     OnlyKeys(Body(request), {});
     TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageStop);
+    ctx.storageStop = tc::IsoTime(std::chrono::system_clock::now());
     return JsonReply({{"storing", false}});
 }
 
@@ -234,17 +237,13 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
     if (returned < 0 || returned > maxCount) returned = 0;
     const traxctl::DisplayUnit unit{ctx.unit, -1};
     if (format == "csv") {
-        // The same file as traxctl storage read --csv.
-        std::ostringstream csv;
-        csv << "index,status,value,unit\n";
-        for (int i = 0; i < returned; ++i) {
-            const FloatValue& v = values[static_cast<size_t>(i)];
-            csv << i << "," << tc::StatusName(v.status) << ","
-                << (v.status == TRAX_VALUE_VALID ? traxctl::FormatValue(v, unit) : "") << "," << unit.name << "\n";
-        }
+        // The same file as traxctl storage read --csv (the sampling cycle
+        // would cost a switch to setting mode, so it stays unknown, as there).
+        const std::string csv =
+            traxctl::StorageCsv(head, unit, values.data(), returned, ctx.storageStart, ctx.storageStop, "");
         Reply reply;
         reply.contentType = "text/csv; charset=utf-8";
-        reply.body = csv.str();
+        reply.body = csv;
         reply.headers["Content-Disposition"] =
             std::string("attachment; filename=\"storage-") + traxctl::HeadName(head) + ".csv\"";
         return reply;

@@ -39,6 +39,9 @@ struct ApiContext {
     std::string unit;  // the name of the values' unit (--unit), "" when not known
     bool readOnly = false;
     std::string version;
+    // When this server started and stopped the storage, for its CSV; the
+    // controller does not say. Device thread only.
+    std::string storageStart, storageStop;
 };
 
 struct Route {

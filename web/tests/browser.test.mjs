@@ -144,9 +144,12 @@ test('a storage run of 65536 values is drawn and its CSV is the one traxctl writ
   await download.saveAs(fromPage);
   const fromCli = path.join(work, 'cli-A.csv');
   execFileSync(TRAXCTL, ['storage', 'read', 'A', '--csv', fromCli], { env: server.env, stdio: 'pipe' });
+  // The server saw the run start and stop; traxctl, in a process of its own, did not.
+  const times = /^# (start|stop): .*$/gm;
   const a = readFileSync(fromPage, 'utf8');
-  assert.equal(a.split('\n').length, 65538);
-  assert.equal(a, readFileSync(fromCli, 'utf8'));
+  assert.match(a, /^# start: \d{4}-/m);
+  assert.ok(a.includes('\n65535,valid,'));
+  assert.equal(a.replace(times, ''), readFileSync(fromCli, 'utf8').replace(times, ''));
   await shot('storage');
 });
 
