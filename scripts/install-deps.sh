@@ -15,6 +15,7 @@ windows   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld
 fuzz      clang libclang-rt-14-dev llvm
 bindings  mono-mcs mono-runtime
 packages  dpkg-dev file lintian pkg-config python3-venv python3-setuptools python3-wheel
+web       libboost-dev nlohmann-json3-dev nodejs npm chromium
 '
 #   linux     the library, the simulated controller and traxctl (scripts/demo.sh)
 #   tests     the Linux test suite, the benchmarks and the format check
@@ -28,6 +29,9 @@ packages  dpkg-dev file lintian pkg-config python3-venv python3-setuptools pytho
 #   bindings  Mono's C# compiler and run time for the .NET binding's test program
 #   packages  CPack's Debian packages (dpkg-shlibdeps, dpkg-buildflags, file),
 #             lintian to check them, and what the wheel is built with
+#   web       traxctl serve: Boost.Beast (header-only), node and npm for the
+#             page's packages (web/package-lock.json), Debian's chromium for
+#             the browser tests
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(all)

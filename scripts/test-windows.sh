@@ -136,6 +136,7 @@ build_and_test() {  # ARCH: the whole build; its tests where its programs can ru
 
 begin x64
 build_and_test x64
+"$source_dir/scripts/test-web-windows.sh" "$(windows_build_dir "$build_root" x64)"  # traxctl.exe serve
 end x64
 
 # The programs find the stand-in driver through WINEPATH: without it, the
