@@ -1,8 +1,129 @@
 #include "client/Failure.h"
 
+#include <trax.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
 #include <utility>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace trax::client {
+
+namespace {
+
+// The tap's file and how far this process has read it. Taken by the thread
+// that makes the library calls (traxctl's main thread, the server's device
+// thread); the lock only keeps two such threads from tearing the offset.
+struct Tap {
+    std::mutex lock;
+    std::string path;
+    bool owned = false;  // made by this process, removed at its end
+    std::streamoff readTo = 0;
+    std::string loadProblem;
+};
+
+Tap& TheTap() {
+    static Tap tap;
+    return tap;
+}
+
+void SetVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    // Both the system's copy (for child processes) and the C run-time's,
+    // which the library reads with getenv.
+    SetEnvironmentVariableA(name, value.c_str());
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+std::string MakeTapFile() {
+#if defined(_WIN32)
+    char folder[MAX_PATH];
+    char file[MAX_PATH];
+    const DWORD n = GetTempPathA(MAX_PATH, folder);
+    if (n == 0 || n >= MAX_PATH || GetTempFileNameA(folder, "trx", 0, file) == 0) return "";
+    return file;
+#else
+    const char* folder = std::getenv("TMPDIR");
+    std::string pattern = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") + "/trax-tap-XXXXXX";
+    const int fd = mkstemp(&pattern[0]);
+    if (fd < 0) return "";
+    close(fd);
+    return pattern;
+#endif
+}
+
+// The string value of "key" in one JSON line, unescaped; the first one.
+bool JsonString(const std::string& line, const char* key, std::string* value) {
+    const std::string marker = std::string("\"") + key + "\":\"";
+    size_t at = line.find(marker);
+    if (at == std::string::npos) return false;
+    at += marker.size();
+    std::string text;
+    for (; at < line.size() && line[at] != '"'; ++at) {
+        if (line[at] != '\\' || at + 1 >= line.size()) {
+            text += line[at];
+            continue;
+        }
+        const char escaped = line[++at];
+        if (escaped == 'u' && at + 4 < line.size()) {
+            text += static_cast<char>(std::strtol(line.substr(at + 1, 4).c_str(), nullptr, 16));
+            at += 4;
+        } else {
+            text += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
+        }
+    }
+    *value = text;
+    return true;
+}
+
+bool JsonNumber(const std::string& line, const char* key, long* value) {
+    const std::string marker = std::string("\"") + key + "\":";
+    const size_t at = line.find(marker);
+    if (at == std::string::npos) return false;
+    const char* start = line.c_str() + at + marker.size();
+    char* end = nullptr;
+    const long number = std::strtol(start, &end, 10);
+    if (end == start) return false;
+    *value = number;
+    return true;
+}
+
+bool JsonTrue(const std::string& line, const char* key) {
+    return line.find(std::string("\"") + key + "\":true") != std::string::npos;
+}
+
+// The lines added to the tap since the last read.
+std::vector<std::string> NewTapLines(Tap& tap) {
+    std::vector<std::string> lines;
+    if (tap.path.empty()) return lines;
+    std::ifstream in(tap.path, std::ios::binary);
+    if (!in) return lines;
+    in.seekg(tap.readTo);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (in.eof()) break;  // a line still being written: read it next time
+        lines.push_back(line);
+        tap.readTo = in.tellg();
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+}  // namespace
 
 std::string Failure::Text() const {
     std::string text = function + " failed";
@@ -12,13 +133,141 @@ std::string Failure::Text() const {
 
 CallError::CallError(Failure failure) : std::runtime_error(failure.Text()), failure_(std::move(failure)) {}
 
-bool PrepareReasonTap() { return false; }
+bool PrepareReasonTap() {
+    Tap& tap = TheTap();
+    std::lock_guard<std::mutex> guard(tap.lock);
+    if (!tap.path.empty()) return true;
+    const char* given = std::getenv("TRAX_LOG_TAP");
+    if (given != nullptr && given[0] != '\0') {
+        // Someone else's tap (a parent process): read it from its end on.
+        tap.path = given;
+        std::ifstream in(tap.path, std::ios::binary | std::ios::ate);
+        tap.readTo = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+        return true;
+    }
+    const std::string file = MakeTapFile();
+    if (file.empty()) return false;
+    tap.path = file;
+    tap.owned = true;
+    SetVariable("TRAX_LOG_TAP", file);
+    std::atexit(CloseReasonTap);
+    return true;
+}
 
-void CloseReasonTap() {}
+void CloseReasonTap() {
+    Tap& tap = TheTap();
+    std::lock_guard<std::mutex> guard(tap.lock);
+    if (tap.owned) std::remove(tap.path.c_str());
+    tap.owned = false;
+}
 
-Failure FailureOf(const char* function) { return Failure{function, "", std::nullopt, ""}; }
+void SetLibraryLoadProblem(const std::string& problem) {
+    Tap& tap = TheTap();
+    std::lock_guard<std::mutex> guard(tap.lock);
+    tap.loadProblem = problem;
+}
 
-void AddHint(Failure&) {}
+StartupReport ReadStartupReport() {
+    StartupReport report;
+    Tap& tap = TheTap();
+    std::string path;
+    {
+        std::lock_guard<std::mutex> guard(tap.lock);
+        path = tap.path;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    // The library writes it when it loads; a parent's tap may hold several.
+    std::string header;
+    while (std::getline(in, line)) {
+        if (StartsWith(line, "{\"trax\":")) header = line;
+    }
+    if (header.empty()) return report;
+    report.known = true;
+    JsonString(header, "trax", &report.version);
+    JsonNumber(header, "InitQelUsbTypeParam", &report.typeParam);
+    JsonNumber(header, "SetUsbType", &report.usbType);
+    JsonNumber(header, "InitUsb", &report.initUsb);
+    JsonNumber(header, "InitPid", &report.initPid);
+    report.usable = JsonTrue(header, "usable");
+    report.standIn = JsonTrue(header, "stand_in");
+    JsonString(header, "driver", &report.driver);
+    JsonString(header, "driver_calls", &report.driverCalls);
+    return report;
+}
+
+Failure FailureOf(const char* function) {
+    Failure failure{function, "", std::nullopt, ""};
+    Tap& tap = TheTap();
+    std::lock_guard<std::mutex> guard(tap.lock);
+    if (!tap.loadProblem.empty()) {
+        failure.reason = "the library did not load: " + tap.loadProblem;
+        return failure;
+    }
+    const std::string marker = std::string("\"call\":\"") + function + "\"";
+    std::string last;
+    for (const std::string& line : NewTapLines(tap)) {
+        if (line.find(marker) != std::string::npos) last = line;
+    }
+    if (last.empty()) return failure;
+    JsonString(last, "reason", &failure.reason);
+    long error = 0;
+    if (JsonNumber(last, "error", &error)) failure.errorNumber = static_cast<int>(error);
+    return failure;
+}
+
+void AddHint(Failure& failure) {
+    const std::string& reason = failure.reason;
+    const bool driverAtFault =
+        reason.find("QelUsbDrv") != std::string::npos || reason.find("start-up") != std::string::npos;
+    if (StartsWith(reason, "the library did not load") && !driverAtFault) {
+#if defined(_WIN32)
+        failure.hint =
+            "Trax.dll must be beside the program (traxctl.exe) or in a folder on PATH; TRAX_LIBRARY names it";
+#else
+        failure.hint = "libtrax.so.2 must be in the kit's lib folder or on LD_LIBRARY_PATH; TRAX_LIBRARY names it";
+#endif
+        return;
+    }
+    if (StartsWith(reason, "the library did not load") || StartsWith(reason, "library unusable")) {
+#if defined(_WIN32)
+        failure.hint =
+            "QelUsbDrv.dll must be beside the program (traxctl.exe), in a folder on PATH or in a system folder, "
+            "and the controller connected; 'traxctl doctor' checks each step";
+#else
+        failure.hint =
+            "the USB driver libQelUsbDrv.so must be in the folder of libtrax.so and the controller connected; "
+            "'traxctl doctor' checks each step";
+#endif
+        return;
+    }
+    if (reason.find("busy") != std::string::npos) {
+        failure.hint =
+            "the controller stays busy: an Able adjustment or a storage run may be in progress "
+            "('traxctl able stop', 'traxctl storage stop')";
+        return;
+    }
+    if (StartsWith(reason, "no reply") || StartsWith(reason, "exchange failed") ||
+        StartsWith(reason, "channel could not be created")) {
+        failure.hint = "check the USB cable and the controller's power, and that no other program holds the controller";
+        return;
+    }
+    if (!StartsWith(reason, "refused by the controller")) return;
+    // Measurement, storage and control commands are refused in setting mode.
+    // The storage status is the one question that tells, without switching.
+    bool settingMode = failure.errorNumber == 5 && failure.function == "TRAX_DataStorageGetStatus";
+    if (!settingMode && failure.errorNumber.has_value()) {
+        int state = 0;
+        int count = 0;
+        if (TRAX_DataStorageGetStatus(0, &state, &count) == 0) {
+            const Failure probe = FailureOf("TRAX_DataStorageGetStatus");
+            settingMode = probe.errorNumber == 5;
+        }
+    }
+    if (settingMode) {
+        failure.hint = "the controller is in setting mode; 'traxctl mode measure' brings it back to measurement";
+    }
+}
 
 void Check(int result, const char* function) {
     if (result != 1) throw CallError(FailureOf(function));

@@ -42,6 +42,25 @@ private:
 bool PrepareReasonTap();
 // Removes the tap's file, if this process made it.
 void CloseReasonTap();
+// Set by the run-time loader when the library did not load: then every
+// call's reason is this.
+void SetLibraryLoadProblem(const std::string& problem);
+
+// What the library said about its start-up when it loaded (the tap's first
+// object); known is false when the tap holds none.
+struct StartupReport {
+    bool known = false;
+    std::string version;  // "2.2.0"
+    long typeParam = 0;   // InitQelUsbTypeParam
+    long usbType = 0;     // SetUsbType
+    long initUsb = 0;
+    long initPid = 0;
+    bool usable = false;
+    bool standIn = false;
+    std::string driver;       // the driver's words for itself
+    std::string driverCalls;  // "cdecl", "stdcall", "native", "unknown", "not known"
+};
+StartupReport ReadStartupReport();
 
 // After `function` returned 0 on this thread: its failure with the reason
 // from the tap (no hint yet).

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "client/Failure.h"
-#include "client/SettingTable.h"
+#include "Failure.h"
+#include "SettingTable.h"
 
 namespace trax::client {
 

@@ -1,26 +1,88 @@
 #!/usr/bin/env bash
-# Installs the build and test tools on a Debian machine when they are missing.
+# Installs the Debian packages of the named groups when they are missing.
+#
+#   scripts/install-deps.sh [GROUP...]      (default: all)
+#
+# A new group is one more line in the table below.
 set -euo pipefail
 
-# Windows: mingw-w64 for 64-bit and 32-bit, wine for both (wine32 comes from
-# Debian's i386 architecture), llvm-dlltool and llvm-nm for the MSVC import
-# libraries of the kit, lld-link to check them the way MSVC's linker reads them.
-packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libpugixml-dev
-          clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld clang libclang-rt-14-dev
-          python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy
-          python3-pandas)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
+# group    packages
+table='
+linux     cmake ninja-build g++
+tests     make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libpugixml-dev clang-format
+python    python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy python3-pandas
+windows   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld
+fuzz      clang libclang-rt-14-dev llvm
+'
+#   linux     the library, the simulated controller and traxctl (scripts/demo.sh)
+#   tests     the Linux test suite, the benchmarks and the format check
+#   python    the Python package, its tests and type check
+#   windows   mingw-w64 for 64-bit and 32-bit Windows and wine for both (wine32
+#             comes from Debian's i386 architecture; a machine that cannot add
+#             it goes on without, and its 32-bit programs are built and checked
+#             but not run); llvm-dlltool and llvm-nm for the MSVC import
+#             libraries of the kit, lld-link to check them as MSVC's linker reads them
+#   fuzz      clang with libFuzzer and the sanitizers' run-time
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(all)
+packages=()
+for group in "${groups[@]}"; do
+  if [ "$group" = all ]; then
+    row=$(awk 'NF > 1 { $1 = ""; print }' <<< "$table")
+  else
+    row=$(awk -v g="$group" '$1 == g { $1 = ""; print }' <<< "$table")
+    [ -n "$row" ] || { echo "install-deps: no group '$group' (groups: $(awk 'NF { printf "%s ", $1 }' <<< "$table")all)" >&2; exit 2; }
   fi
+  read -r -a more <<< "$(echo $row)"
+  packages+=("${more[@]}")
+done
+
+missing=()
+for p in $(printf '%s\n' "${packages[@]}" | awk '!seen[$0]++'); do
+  dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -gt 0 ] || exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+apt_install() { DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "$@"; }
+
+# Packages of another architecture (wine32:i386) are installed apart: where
+# the architecture cannot be added or its packages cannot be had, the rest is
+# installed all the same.
+native=() foreign=() added=()
+for p in "${missing[@]}"; do
+  case $p in *:*) foreign+=("$p") ;; *) native+=("$p") ;; esac
+done
+for arch in $(printf '%s\n' "${foreign[@]}" | sed -n 's/.*://p' | sort -u); do
+  if [ "$arch" != "$(dpkg --print-architecture)" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    if "${sudo_cmd[@]}" dpkg --add-architecture "$arch"; then
+      added+=("$arch")
+    else
+      echo "install-deps: the $arch architecture cannot be added here" >&2
+    fi
+  fi
+done
+echo "installing: ${missing[*]}"
+if ! "${sudo_cmd[@]}" apt-get update; then
+  # An architecture that the package sources do not carry fails the update:
+  # take it back out and go on with the native packages.
+  [ ${#added[@]} -gt 0 ] || exit 1
+  for arch in "${added[@]}"; do "${sudo_cmd[@]}" dpkg --remove-architecture "$arch" || true; done
   "${sudo_cmd[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+[ ${#native[@]} -eq 0 ] || apt_install "${native[@]}"
+available=()
+for p in "${foreign[@]}"; do
+  if [ "${p##*:}" = "$(dpkg --print-architecture)" ] || dpkg --print-foreign-architectures | grep -qx "${p##*:}"; then
+    available+=("$p")
+  else
+    echo "install-deps: going on without $p" >&2
+  fi
+done
+if [ ${#available[@]} -gt 0 ] && ! apt_install "${available[@]}"; then
+  echo "install-deps: going on without ${available[*]}, which could not be installed" >&2
+fi
+[ ${#foreign[@]} -eq 0 ] || [ ${#foreign[@]} -eq ${#available[@]} ] \
+  || echo "install-deps: without wine32:i386, 32-bit Windows programs are built and checked, not run" >&2

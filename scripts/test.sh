@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # The whole test suite: Linux build with warnings as errors, every test with
-# ctest, then the Windows build under wine.
+# ctest, then the Windows build under wine. Needs a 64-bit Debian machine;
+# installs every package group first (scripts/install-deps.sh all). A new
+# stage is its stage line with the commands under it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each stage says when it starts, so a slow stage shows in the log.
 stage() { echo "== test.sh: $1 (at ${SECONDS} s)"; }
 stage "dependencies"
-scripts/install-deps.sh
+scripts/install-deps.sh all
 scripts/check-format.sh
 
 stage "Linux build and tests"
-cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON
+# Tests and benchmarks named: scripts/demo.sh builds this folder without them.
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
+      -DTRAX_BUILD_TESTS=ON -DTRAX_BUILD_BENCH=ON
 cmake --build build/linux
 ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 # The Python package against the same build.

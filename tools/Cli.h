@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/Failure.h"
 #include "client/ValueText.h"
 
 namespace traxctl {
@@ -19,10 +20,8 @@ struct UsageError {
     std::string message;
 };
 
-// A library call returned 0: exit status 1, the message names the call.
-struct CallFailed {
-    std::string call;
-};
+// A library call returned 0: trax::client::CallError, with the call and the
+// library's reason; exit status 1.
 
 // A file could not be opened or written: exit status 1 with the system's
 // words for it. Raised before anything is sent.
@@ -43,10 +42,11 @@ void InstallInterruptHandler();
 
 inline void Check(int result, const char* call) {
     if (InterruptRequested()) throw Interrupted{};
-    if (result != 1) throw CallFailed{call};
+    // The reason is taken at once, before another call adds to the tap.
+    trax::client::Check(result, call);
 }
 
-// Calls a library function and turns a 0 result into CallFailed naming it.
+// Calls a library function and turns a 0 result into a CallError naming it.
 #define TRAXCTL_CALL(fn, ...) ::traxctl::Check(fn(__VA_ARGS__), #fn)
 
 // The controller's unit system as the user stated it; the library does not

@@ -1,6 +1,6 @@
 // The traxctl commands. Each takes the parsed command line and returns the
 // exit status; wrong input throws UsageError before anything is sent, a
-// library call that returns 0 throws CallFailed.
+// library call that returns 0 throws trax::client::CallError.
 #pragma once
 
 #include "Cli.h"
@@ -30,5 +30,6 @@ int RunLock(Context& ctx);
 int RunProgram(Context& ctx);
 int RunAble(Context& ctx);
 int RunMode(Context& ctx);
+int RunDoctor(Context& ctx);
 
 }  // namespace traxctl

@@ -1,5 +1,8 @@
 #include "Identity.h"
 
+#include "client/Failure.h"
+#include "client/LibraryLoader.h"
+
 #include <trax.h>
 
 #if defined(_WIN32)
@@ -24,34 +27,13 @@ namespace traxctl {
 namespace {
 
 #if defined(_WIN32)
-std::string FileOf(const void* function) {
-    HMODULE module = nullptr;
-    char path[MAX_PATH];
-    if (function == nullptr ||
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<const char*>(function), &module) == FALSE)
-        return "";
-    const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
-    return n == 0 || n >= MAX_PATH ? "" : std::string(path, n);
-}
-
-// The driver is found by its file name: the address of an imported function
-// in this program is its import thunk.
+// The driver is found by its file name: the library loaded it.
 void* DriverExport(const char* name) {
     HMODULE driver = GetModuleHandleA("QelUsbDrv.dll");
     return driver == nullptr ? nullptr : reinterpret_cast<void*>(GetProcAddress(driver, name));
 }
 #else
 void* DriverExport(const char* name) { return dlsym(RTLD_DEFAULT, name); }
-
-// The file a loaded function comes from, with symbolic links resolved.
-std::string FileOf(const void* function) {
-    Dl_info info{};
-    if (function == nullptr || dladdr(function, &info) == 0 || info.dli_fname == nullptr) return "";
-    char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved) != nullptr) return resolved;
-    return info.dli_fname;
-}
 #endif
 
 // "2.2.0" from ".../libtrax.so.2.2.0".
@@ -63,32 +45,38 @@ std::string VersionFromFile(const std::string& file) {
 }  // namespace
 
 std::string LibraryVersion() {
-#if defined(_WIN32)
-    // The DLL's name carries no version; its version resource is not read here.
-    return "";
-#else
-    return VersionFromFile(FileOf(reinterpret_cast<const void*>(&TRAX_SetMode)));
-#endif
+    const trax::client::StartupReport startup = trax::client::ReadStartupReport();
+    if (startup.known && !startup.version.empty()) return startup.version;
+    return VersionFromFile(trax::client::LoadTraxLibrary().path);
 }
 
-void PrintVersion(std::ostream& out) {
+int PrintVersion(std::ostream& out, std::ostream& err) {
     out << "traxctl " << TRAXCTL_VERSION << "\n";
-#if defined(_WIN32)
-    HMODULE trax = GetModuleHandleA("Trax.dll");  // &TRAX_SetMode is this program's import thunk
-    const std::string library =
-        FileOf(trax == nullptr ? nullptr : reinterpret_cast<const void*>(GetProcAddress(trax, "TRAX_SetMode")));
-#else
-    const std::string library = FileOf(reinterpret_cast<const void*>(&TRAX_SetMode));
-#endif
-    const std::string version = VersionFromFile(library);
+    const trax::client::LibraryLoad& load = trax::client::LoadTraxLibrary();
+    if (!load.loaded) {
+        out.flush();
+        err << "traxctl: the library did not load: " << load.problem << "\n"
+            << "traxctl: 'traxctl doctor' says what to do\n";
+        return 1;
+    }
+    const trax::client::StartupReport startup = trax::client::ReadStartupReport();
+    const std::string version = startup.known ? startup.version : VersionFromFile(load.path);
     out << "library: libtrax " << (version.empty() ? "(version not known)" : version) << " ("
-        << (library.empty() ? "file not known" : library) << ")\n";
+        << (load.path.empty() ? "file not known" : load.path) << ")\n";
     // Only the stand-in driver exports this; the maker's driver does not.
     using Describe = const char* (*)();
     auto describe = reinterpret_cast<Describe>(DriverExport("QelUsbStandInDescription"));
-    const std::string driver = FileOf(DriverExport("QelUsbPtrIoPtr"));
+    const std::string driver = trax::client::DriverPath();
     out << "driver: " << (describe != nullptr ? describe() : "the controller's USB driver (not the stand-in)") << " ("
         << (driver.empty() ? "file not known" : driver) << ")\n";
+    if (startup.known && !startup.usable) {
+        out.flush();
+        err << "traxctl: the USB driver did not start (InitQelUsbTypeParam=" << startup.typeParam
+            << " SetUsbType=" << startup.usbType << " InitUsb=" << startup.initUsb << " InitPid=" << startup.initPid
+            << "), so every call fails; 'traxctl doctor' says what to do\n";
+        return 1;
+    }
+    return 0;
 }
 
 int TakeTraceOption(std::vector<std::string>& args, char** argv) {
@@ -109,39 +97,26 @@ int TakeTraceOption(std::vector<std::string>& args, char** argv) {
         args.erase(args.begin() + static_cast<long>(i));
     }
     if (level == nullptr) return 0;
-    const char* now = std::getenv("TRAX_LOG");
-    if (now != nullptr && std::strcmp(now, level) == 0) return 0;
-#if defined(_WIN32)
-    // The library reads TRAX_LOG when it is loaded, before main: run this
-    // program again, with the same command line, and end with its status.
     (void)argv;
-    char self[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string commandLine = GetCommandLineA();
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (SetEnvironmentVariableA("TRAX_LOG", level) == FALSE || n == 0 || n >= MAX_PATH ||
-        CreateProcessA(self, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process) ==
-            FALSE) {
-        std::cerr << "traxctl: --trace: cannot start traxctl again (error " << GetLastError() << ")\n";
+    // The library is loaded after this (client/LibraryLoader), so setting the
+    // variables is enough. Standard error on Windows too, where the log would
+    // otherwise go to the debugger; a TRAX_LOG_FILE of the user's own stays.
+    const char* file = std::getenv("TRAX_LOG_FILE");
+    const bool keepFile = file != nullptr && file[0] != '\0';
+#if defined(_WIN32)
+    if (_putenv_s("TRAX_LOG", level) != 0 || (!keepFile && _putenv_s("TRAX_LOG_FILE", "stderr") != 0)) {
+        std::cerr << "traxctl: --trace: cannot set TRAX_LOG\n";
         return 1;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    std::exit(static_cast<int>(status));
+    SetEnvironmentVariableA("TRAX_LOG", level);
+    if (!keepFile) SetEnvironmentVariableA("TRAX_LOG_FILE", "stderr");
 #else
-    if (setenv("TRAX_LOG", level, 1) != 0) {
+    if (setenv("TRAX_LOG", level, 1) != 0 || (!keepFile && setenv("TRAX_LOG_FILE", "stderr", 1) != 0)) {
         std::cerr << "traxctl: --trace: " << std::strerror(errno) << "\n";
         return 1;
     }
-    execv("/proc/self/exe", argv);
-    std::cerr << "traxctl: --trace: cannot start traxctl again: " << std::strerror(errno) << "\n";
-    return 1;
 #endif
+    return 0;
 }
 
 }  // namespace traxctl

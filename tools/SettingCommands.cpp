@@ -29,7 +29,7 @@ std::string Row(const SettingRef& ref, const std::string& value) {
     return line;
 }
 
-std::string FailedText(const Failure& f) { return "FAILED (" + f.Text() + ")"; }
+std::string FailedText(const trax::client::Failure& f) { return "FAILED (" + f.Text() + ")"; }
 
 // {"setting":"offset","head":"A","values":{"offset":0}}; head null for a
 // controller setting; a failed read has "values":null and "error".
@@ -88,7 +88,7 @@ int PrintRead(Context& ctx, const std::vector<SettingRef>& refs, bool header) {
     ctx.out.flush();
     if (failed == 1) {
         for (const SettingValue& v : read) {
-            if (!v.ok) throw CallFailed{v.failure.function};
+            if (!v.ok) throw trax::client::CallError(v.failure);
         }
     }
     ctx.err << "traxctl: " << failed << " of " << read.size() << " settings could not be read (marked FAILED)\n";
@@ -113,7 +113,7 @@ SettingsDocument ReadLikeFile(Context& ctx, const SettingsDocument& file) {
     }
     if (InterruptRequested()) throw Interrupted{};
     for (const SettingValue& v : failures) ctx.err << "traxctl: " << v.ref.Name() << ": " << v.failure.Text() << "\n";
-    if (!failures.empty()) throw CallFailed{failures.front().failure.function};
+    if (!failures.empty()) throw trax::client::CallError(failures.front().failure);
     return now;
 }
 
@@ -324,7 +324,7 @@ int RunSet(Context& ctx) {
     const SettingRef ref{&s, head};
     WriteOutcome outcome = trax::client::WriteSetting(ref, values);
     if (InterruptRequested()) throw Interrupted{};
-    if (!outcome.written) throw CallFailed{outcome.writeFailure.function};
+    if (!outcome.written) throw trax::client::CallError(outcome.writeFailure);
     if (!s.Readable()) {
         ctx.out << s.name << " written: " << ValuesText(s, values) << " (write-only: it cannot be read back)\n";
         return 0;

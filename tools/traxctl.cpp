@@ -18,6 +18,7 @@
 #include "Cli.h"
 #include "Commands.h"
 #include "Identity.h"
+#include "client/LibraryLoader.h"
 #include "client/SettingTable.h"
 
 namespace traxctl {
@@ -96,6 +97,13 @@ const std::vector<Command>& Commands() {
         {"program", "program [0..7] [--json]", "reads the program number, or selects one", {}, true, RunProgram},
         {"able", "able start A|B | able stop | able cancel", "the Able adjustment", {}, false, RunAble},
         {"mode", "mode measure|setting", "switches the controller's operating mode", {}, false, RunMode},
+        {"doctor",
+         "doctor [--json]",
+         "checks library, driver, driver start-up, controller, mode, display units and storage, one line each; "
+         "exit status 0 when all pass, 1 otherwise",
+         {},
+         true,
+         RunDoctor},
         {"batch",
          "batch [FILE] [--echo]",
          "runs commands from FILE (or standard input), one per line, in one process; stops at the first failure",
@@ -124,7 +132,8 @@ void PrintOverview(std::ostream& os) {
           "  --units metric|inch     the controller's unit system, for --read-unit\n"
           "  --trace, --trace=bytes  the library's trace log on standard error: one line per call with\n"
           "                          the reason of every 0 (bytes: requests and replies in hex too)\n"
-          "  --version               versions of traxctl and the library, and which USB driver is in use\n"
+          "  --version               versions of traxctl and the library, and which USB driver is in use;\n"
+          "                          exit status 1 when the library did not load or its driver did not start\n"
           "\nHeads are A and B. Without --unit or --read-unit the values are shown without a unit.\n"
           "values, watch, figure, light and storage status|read never switch the controller's mode;\n"
           "get, set, settings, lock, program, able, mode and storage setup do.\n"
@@ -296,11 +305,13 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
         return command->run(ctx);
     } catch (const UsageError& e) {
         return Wrong(out, err, batchLine, name, e.message, command->usage);
-    } catch (const CallFailed& e) {
+    } catch (const trax::client::CallError& e) {
         out.flush();
-        err << Where(batchLine, name) << e.call
-            << " returned 0 (no answer, refused by the controller, or the USB driver did not start;"
-               " --trace says which)\n";
+        trax::client::Failure failure = e.failure();
+        trax::client::AddHint(failure);
+        err << Where(batchLine, name) << failure.function << " failed: "
+            << (failure.reason.empty() ? "reason not known (--trace shows the library's log)" : failure.reason) << "\n";
+        if (!failure.hint.empty()) err << Where(batchLine, name) << "hint: " << failure.hint << "\n";
         return 1;
     } catch (const FileError& e) {
         out.flush();
@@ -320,15 +331,13 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // --trace turns the library's log on, which the library reads from the
-    // environment when it loads: before main. So traxctl starts itself again
-    // with the variable set; the new process finds it set and goes on.
+    // environment when it loads; traxctl loads it below, after setting it.
     const int traced = traxctl::TakeTraceOption(args, argv);
     if (traced != 0) return traced;
+    // After the trace's variables are set: the library reads them when it loads.
+    trax::client::LoadTraxLibrary();
     for (const std::string& a : args) {
-        if (a == "--version") {
-            traxctl::PrintVersion(std::cout);
-            return 0;
-        }
+        if (a == "--version") return traxctl::PrintVersion(std::cout, std::cerr);
         if (a.rfind("-", 0) != 0) break;
     }
     traxctl::InstallInterruptHandler();

@@ -12,6 +12,17 @@ namespace {
 
 constexpr int kMaxArguments = 8;
 constexpr int kReasonCapacity = 1024;
+constexpr int kMaxReasonEntries = 8;
+
+// Where one reason stands in the reasons text, for the JSON form, which
+// lists them one by one.
+struct ReasonEntry {
+    Reason reason;
+    int16_t textStart;  // "refused by the controller (error 5, command 20)"
+    int16_t textLength;
+    int16_t detailStart;  // "error 5, command 20"; length 0 without a detail
+    int16_t detailLength;
+};
 
 // Plain data, so that the thread-local copy needs no constructor; only the
 // thread that makes the call touches it.
@@ -26,6 +37,7 @@ struct CallRecord {
     int reasonCount;
     int reasonLength;
     char reasons[kReasonCapacity];
+    ReasonEntry entries[kMaxReasonEntries];
 };
 
 thread_local CallRecord record;
@@ -58,14 +70,94 @@ bool ArgumentName(const char* names, int index, const char** start, int* length)
 
 void AddReasonText(CallRecord& r, Reason reason, const char* format, va_list args) {
     LineBuilder text(r.reasons + r.reasonLength, kReasonCapacity - r.reasonLength);
-    text.Add("%s%s", r.reasonCount == 0 ? "" : "; then ", ReasonText(reason));
+    text.Add("%s", r.reasonCount == 0 ? "" : "; then ");
+    ReasonEntry entry{reason, static_cast<int16_t>(r.reasonLength + text.Length()), 0, 0, 0};
+    text.Add("%s", ReasonText(reason));
     if (format != nullptr && format[0] != '\0') {
         text.Add(" (");
+        entry.detailStart = static_cast<int16_t>(r.reasonLength + text.Length());
         text.AddV(format, args);
+        entry.detailLength = static_cast<int16_t>(r.reasonLength + text.Length() - entry.detailStart);
         text.Add(")");
     }
+    entry.textLength = static_cast<int16_t>(r.reasonLength + text.Length() - entry.textStart);
+    if (r.reasonCount < kMaxReasonEntries) r.entries[r.reasonCount] = entry;
     r.reasonLength += text.Length();
     ++r.reasonCount;
+}
+
+// The number after `label` in a reason's detail ("error 5, command 20"), or -1.
+long NumberAfter(const char* detail, int length, const char* label) {
+    const int labelLength = static_cast<int>(std::strlen(label));
+    for (int i = 0; i + labelLength < length; ++i) {
+        if (std::strncmp(detail + i, label, static_cast<size_t>(labelLength)) != 0) continue;
+        if (i > 0 && detail[i - 1] != ' ') continue;
+        long value = 0;
+        int j = i + labelLength;
+        if (j >= length || detail[j] < '0' || detail[j] > '9') continue;
+        for (; j < length && detail[j] >= '0' && detail[j] <= '9' && value < 100000; ++j) {
+            value = value * 10 + (detail[j] - '0');
+        }
+        return value;
+    }
+    return -1;
+}
+
+void AddArgumentValue(LineBuilder& line, const ArgumentValue& v, bool json) {
+    if (v.kind == ArgumentValue::Integer) {
+        line.Add("%lld", v.integer);
+    } else if (v.pointer == nullptr) {
+        line.Add(json ? "null" : "NULL");
+    } else {
+        // The same spelling on every C library ("%p" is not).
+        line.Add(json ? "\"0x%llx\"" : "0x%llx",
+                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(v.pointer)));
+    }
+}
+
+// The call as one JSON object: what the tap holds, and the log's line in JSON.
+int CallJson(LineBuilder& line, const CallRecord& r, uint64_t endUs, uint64_t tookUs) {
+    line.AddJsonPrefix(endUs);
+    line.Add("\"call\":\"%s\",\"args\":{", r.function);
+    for (int i = 0; i < r.argumentCount; ++i) {
+        const char* name = "?";
+        int nameLength = 1;
+        ArgumentName(r.names, i, &name, &nameLength);
+        line.Add("%s", i == 0 ? "" : ",");
+        line.AddJsonString(name, nameLength);
+        line.Add(":");
+        AddArgumentValue(line, r.arguments[i], true);
+    }
+    const uint64_t calledUs = SinceStartUs(r.startUs);
+    line.Add("},\"result\":%d,\"called_ms\":%llu.%03llu,\"took_ms\":%llu.%03llu", r.result,
+             static_cast<unsigned long long>(calledUs / 1000), static_cast<unsigned long long>(calledUs % 1000),
+             static_cast<unsigned long long>(tookUs / 1000), static_cast<unsigned long long>(tookUs % 1000));
+    if (r.result == 0 || r.reasonCount > 0) {
+        line.Add(",\"reason\":");
+        line.AddJsonString(r.reasonCount > 0 ? r.reasons : "reason not recorded");
+    }
+    line.Add(",\"reasons\":[");
+    const int shown = r.reasonCount < kMaxReasonEntries ? r.reasonCount : kMaxReasonEntries;
+    for (int i = 0; i < shown; ++i) {
+        const ReasonEntry& e = r.entries[i];
+        line.Add("%s{\"reason\":", i == 0 ? "" : ",");
+        line.AddJsonString(ReasonText(e.reason));
+        line.Add(",\"text\":");
+        line.AddJsonString(r.reasons + e.textStart, e.textLength);
+        if (e.detailLength > 0) {
+            const char* detail = r.reasons + e.detailStart;
+            line.Add(",\"detail\":");
+            line.AddJsonString(detail, e.detailLength);
+            // The controller's own error number, where it sent one.
+            const long error = e.reason == Reason::Refused ? NumberAfter(detail, e.detailLength, "error ") : -1;
+            if (error >= 0) line.Add(",\"error\":%ld", error);
+            const long command = NumberAfter(detail, e.detailLength, "command ");
+            if (command >= 0) line.Add(",\"command\":%ld", command);
+        }
+        line.Add("}");
+    }
+    line.Add("]}");
+    return line.Finish();
 }
 
 void AddReason(CallRecord& r, Reason reason, const char* format, ...) TRAX_TRACE_PRINTF(3, 4);
@@ -130,27 +222,37 @@ void CallScope::End() {
     if (--r.depth > 0) return;
     const uint64_t endUs = platform::NowMicroseconds();
     const uint64_t tookUs = endUs >= r.startUs ? endUs - r.startUs : 0;
-    char buffer[1600];
+    char buffer[2048];
+    const bool json = JsonLines();
+    // The tap wants failures only; the log every call.
+    if (TapOn() && r.result == 0) {
+        LineBuilder line(buffer, sizeof buffer);
+        const int length = CallJson(line, r, endUs, tookUs);
+        EmitTap(line.Text(), length);
+        if (json && LinesOn()) Emit(line.Text(), length);
+    }
+    if (!LinesOn() || (json && TapOn() && r.result == 0)) return;
     LineBuilder line(buffer, sizeof buffer);
-    line.AddPrefix(r.startUs);
+    if (json) {
+        const int length = CallJson(line, r, endUs, tookUs);
+        Emit(line.Text(), length);
+        return;
+    }
+    // Stamped with its end, so that it follows its own request and reply
+    // lines in time order; the start is said in the line.
+    line.AddPrefix(endUs);
     line.Add("%s(", r.function);
     for (int i = 0; i < r.argumentCount; ++i) {
         const char* name = "?";
         int nameLength = 1;
         ArgumentName(r.names, i, &name, &nameLength);
         line.Add("%s%.*s=", i == 0 ? "" : ", ", nameLength, name);
-        const ArgumentValue& v = r.arguments[i];
-        if (v.kind == ArgumentValue::Integer) {
-            line.Add("%lld", v.integer);
-        } else if (v.pointer == nullptr) {
-            line.Add("NULL");
-        } else {
-            // The same spelling on every C library ("%p" is not).
-            line.Add("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(v.pointer)));
-        }
+        AddArgumentValue(line, r.arguments[i], false);
     }
-    line.Add(") = %d in %llu.%03llu ms", r.result, static_cast<unsigned long long>(tookUs / 1000),
-             static_cast<unsigned long long>(tookUs % 1000));
+    const uint64_t calledUs = SinceStartUs(r.startUs);
+    line.Add(") = %d in %llu.%03llu ms, called at %llu.%03llu ms", r.result,
+             static_cast<unsigned long long>(tookUs / 1000), static_cast<unsigned long long>(tookUs % 1000),
+             static_cast<unsigned long long>(calledUs / 1000), static_cast<unsigned long long>(calledUs % 1000));
     if (r.result == 0) {
         line.Add(": %s", r.reasonCount > 0 ? r.reasons : "reason not recorded");
     } else if (r.reasonCount > 0) {

@@ -19,6 +19,10 @@ public:
     void AddHex(const uint8_t* bytes, int32_t count);
     // "[   12.345 ms] thread 4711 " with the time since the log started.
     void AddPrefix(uint64_t nowUs);
+    // The same for a JSON line: '{"t_ms":12.345,"thread":4711,'.
+    void AddJsonPrefix(uint64_t nowUs);
+    // A JSON string with its quotes; control characters and quotes escaped.
+    void AddJsonString(const char* text, int count = -1);
     // Ends the line with '\n' (replacing the tail when full) and returns its length.
     int Finish();
 
@@ -33,6 +37,12 @@ private:
 
 // Writes one finished line to the log's output under the log's lock.
 void Emit(const char* line, int length);
+// The log writes lines (TRAX_LOG), and in JSON (TRAX_LOG_FORMAT=json).
+bool LinesOn();
+bool JsonLines();
+// The reason tap (TRAX_LOG_TAP) is open; EmitTap writes one finished line to it.
+bool TapOn();
+void EmitTap(const char* line, int length);
 // Microseconds since the log started.
 uint64_t SinceStartUs(uint64_t nowUs);
 

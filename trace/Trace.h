@@ -6,7 +6,18 @@
 //                    the reasons in the order they happened;
 //   TRAX_LOG=bytes   as calls, plus every request and reply in hex;
 //   TRAX_LOG_FILE    append the lines to this file instead of the system's
-//                    debug output (standard error, or OutputDebugStringA).
+//                    debug output (standard error, or OutputDebugStringA);
+//                    the value "stderr" means standard error on every system;
+//   TRAX_LOG_FORMAT  "json": each line is one JSON object instead of text;
+//   TRAX_LOG_TAP     a file that gets one JSON object for the start-up and one
+//                    per call that returned 0, whatever TRAX_LOG says: how a
+//                    tool learns the reason of a failure without taking over
+//                    the user's own log.
+//
+// A call's line is written when the call ends, after its request and reply
+// lines, and is stamped like every line with the time it is written; it
+// carries the time the call began and its duration. So the stamps of one
+// thread's lines never go backwards.
 //
 // Cost when off: each exported call makes one relaxed load of the level; the
 // byte hooks of a transaction make one more each. Nothing is formatted,
@@ -34,6 +45,7 @@ namespace detail {
 extern std::atomic<int> level;
 }
 
+// On: calls are being recorded (for the log, the tap or both).
 inline bool On() { return detail::level.load(std::memory_order_relaxed) != LevelOff; }
 inline bool BytesOn() { return detail::level.load(std::memory_order_relaxed) == LevelBytes; }
 
@@ -53,6 +65,8 @@ void SetDriverCallingConventionProbe(CallingConventionProbe probe);
 using Sink = void (*)(const char* line, int length);
 void StartForTesting(Level level, Sink sink);
 void StopForTesting();
+// Tests: the log's lines as JSON objects (true) or text.
+void SetJsonForTesting(bool json);
 
 // The closed list of reasons for a 0, each with its own detail text.
 enum class Reason {

@@ -26,7 +26,13 @@ constexpr int32_t kMaxHexBytes = 64;
 // The output is chosen at load, before any call, and changed by tests only
 // between calls; Emit reads it under the lock.
 std::FILE* logFile = nullptr;
+std::FILE* tapFile = nullptr;
 std::atomic<Sink> testSink{nullptr};
+// Whether the user's log writes lines and in which form; the tap. Written
+// with the level, read by the calling threads.
+std::atomic<bool> linesOn{false};
+std::atomic<bool> jsonLines{false};
+std::atomic<bool> tapOn{false};
 std::atomic<uint64_t> startUs{0};
 std::atomic<CallingConventionProbe> conventionProbe{nullptr};
 
@@ -38,6 +44,7 @@ platform::ExclusiveLock& OutputLock() {
 // Level and output from the environment, or the text of what was wrong.
 struct Setup {
     int level = LevelOff;
+    bool json = false;
     char problem[256] = {};
 };
 Setup pendingSetup;
@@ -58,8 +65,41 @@ void WriteLine(const char* line, int length) {
 }
 
 void CloseFile() {
-    if (logFile != nullptr) std::fclose(logFile);
+    if (logFile != nullptr && logFile != stderr) std::fclose(logFile);
     logFile = nullptr;
+}
+
+void CloseTap() {
+    tapOn.store(false);
+    if (tapFile != nullptr) std::fclose(tapFile);
+    tapFile = nullptr;
+}
+
+// The first line as one JSON object, for the log in JSON and for the tap.
+int FirstLineJson(LineBuilder& line, const driver::StartupResults& results, bool usable, int wanted,
+                  const char* problem) {
+    line.Add("{\"trax\":\"%s\",\"log\":\"%s\"", TRAX_LIBRARY_VERSION,
+             wanted == LevelBytes   ? "bytes"
+             : wanted == LevelCalls ? "calls"
+                                    : "off");
+    if (problem != nullptr && problem[0] != '\0') {
+        line.Add(",\"problem\":");
+        line.AddJsonString(problem);
+    }
+    line.Add(",\"platform\":\"%s\",\"architecture\":\"%s\",\"process\":%lu", platform::PlatformName(),
+             platform::ArchitectureName(), static_cast<unsigned long>(platform::CurrentProcessId()));
+    line.Add(",\"startup\":{\"InitQelUsbTypeParam\":%ld,\"SetUsbType\":%ld,\"InitUsb\":%d,\"InitPid\":%d}",
+             results.typeParam, results.usbType, results.initUsb, results.initPid);
+    line.Add(",\"usable\":%s", usable ? "true" : "false");
+    const char* standIn = driver::StandInDriverDescription();
+    line.Add(",\"stand_in\":%s,\"driver\":", standIn != nullptr ? "true" : "false");
+    line.AddJsonString(standIn != nullptr ? standIn : "the maker's USB driver (not the stand-in)");
+    const CallingConventionProbe probe = conventionProbe.load();
+    const char* convention = probe != nullptr ? probe() : nullptr;
+    line.Add(",\"driver_calls\":");
+    line.AddJsonString(convention != nullptr ? convention : "not known");
+    line.Add("}");
+    return line.Finish();
 }
 
 }  // namespace
@@ -74,12 +114,31 @@ void Emit(const char* line, int length) {
     WriteLine(line, length);
 }
 
+bool LinesOn() { return linesOn.load(std::memory_order_relaxed); }
+bool JsonLines() { return jsonLines.load(std::memory_order_relaxed); }
+bool TapOn() { return tapOn.load(std::memory_order_relaxed); }
+
+void EmitTap(const char* line, int length) {
+    platform::ExclusiveGuard guard(OutputLock());
+    if (tapFile == nullptr) return;
+    // Like the log: a failed write is dropped and never fails the call.
+    if (std::fwrite(line, 1, static_cast<size_t>(length), tapFile) == static_cast<size_t>(length)) {
+        std::fflush(tapFile);
+    }
+}
+
 void StartFromEnvironment() {
     platform::ExclusiveGuard guard(OutputLock());
     detail::level.store(LevelOff);
+    linesOn.store(false);
     startUs.store(platform::NowMicroseconds());
     CloseFile();
+    CloseTap();
     pendingSetup = Setup{};
+    // The tap is the tools' own and independent of the user's log: a tap that
+    // cannot be opened leaves the tools without reasons and nothing else.
+    const char* tapPath = std::getenv("TRAX_LOG_TAP");
+    if (tapPath != nullptr && tapPath[0] != '\0') tapFile = std::fopen(tapPath, "ab");
     const char* value = std::getenv("TRAX_LOG");
     if (value == nullptr || value[0] == '\0' || std::strcmp(value, "off") == 0) return;
     int wanted = LevelOff;
@@ -91,8 +150,20 @@ void StartFromEnvironment() {
         std::snprintf(pendingSetup.problem, sizeof pendingSetup.problem,
                       "TRAX_LOG='%.64s' is neither 'calls' nor 'bytes', so the log stays off", value);
     }
+    const char* format = std::getenv("TRAX_LOG_FORMAT");
+    if (format != nullptr && std::strcmp(format, "json") == 0) {
+        pendingSetup.json = true;
+    } else if (format != nullptr && format[0] != '\0' && std::strcmp(format, "text") != 0 &&
+               pendingSetup.problem[0] == '\0') {
+        std::snprintf(pendingSetup.problem, sizeof pendingSetup.problem,
+                      "TRAX_LOG_FORMAT='%.64s' is neither 'text' nor 'json', so the log stays off", format);
+    }
     const char* path = std::getenv("TRAX_LOG_FILE");
-    if (path != nullptr && path[0] != '\0') {
+    if (path != nullptr && std::strcmp(path, "stderr") == 0) {
+        // Standard error on every system: on Windows the one way to see the
+        // log in a console without a debugger.
+        logFile = stderr;
+    } else if (path != nullptr && path[0] != '\0') {
         logFile = std::fopen(path, "ab");
         if (logFile == nullptr && pendingSetup.problem[0] == '\0') {
             // Said on the system's debug output, the only place left.
@@ -111,32 +182,52 @@ void StartFromEnvironment() {
 void WriteFirstLine(const driver::StartupResults& results, bool usable) {
     platform::ExclusiveGuard guard(OutputLock());
     const int wanted = pendingSetup.level;
-    if (wanted == LevelOff && pendingSetup.problem[0] == '\0') return;
     char buffer[768];
+    if (tapFile != nullptr) {
+        LineBuilder line(buffer, sizeof buffer);
+        const int length = FirstLineJson(line, results, usable, LevelCalls, nullptr);
+        if (std::fwrite(line.Text(), 1, static_cast<size_t>(length), tapFile) == static_cast<size_t>(length)) {
+            std::fflush(tapFile);
+        }
+        tapOn.store(true);
+    }
+    // The tap needs the calls recorded even with the user's log off.
+    const int recorded = wanted != LevelOff ? wanted : tapFile != nullptr ? LevelCalls : LevelOff;
+    if (wanted == LevelOff && pendingSetup.problem[0] == '\0') {
+        detail::level.store(recorded);
+        return;
+    }
     LineBuilder line(buffer, sizeof buffer);
-    line.Add("trax %s trace log", TRAX_LIBRARY_VERSION);
-    if (pendingSetup.problem[0] != '\0') {
-        line.Add(": %s", pendingSetup.problem);
+    int length = 0;
+    if (pendingSetup.json && pendingSetup.problem[0] == '\0') {
+        length = FirstLineJson(line, results, usable, wanted, nullptr);
     } else {
-        line.Add(" (%s)", wanted == LevelBytes ? "bytes" : "calls");
+        line.Add("trax %s trace log", TRAX_LIBRARY_VERSION);
+        if (pendingSetup.problem[0] != '\0') {
+            line.Add(": %s", pendingSetup.problem);
+        } else {
+            line.Add(" (%s)", wanted == LevelBytes ? "bytes" : "calls");
+        }
+        line.Add("; %s %s, process %lu", platform::PlatformName(), platform::ArchitectureName(),
+                 static_cast<unsigned long>(platform::CurrentProcessId()));
+        line.Add("; driver start-up: InitQelUsbTypeParam=%ld SetUsbType=%ld InitUsb=%d InitPid=%d, library %s",
+                 results.typeParam, results.usbType, results.initUsb, results.initPid, usable ? "usable" : "unusable");
+        const char* standIn = driver::StandInDriverDescription();
+        if (standIn != nullptr) {
+            line.Add("; driver: %s", standIn);
+        } else {
+            line.Add("; driver: the maker's USB driver (not the stand-in)");
+        }
+        const CallingConventionProbe probe = conventionProbe.load();
+        const char* convention = probe != nullptr ? probe() : nullptr;
+        line.Add("; driver calls: %s", convention != nullptr ? convention : "not known");
+        length = line.Finish();
     }
-    line.Add("; %s %s, process %lu", platform::PlatformName(), platform::ArchitectureName(),
-             static_cast<unsigned long>(platform::CurrentProcessId()));
-    line.Add("; driver start-up: InitQelUsbTypeParam=%ld SetUsbType=%ld InitUsb=%d InitPid=%d, library %s",
-             results.typeParam, results.usbType, results.initUsb, results.initPid, usable ? "usable" : "unusable");
-    const char* standIn = driver::StandInDriverDescription();
-    if (standIn != nullptr) {
-        line.Add("; driver: %s", standIn);
-    } else {
-        line.Add("; driver: the maker's USB driver (not the stand-in)");
-    }
-    const CallingConventionProbe probe = conventionProbe.load();
-    const char* convention = probe != nullptr ? probe() : nullptr;
-    line.Add("; driver calls: %s", convention != nullptr ? convention : "not known");
-    const int length = line.Finish();
     WriteLine(line.Text(), length);
     if (wanted == LevelOff) CloseFile();
-    detail::level.store(wanted);
+    jsonLines.store(pendingSetup.json);
+    linesOn.store(wanted != LevelOff);
+    detail::level.store(recorded);
 }
 
 void SetDriverCallingConventionProbe(CallingConventionProbe probe) { conventionProbe.store(probe); }
@@ -144,10 +235,15 @@ void SetDriverCallingConventionProbe(CallingConventionProbe probe) { conventionP
 void StartForTesting(Level newLevel, Sink sink) {
     platform::ExclusiveGuard guard(OutputLock());
     CloseFile();
+    CloseTap();
     testSink.store(sink);
     startUs.store(platform::NowMicroseconds());
+    linesOn.store(newLevel != LevelOff);
+    if (newLevel == LevelOff) jsonLines.store(false);
     detail::level.store(newLevel);
 }
+
+void SetJsonForTesting(bool json) { jsonLines.store(json); }
 
 void StopForTesting() { StartForTesting(LevelOff, nullptr); }
 
@@ -155,10 +251,18 @@ void LogRequest(const uint8_t* packet, int32_t length) {
     if (!BytesOn()) return;
     char buffer[512];
     LineBuilder line(buffer, sizeof buffer);
-    line.AddPrefix(platform::NowMicroseconds());
-    line.Add("request, command %u, %d bytes: ", length >= 4 ? packet[3] : 0u, length);
-    line.AddHex(packet, length < kMaxHexBytes ? length : kMaxHexBytes);
-    if (length > kMaxHexBytes) line.Add(" ...");
+    const unsigned command = length >= 4 ? packet[3] : 0u;
+    if (JsonLines()) {
+        line.AddJsonPrefix(platform::NowMicroseconds());
+        line.Add("\"request\":{\"command\":%u,\"length\":%d,\"hex\":\"", command, length);
+        line.AddHex(packet, length < kMaxHexBytes ? length : kMaxHexBytes);
+        line.Add("\"}}");
+    } else {
+        line.AddPrefix(platform::NowMicroseconds());
+        line.Add("request, command %u, %d bytes: ", command, length);
+        line.AddHex(packet, length < kMaxHexBytes ? length : kMaxHexBytes);
+        if (length > kMaxHexBytes) line.Add(" ...");
+    }
     const int n = line.Finish();
     Emit(line.Text(), n);
 }
@@ -167,6 +271,17 @@ void LogReply(const uint8_t* bytes, int32_t length) {
     if (!BytesOn()) return;
     char buffer[512];
     LineBuilder line(buffer, sizeof buffer);
+    if (JsonLines()) {
+        line.AddJsonPrefix(platform::NowMicroseconds());
+        line.Add("\"reply\":{");
+        if (length >= 4) line.Add("\"code\":%u,", bytes[3]);
+        line.Add("\"length\":%d,\"hex\":\"", length);
+        line.AddHex(bytes, length < kMaxHexBytes ? length : kMaxHexBytes);
+        line.Add("\"}}");
+        const int n = line.Finish();
+        Emit(line.Text(), n);
+        return;
+    }
     line.AddPrefix(platform::NowMicroseconds());
     if (length >= 4) {
         line.Add("reply, code %u, %d bytes: ", bytes[3], length);
@@ -209,6 +324,34 @@ void LineBuilder::AddPrefix(uint64_t nowUs) {
     const uint64_t since = SinceStartUs(nowUs);
     Add("trax [%6llu.%03llu ms] thread %lu: ", static_cast<unsigned long long>(since / 1000),
         static_cast<unsigned long long>(since % 1000), static_cast<unsigned long>(platform::CurrentThreadId()));
+}
+
+void LineBuilder::AddJsonPrefix(uint64_t nowUs) {
+    const uint64_t since = SinceStartUs(nowUs);
+    Add("{\"t_ms\":%llu.%03llu,\"thread\":%lu,", static_cast<unsigned long long>(since / 1000),
+        static_cast<unsigned long long>(since % 1000), static_cast<unsigned long>(platform::CurrentThreadId()));
+}
+
+void LineBuilder::AddJsonString(const char* text, int count) {
+    static const char kDigits[] = "0123456789abcdef";
+    Add("\"");
+    for (int i = 0; text[i] != '\0' && (count < 0 || i < count); ++i) {
+        // Room for the longest escape, the closing quote and the terminator.
+        if (length + 8 > capacity) break;
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            buffer[length++] = '\\';
+            buffer[length++] = static_cast<char>(c);
+        } else if (c < 0x20) {
+            const char escape[] = {'\\', 'u', '0', '0', kDigits[c >> 4], kDigits[c & 0x0F]};
+            std::memcpy(buffer + length, escape, sizeof escape);
+            length += static_cast<int>(sizeof escape);
+        } else {
+            buffer[length++] = static_cast<char>(c);
+        }
+    }
+    buffer[length] = '\0';
+    Add("\"");
 }
 
 int LineBuilder::Finish() {

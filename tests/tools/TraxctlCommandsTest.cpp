@@ -120,8 +120,18 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     EXPECT_NE(open.err.find("line 3: unterminated quote"), std::string::npos) << open.err;
     Result refused = Traxctl({"batch"}, {{"TRAX_SIM_ERROR_REPLY", "7"}}, "get offset A\nvalues\n");
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("\ntraxctl batch: line 2: values: TRAX_GetCalcData returned 0"), std::string::npos)
+    EXPECT_NE(refused.err.find("\ntraxctl batch: line 2: values: TRAX_GetCalcData failed: refused by the controller "
+                               "(error reply, error 7, command 20)\n"),
+              std::string::npos)
         << refused.err;
+    // Left in setting mode, the controller refuses values; traxctl asks it and says what to do.
+    Result setting = Traxctl({"batch"}, {}, "mode setting\nvalues\n");
+    EXPECT_EQ(setting.status, 1);
+    EXPECT_NE(setting.err.find("traxctl batch: line 2: values: TRAX_GetCalcData failed: refused by the controller "
+                               "(error 5, command 20)\ntraxctl batch: line 2: values: hint: the controller is in "
+                               "setting mode; 'traxctl mode measure' brings it back to measurement\n"),
+              std::string::npos)
+        << setting.err;
 }
 
 TEST(TraxctlCommands, DecimalsAndUnitFollowTheDisplayUnit) {
@@ -223,25 +233,46 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
         const char* call;
     } const cases[] = {
         // The controller answers the measured-value request with an error.
-        {{{"TRAX_SIM_ERROR_REPLY", "7"}}, {"values"}, "TRAX_GetCalcData returned 0"},
-        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"values"}, "TRAX_GetCalcData returned 0"},
+        // The error line names the call and the library's reason, then what to do where that is known.
+        {{{"TRAX_SIM_ERROR_REPLY", "7"}},
+         {"values"},
+         "traxctl values: TRAX_GetCalcData failed: refused by the controller (error reply, error 7, command 20)\n"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
+         {"values"},
+         "traxctl values: TRAX_GetCalcData failed: library unusable: the USB driver did not start\n"
+         "traxctl values: hint: the USB driver libQelUsbDrv.so must be in the folder of libtrax.so"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"values", "--read-unit", "--units", "inch"},
-         "TRAX_GetDisplayUnit returned 0"},
+         "TRAX_GetDisplayUnit failed: library unusable: the USB driver did not start\n"},
+        {{{"TRAX_SIM_FAIL_AFTER", "0"}},
+         {"values"},
+         "traxctl values: TRAX_GetCalcData failed: exchange failed (the driver returned 0, command 20)\n"
+         "traxctl values: hint: check the USB cable and the controller's power, and that no other program holds "
+         "the controller\n"},
+        {{{"TRAX_SIM_FAIL_AFTER", "3"}},
+         {"set", "offset", "A", "5"},
+         "traxctl set: TRAX_SetOffset failed: exchange failed (the driver returned 0, command 26); then switch of the "
+         "operating mode failed (to setting mode, at the mode query after the request: undetermined mode)\n"},
+        {{{"TRAX_LIBRARY", "/nonexistent-dir/libtrax.so.2"}},
+         {"values"},
+         "traxctl values: TRAX_GetCalcData failed: the library did not load: /nonexistent-dir/libtrax.so.2: cannot "
+         "open shared object file"},
         // A file that cannot be written or read: the system's words, no usage, nothing sent.
         {{}, {"light", "A", "--svg", "/nonexistent-dir/x.svg"}, "cannot write '/nonexistent-dir/x.svg': No such file"},
         {{},
          {"storage", "read", "B", "--csv", "/nonexistent-dir/x.csv"},
          "cannot write '/nonexistent-dir/x.csv': No such"},
         {{}, {"batch", "/nonexistent-dir/steps"}, "cannot read '/nonexistent-dir/steps': No such file"},
-        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"clear-figure"}, "TRAX_ClearFigureData returned 0"},
-        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"set", "offset", "A", "1"}, "TRAX_SetOffset returned 0"},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"clear-figure"}, "TRAX_ClearFigureData failed: library unusable: "},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}}, {"set", "offset", "A", "1"}, "TRAX_SetOffset failed: library unusable: "},
         // Light-intensity requests (command 24) refused.
-        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "24"}}, {"light", "B"}, "TRAX_GetLight returned 0"},
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "24"}},
+         {"light", "B"},
+         "traxctl light: TRAX_GetLight failed: refused by the controller (error reply, error 3, command 24); then "},
         // Storage status requests (command 42) refused.
         {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
          {"storage", "status"},
-         "TRAX_DataStorageGetStatus returned 0"},
+         "TRAX_DataStorageGetStatus failed: refused by the controller (error reply, error 3, command 42)\n"},
     };
     for (const Failure& f : cases) {
         Result r = Traxctl(f.args, f.env);
@@ -278,7 +309,7 @@ TEST(TraxctlCommands, WatchKeepGoingCountsFailuresAndGoesOn) {
          1,
          2,
          0,
-         "^[^\\n]*\\ntraxctl watch: TRAX_GetCalcData returned 0 [^\\n]*\\n$"},
+         "^[^\\n]*\\ntraxctl watch: TRAX_GetCalcData failed: exchange failed[^\\n]*\\n"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -342,15 +373,15 @@ TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
         {{{"TRAX_SIM_FAIL_AFTER", "40"}},
          {"settings"},
          1,
-         "^SETTING +HEAD +VALUE\\n(.+\\n){6}num-alarm +A +FAILED \\(TRAX_GetNumAlarm failed[^)]*\\)\\nnum-alarm +B "
+         "^SETTING +HEAD +VALUE\\n(.+\\n){6}num-alarm +A +FAILED \\(TRAX_GetNumAlarm failed.*\\)\\nnum-alarm +B "
          "+7\\n"
          "(.+\\n){37}program +- +0\\n$",
-         "^traxctl settings: TRAX_GetNumAlarm returned 0"},
+         "^traxctl settings: TRAX_GetNumAlarm failed: "},
         // Every setting read refused (command 10; the panel is read otherwise): still every row, and the count.
         {{{"TRAX_SIM_ERROR_REPLY", "9"}, {"TRAX_SIM_ERROR_COMMAND", "10"}},
          {"settings", "B"},
          1,
-         "^SETTING +HEAD +VALUE\\n(.+ FAILED \\(TRAX_Get\\w+ failed[^)]*\\)\\n){25}panel +- +2\\nprogram +- "
+         "^SETTING +HEAD +VALUE\\n(.+ FAILED \\(TRAX_Get\\w+ failed.*\\)\\n){25}panel +- +2\\nprogram +- "
          "+FAILED.*\\n$",
          "^traxctl: 26 of 27 settings could not be read \\(marked FAILED\\)\\n$"},
         {{{"TRAX_SIM_FAIL_AFTER", "1"}},
@@ -364,13 +395,13 @@ TEST(TraxctlCommands, NothingReadIsThrownAwayAndAWriteIsToldFromItsReadBack) {
          0,
          "^offset +A +100 \\(written; not read back\\)\\n$",
          "^traxctl set: warning: offset A was written, but reading it back failed \\(TRAX_GetOffset "
-         "failed[^)]*\\)\\n$"},
+         "failed.*\\)\\n$"},
         // The write itself failed.
         {{{"TRAX_SIM_FAIL_AFTER", "3"}},
          {"set", "offset", "A", "100"},
          1,
          "^$",
-         "^traxctl set: TRAX_SetOffset returned 0"},
+         "^traxctl set: TRAX_SetOffset failed: "},
     };
     for (const Case& c : cases) {
         Result r = Traxctl(c.args, c.env);
@@ -527,25 +558,30 @@ TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) 
     } const faults[] = {
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"--trace", "values"},
-         "TRAX_GetCalcData\\(valueA=0x\\w+, valueB=0x\\w+\\) = 0 in [\\d.]+ ms: library unusable: the USB driver did "
+         "TRAX_GetCalcData\\(valueA=0x\\w+, valueB=0x\\w+\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: library "
+         "unusable: the USB driver did "
          "not start\\n"},
         {{{"TRAX_SIM_ERROR_REPLY", "7"}},
          {"values", "--trace"},
-         "TRAX_GetCalcData\\(.*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error 7, command "
+         "TRAX_GetCalcData\\(.*\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: refused by the controller \\(error reply, "
+         "error 7, command "
          "20\\)\\n"},
         {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
          {"--trace", "storage", "status", "A"},
-         "TRAX_DataStorageGetStatus\\(head=0, .*\\) = 0 in [\\d.]+ ms: refused by the controller \\(error reply, error "
+         "TRAX_DataStorageGetStatus\\(head=0, .*\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: refused by the controller "
+         "\\(error reply, error "
          "3, "
          "command 42\\)\\n"},
         {{{"TRAX_SIM_FAIL_AFTER", "0"}},
          {"--trace=bytes", "figure", "B"},
-         "TRAX_GetFigureData\\(head=1, data=0x\\w+\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, "
+         "TRAX_GetFigureData\\(head=1, data=0x\\w+\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: exchange failed \\(the "
+         "driver returned 0, "
          "command "
          "46\\)\\n"},
         {{{"TRAX_SIM_FAIL_AFTER", "3"}},
          {"--trace", "set", "offset", "A", "5"},
-         "TRAX_SetOffset\\(head=0, offset=5\\) = 0 in [\\d.]+ ms: exchange failed \\(the driver returned 0, command "
+         "TRAX_SetOffset\\(head=0, offset=5\\) = 0 in [\\d.]+ ms, called at [\\d.]+ ms: exchange failed \\(the driver "
+         "returned 0, command "
          "26\\); "
          "then switch of the operating mode failed \\(to setting mode, at the mode query after the request: "
          "undetermined mode\\)\\n"},
@@ -567,6 +603,83 @@ TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) 
     EXPECT_NE(bytes.err.find(": request, command 20, 6 bytes: 00 06 07 14 00 FF\n"), std::string::npos) << bytes.err;
     Result off = Traxctl({"values"});
     EXPECT_EQ(off.err.find("trax "), std::string::npos) << off.err;
+}
+
+TEST(TraxctlDoctor, ChecksEachLinkInOrderAndFailsAtTheFirstBrokenOne) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string input;  // run as a batch when not empty
+        int status;
+        std::vector<std::string> lines;  // the start of each line, in order
+    } const cases[] = {
+        {{},
+         "",
+         0,
+         {"ok    library: libtrax 2.2.0 (/", "ok    driver: stand-in driver with the simulated controller",
+          "ok    driver start-up: InitQelUsbTypeParam=1 SetUsbType=1 InitUsb=1 InitPid=1", "ok    controller: answers",
+          "ok    mode: measurement mode", "ok    display unit A: code 1", "ok    display unit B: code 1",
+          "ok    unit system: ", "ok    storage: not storing, A 0 values, B 0 values"}},
+        {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
+         "",
+         1,
+         {"ok    library: ", "ok    driver: ",
+          "FAIL  driver start-up: InitQelUsbTypeParam=1 SetUsbType=1 InitUsb=0 InitPid=0: the library is unusable",
+          "      what to do: connect and power the controller"}},
+        {{{"TRAX_SIM_FAIL_AFTER", "0"}},
+         "",
+         1,
+         {"ok    library: ", "ok    driver: ", "ok    driver start-up: ",
+          "FAIL  controller: TRAX_DataStorageGetStatus failed: exchange failed (the driver returned 0, command 42)",
+          "      what to do: check the USB cable"}},
+        {{{"TRAX_SIM_ERROR_REPLY", "3"}, {"TRAX_SIM_ERROR_COMMAND", "42"}},
+         "",
+         1,
+         {"ok    library: ", "ok    driver: ", "ok    driver start-up: ",
+          "FAIL  controller: TRAX_DataStorageGetStatus failed: refused by the controller (error reply, error 3, "
+          "command 42)"}},
+        {{},
+         "mode setting\ndoctor\n",
+         1,
+         {"controller in setting mode", "ok    library: ", "ok    driver: ", "ok    driver start-up: ",
+          "ok    controller: answers", "FAIL  mode: setting mode", "      what to do: 'traxctl mode measure'"}},
+    };
+    for (const Case& c : cases) {
+        Result r = c.input.empty() ? Traxctl({"doctor"}, c.env) : Traxctl({"batch"}, c.env, c.input);
+        SCOPED_TRACE(r.out + r.err);
+        EXPECT_EQ(r.status, c.status);
+        const std::vector<std::string> got = Lines(r.out);
+        ASSERT_EQ(got.size(), c.lines.size());
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].rfind(c.lines[i], 0), 0u) << got[i];
+    }
+    const json healthy = json::parse(Traxctl({"doctor", "--json"}).out);
+    EXPECT_TRUE(healthy.at("ok").get<bool>());
+    EXPECT_EQ(healthy.at("checks").size(), 9u);
+    const json broken = json::parse(Traxctl({"doctor", "--json"}, {{"TRAX_SIM_STARTUP_FAIL", "1"}}).out);
+    EXPECT_FALSE(broken.at("ok").get<bool>());
+    EXPECT_EQ(broken.at("checks").at(2).at("check"), "driver start-up");
+    EXPECT_FALSE(broken.at("checks").at(2).at("ok").get<bool>());
+    EXPECT_FALSE(broken.at("checks").at(2).at("hint").get<std::string>().empty());
+}
+
+TEST(TraxctlDoctor, VersionSaysTheDriverDidNotStartAndFails) {
+    Result r = Traxctl({"--version"}, {{"TRAX_SIM_STARTUP_FAIL", "1"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(
+        r.err.find("traxctl: the USB driver did not start (InitQelUsbTypeParam=1 SetUsbType=1 InitUsb=0 InitPid=0)"),
+        std::string::npos)
+        << r.err;
+}
+
+// The one traxctl test that waits out the library's 10-second limits: the
+// simulated controller answers the figure request busy and then nothing.
+TEST(TraxctlBusy, ABusyControllerIsNamedWithWhatMayKeepItBusy) {
+    Result r = Traxctl({"figure", "A"}, {{"TRAX_SIM_BUSY_COMMAND", "46"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("traxctl figure: TRAX_GetFigureData failed: no reply within the reply limit (10000 ms after a "
+                         "busy reply, command 46)\ntraxctl figure: hint: the controller stays busy: an Able adjustment "
+                         "or a storage run may be in progress"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST(TraxctlJson, ValuesParseBackAndMatchTheText) {

@@ -45,4 +45,19 @@ for example in read_values storage_to_csv; do
   "$cc" -Wall -Wextra -Werror "$prefix/share/doc/trax/examples/$example.c" $flags -o "$work/$example"
 done
 grep -q TRAX_SIM_FAIL_AFTER "$prefix/share/doc/trax/simulator.md" || { echo "simulator.md incomplete"; exit 1; }
+# A kit whose driver file is gone: traxctl still starts, and says why.
+mv "$prefix/lib/libQelUsbDrv.so" "$work/driver-aside.so"
+set +e
+doctor=$(env -u LD_LIBRARY_PATH "$prefix/bin/traxctl" doctor 2>&1); doctor_status=$?
+version=$(env -u LD_LIBRARY_PATH "$prefix/bin/traxctl" --version 2>&1); version_status=$?
+values=$(env -u LD_LIBRARY_PATH "$prefix/bin/traxctl" values 2>&1); values_status=$?
+set -e
+mv "$work/driver-aside.so" "$prefix/lib/libQelUsbDrv.so"
+echo "doctor without the driver: $doctor"
+[ "$doctor_status" = 1 ] && [[ $doctor == "FAIL  library: libQelUsbDrv.so: cannot open shared object file"* ]] ||
+  { echo "doctor without the driver: status $doctor_status"; exit 1; }
+[ "$version_status" = 1 ] && [[ $version == *"the library did not load: libQelUsbDrv.so: cannot open"* ]] ||
+  { echo "--version without the driver: status $version_status: $version"; exit 1; }
+[ "$values_status" = 1 ] && [[ $values == *"TRAX_GetCalcData failed: the library did not load: libQelUsbDrv.so"* ]] ||
+  { echo "values without the driver: status $values_status: $values"; exit 1; }
 echo "install test passed"

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,7 +74,7 @@ protected:
     std::string CallLine() {
         std::string found;
         for (const std::string& line : Captured()) {
-            if (line.find(" TRAX_") == std::string::npos) continue;
+            if (line.find("TRAX_") == std::string::npos) continue;
             EXPECT_TRUE(found.empty()) << "second call line: " << line;
             found = line;
         }
@@ -180,6 +182,26 @@ TEST_F(TraceLogTest, EveryReasonAppearsForACallThatFailsThatWay) {
         const size_t colon = line.find(" ms: ", at);
         ASSERT_NE(colon, std::string::npos) << line;
         EXPECT_EQ(line.substr(colon + 5), c.reason + "\n");
+
+        // The same failure as a JSON object carries the same reason text,
+        // which is what the tools show in their own errors.
+        driver().Reset();
+        {
+            std::lock_guard<std::mutex> guard(linesMutex);
+            lines.clear();
+        }
+        trace::SetJsonForTesting(true);
+        c.arrange();
+        EXPECT_EQ(c.call(), 0);
+        trace::SetJsonForTesting(false);
+        session::SetLibraryUsableForTesting(true);
+        session::SessionOpenParams.kind = 0;
+        const std::string object = CallLine();
+        EXPECT_EQ(object.rfind("{\"t_ms\":", 0), 0u) << object;
+        EXPECT_NE(object.find(",\"result\":0,"), std::string::npos) << object;
+        EXPECT_NE(object.find(",\"reason\":\"" + c.reason + "\","), std::string::npos) << object;
+        const bool controllerSentNumber = c.reason.rfind("refused by the controller (error", 0) == 0;
+        EXPECT_EQ(object.find("\"error\":") != std::string::npos, controllerSentNumber) << object;
     }
 }
 
@@ -237,6 +259,13 @@ TEST_F(TraceLogTest, NothingIsWrittenWhenTheLogIsOff) {
     EXPECT_TRUE(Captured().empty());
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -279,6 +308,55 @@ TEST_F(TraceLogTest, FirstLineFromTheEnvironmentTellsVersionPlatformAndDriverSta
     std::remove(path.c_str());
 }
 
+TEST_F(TraceLogTest, TapGetsStartupAndFailedCallsWhateverTheLogSays) {
+    trace::StopForTesting();
+    const std::string tap = ::testing::TempDir() + "trace-tap.jsonl";
+    const std::string log = ::testing::TempDir() + "trace-tap-log.txt";
+    struct Case {
+        const char* level;   // the user's own TRAX_LOG, untouched by the tap
+        const char* format;  // TRAX_LOG_FORMAT
+        const char* inLog;   // what the user's log shows of the failed call ("" none)
+    };
+    const Case cases[] = {
+        {"", "", ""},
+        {"calls", "", "TRAX_SetZero(head=9, onOff=0) = 0 in "},
+        {"calls", "json", "\"call\":\"TRAX_SetZero\",\"args\":{\"head\":9,\"onOff\":0},\"result\":0,"},
+        {"calls", "yaml", ""},  // a wrong format keeps the log off, not the tap
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.level) + "/" + c.format);
+        trace::StopForTesting();
+        std::remove(tap.c_str());
+        std::remove(log.c_str());
+        SetVariable("TRAX_LOG_TAP", tap);
+        SetVariable("TRAX_LOG_FILE", log);
+        SetVariable("TRAX_LOG", c.level);
+        SetVariable("TRAX_LOG_FORMAT", c.format);
+        session::ProcessAttach();
+        int unit = 0;
+        EXPECT_EQ(TRAX_GetDisplayUnit(0, &unit), 1);
+        EXPECT_EQ(TRAX_SetZero(9, 0), 0);
+        trace::StopForTesting();
+        const std::vector<std::string> objects = Lines(ReadAll(tap));
+        ASSERT_EQ(objects.size(), 2u) << ReadAll(tap);
+        EXPECT_EQ(objects[0].rfind("{\"trax\":\"2.2.0\",\"log\":\"calls\",", 0), 0u) << objects[0];
+        EXPECT_NE(objects[0].find("\"startup\":{\"InitQelUsbTypeParam\":1,"), std::string::npos) << objects[0];
+        EXPECT_NE(objects[1].find("\"reason\":\"argument out of range (head=9, allowed 0..2)\""), std::string::npos)
+            << objects[1];
+        const std::string text = ReadAll(log);
+        if (c.inLog[0] == '\0') {
+            EXPECT_EQ(text.find("TRAX_SetZero"), std::string::npos) << text;
+        } else {
+            EXPECT_NE(text.find(c.inLog), std::string::npos) << text;
+            EXPECT_NE(text.find("TRAX_GetDisplayUnit"), std::string::npos) << "the log still has every call";
+        }
+    }
+    for (const char* name : {"TRAX_LOG_TAP", "TRAX_LOG_FILE", "TRAX_LOG", "TRAX_LOG_FORMAT"}) ClearVariable(name);
+    session::ProcessAttach();
+    std::remove(tap.c_str());
+    std::remove(log.c_str());
+}
+
 TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     trace::StopForTesting();
     const std::string path = ::testing::TempDir() + "trace-threads.log";
@@ -308,7 +386,9 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     const std::string text = ReadAll(path);
     std::remove(path.c_str());
     const std::regex whole(
-        R"(trax \[ *\d+\.\d{3} ms\] thread \d+: ((request|reply), (command|code) \d+, \d+ bytes: [0-9A-F ]+|TRAX_(GetCalcData\(valueA=0x[0-9a-f]+, valueB=0x[0-9a-f]+\) = 1|SetZero\(head=10[0-3], onOff=\d+\) = 0) in \d+\.\d{3} ms(: argument out of range \(head=10[0-3], allowed 0\.\.2\))?))");
+        R"(trax \[ *\d+\.\d{3} ms\] thread \d+: ((request|reply), (command|code) \d+, \d+ bytes: [0-9A-F ]+|TRAX_(GetCalcData\(valueA=0x[0-9a-f]+, valueB=0x[0-9a-f]+\) = 1|SetZero\(head=10[0-3], onOff=\d+\) = 0) in \d+\.\d{3} ms, called at \d+\.\d{3} ms(: argument out of range \(head=10[0-3], allowed 0\.\.2\))?))");
+    const std::regex stamp(R"(trax \[ *(\d+)\.(\d{3}) ms\] thread (\d+): .*)");
+    std::map<std::string, long long> lastStampOfThread;
     size_t start = text.find('\n') + 1;  // after the first line
     int count = 0;
     while (start < text.size()) {
@@ -316,9 +396,17 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
         ASSERT_NE(end, std::string::npos) << "last line not ended";
         const std::string line = text.substr(start, end - start);
         ASSERT_TRUE(std::regex_match(line, whole)) << line;
+        // A call's line follows its requests and replies: one thread's stamps never go back.
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, stamp)) << line;
+        const long long us = std::stoll(m[1]) * 1000 + std::stoll(m[2]);
+        long long& last = lastStampOfThread[m[3]];
+        EXPECT_GE(us, last) << line;
+        last = us;
         ++count;
         start = end + 1;
     }
+    EXPECT_EQ(lastStampOfThread.size(), 4u);
     EXPECT_EQ(count, 4 * kCalls + 4 * 50 * 2);
 }
 
