@@ -29,6 +29,7 @@ struct Tap {
     std::string path;
     bool owned = false;  // made by this process, removed at its end
     std::streamoff readTo = 0;
+    std::ifstream reader;  // open from the start, so that the name can go (ReasonTapOpened)
     std::string loadProblem;
 };
 
@@ -108,9 +109,9 @@ bool JsonTrue(const std::string& line, const char* key) {
 // The lines added to the tap since the last read.
 std::vector<std::string> NewTapLines(Tap& tap) {
     std::vector<std::string> lines;
-    if (tap.path.empty()) return lines;
-    std::ifstream in(tap.path, std::ios::binary);
-    if (!in) return lines;
+    std::ifstream& in = tap.reader;
+    if (!in.is_open()) return lines;
+    in.clear();
     in.seekg(tap.readTo);
     std::string line;
     while (std::getline(in, line)) {
@@ -141,14 +142,15 @@ bool PrepareReasonTap() {
     if (given != nullptr && given[0] != '\0') {
         // Someone else's tap (a parent process): read it from its end on.
         tap.path = given;
-        std::ifstream in(tap.path, std::ios::binary | std::ios::ate);
-        tap.readTo = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+        tap.reader.open(tap.path, std::ios::binary | std::ios::ate);
+        tap.readTo = tap.reader ? static_cast<std::streamoff>(tap.reader.tellg()) : 0;
         return true;
     }
     const std::string file = MakeTapFile();
     if (file.empty()) return false;
     tap.path = file;
     tap.owned = true;
+    tap.reader.open(file, std::ios::binary);
     SetVariable("TRAX_LOG_TAP", file);
     std::atexit(CloseReasonTap);
     return true;
@@ -161,6 +163,15 @@ void CloseReasonTap() {
     tap.owned = false;
 }
 
+void ReasonTapOpened() {
+#if !defined(_WIN32)
+    // The library has opened the file and so has this process: without its
+    // name nothing is left behind, however the process ends. (Windows keeps
+    // the name of an open file; it goes at exit.)
+    CloseReasonTap();
+#endif
+}
+
 void SetLibraryLoadProblem(const std::string& problem) {
     Tap& tap = TheTap();
     std::lock_guard<std::mutex> guard(tap.lock);
@@ -170,17 +181,19 @@ void SetLibraryLoadProblem(const std::string& problem) {
 StartupReport ReadStartupReport() {
     StartupReport report;
     Tap& tap = TheTap();
-    std::string path;
-    {
-        std::lock_guard<std::mutex> guard(tap.lock);
-        path = tap.path;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
     // The library writes it when it loads; a parent's tap may hold several.
     std::string header;
-    while (std::getline(in, line)) {
-        if (StartsWith(line, "{\"trax\":")) header = line;
+    {
+        std::lock_guard<std::mutex> guard(tap.lock);
+        std::ifstream& in = tap.reader;
+        if (in.is_open()) {
+            in.clear();
+            in.seekg(0);
+            std::string line;
+            while (std::getline(in, line)) {
+                if (StartsWith(line, "{\"trax\":")) header = line;
+            }
+        }
     }
     if (header.empty()) return report;
     report.known = true;

@@ -42,6 +42,10 @@ private:
 bool PrepareReasonTap();
 // Removes the tap's file, if this process made it.
 void CloseReasonTap();
+// After the library has loaded (and opened the tap): removes the file's name
+// where the system allows it while the file is open, so that nothing is left
+// behind however the process ends.
+void ReasonTapOpened();
 // Set by the run-time loader when the library did not load: then every
 // call's reason is this.
 void SetLibraryLoadProblem(const std::string& problem);

@@ -180,6 +180,7 @@ const LibraryLoad& LoadTraxLibrary() {
     std::call_once(once, [] {
         PrepareReasonTap();
         Load(load);
+        ReasonTapOpened();
         if (load.loaded) {
             for (int i = 0; i < detail::kFunctionCount; ++i) {
                 if (Slots()[static_cast<size_t>(i)] != nullptr) continue;

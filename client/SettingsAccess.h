@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Failure.h"
-#include "SettingTable.h"
+#include "client/Failure.h"
+#include "client/SettingTable.h"
 
 namespace trax::client {
 

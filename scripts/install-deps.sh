@@ -8,11 +8,13 @@ set -euo pipefail
 
 # group    packages
 table='
-linux     cmake ninja-build g++
-tests     make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libpugixml-dev clang-format
-python    python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib mypy python3-pandas
+linux     cmake ninja-build g++ nlohmann-json3-dev
+tests     make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev clang-format
+python    python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib python3-pandas mypy
 windows   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld
 fuzz      clang libclang-rt-14-dev llvm
+bindings  mono-mcs mono-runtime
+packages  dpkg-dev file lintian pkg-config python3-venv python3-setuptools python3-wheel
 '
 #   linux     the library, the simulated controller and traxctl (scripts/demo.sh)
 #   tests     the Linux test suite, the benchmarks and the format check
@@ -23,6 +25,9 @@ fuzz      clang libclang-rt-14-dev llvm
 #             but not run); llvm-dlltool and llvm-nm for the MSVC import
 #             libraries of the kit, lld-link to check them as MSVC's linker reads them
 #   fuzz      clang with libFuzzer and the sanitizers' run-time
+#   bindings  Mono's C# compiler and run time for the .NET binding's test program
+#   packages  CPack's Debian packages (dpkg-shlibdeps, dpkg-buildflags, file),
+#             lintian to check them, and what the wheel is built with
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(all)

@@ -39,9 +39,16 @@ head -4 "$out/storage-B.csv"
 step "Light-intensity profile of head A"
 run light A
 
-step "Why a call returned 0: the trace log, with a controller that refuses the measured values"
+step "Why a call returned 0: traxctl's error line, then the trace log, with a controller that refuses the measured values"
+printf '$ TRAX_SIM_ERROR_REPLY=7 traxctl values --unit mm\n'
+TRAX_SIM_ERROR_REPLY=7 "$traxctl" values --unit mm 2>&1 | grep -v '^trax-sim' || true
 printf '$ TRAX_SIM_ERROR_REPLY=7 traxctl --trace values --unit mm\n'
 TRAX_SIM_ERROR_REPLY=7 "$traxctl" --trace values --unit mm 2>&1 | grep -v '^trax-sim' || true
+
+step "Each link from traxctl to the controller, checked in order"
+run doctor
+printf '$ TRAX_SIM_STARTUP_FAIL=1 traxctl doctor\n'
+TRAX_SIM_STARTUP_FAIL=1 "$traxctl" doctor 2>&1 | grep -v '^trax-sim' || true
 
 step "The same steps in one process, without a state file"
 unset TRAX_SIM_STATE

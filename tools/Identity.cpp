@@ -45,9 +45,10 @@ std::string VersionFromFile(const std::string& file) {
 }  // namespace
 
 std::string LibraryVersion() {
+    const trax::client::LibraryLoad& load = trax::client::LoadTraxLibrary();
+    if (!load.loaded) return "";
     const trax::client::StartupReport startup = trax::client::ReadStartupReport();
-    if (startup.known && !startup.version.empty()) return startup.version;
-    return VersionFromFile(trax::client::LoadTraxLibrary().path);
+    return startup.known ? startup.version : VersionFromFile(load.path);
 }
 
 int PrintVersion(std::ostream& out, std::ostream& err) {

@@ -29,7 +29,7 @@ std::string Row(const SettingRef& ref, const std::string& value) {
     return line;
 }
 
-std::string FailedText(const trax::client::Failure& f) { return "FAILED (" + f.Text() + ")"; }
+std::string FailedText(const Failure& f) { return "FAILED (" + f.Text() + ")"; }
 
 // {"setting":"offset","head":"A","values":{"offset":0}}; head null for a
 // controller setting; a failed read has "values":null and "error".

@@ -5,6 +5,7 @@ library's 10-second busy limit runs beside the others."""
 
 from __future__ import annotations
 
+import re
 from typing import Dict, Iterator
 
 import pytest
@@ -20,7 +21,7 @@ def attempt(call):
         call()
         return "ok"
     except trax.TraxError as e:
-        return [type(e).__name__, e.function, str(e), e.error_number]
+        return [type(e).__name__, e.function, str(e), e.error_number, e.reason]
 ctl = trax.Controller()
 out = {}
 """
@@ -53,22 +54,44 @@ SCENARIOS: Dict[str, tuple] = {
     ),
 }
 
+# The failing function, the controller's error number, and what the call after it gives.
 EXPECTED = {
-    "lost-exchange": ("TRAX_GetCalcData", "ok"),
-    "lost-exchange-in-setting": ("TRAX_SetOffset", "ok"),
-    "error-reply": ("TRAX_GetCalcData", "ok"),
-    "busy": ("TRAX_GetFigureData", "ok"),
-    "driver-start-failed": ("TRAX_GetCalcData", ["TraxError", "TRAX_GetPanel", "TRAX_GetPanel failed", None]),
+    "lost-exchange": ("TRAX_GetCalcData", None, "ok"),
+    "lost-exchange-in-setting": ("TRAX_SetOffset", None, "ok"),
+    "error-reply": ("TRAX_GetCalcData", 12, "ok"),
+    "busy": ("TRAX_GetFigureData", None, "ok"),
+    "driver-start-failed": (
+        "TRAX_GetCalcData",
+        None,
+        [
+            "TraxError",
+            "TRAX_GetPanel",
+            "TRAX_GetPanel failed: library unusable: the USB driver did not start",
+            None,
+            "library unusable: the USB driver did not start",
+        ],
+    ),
 }
+
+# The reason the library's own log gives for the call, which TraxError.reason repeats.
+REASON_IN_LOG = re.compile(r"\] thread \d+: (TRAX_\w+)\(.*\) = 0 in [\d.]+ ms, called at [\d.]+ ms: (.*)$")
 
 
 @pytest.fixture(scope="module")
-def results() -> Iterator[Dict[str, dict]]:
+def results(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Dict[str, dict]]:
+    logs = tmp_path_factory.mktemp("logs")
     children = {
-        name: start_child(PRELUDE + code + "\nprint(json.dumps(out))", env) for name, (env, code) in SCENARIOS.items()
+        name: start_child(
+            PRELUDE + code + "\nprint(json.dumps(out))",
+            {**env, "TRAX_LOG": "calls", "TRAX_LOG_FILE": str(logs / f"{name}.log")},
+        )
+        for name, (env, code) in SCENARIOS.items()
     }
     try:
-        yield {name: child_result(child) for name, child in children.items()}
+        outcome = {name: child_result(child) for name, child in children.items()}
+        for name in outcome:
+            outcome[name]["log"] = (logs / f"{name}.log").read_text()
+        yield outcome
     finally:
         for child in children.values():
             if child.poll() is None:
@@ -76,12 +99,23 @@ def results() -> Iterator[Dict[str, dict]]:
                 child.wait()
 
 
+def first_reason_in_log(log: str, function: str) -> str:
+    for line in log.splitlines():
+        match = REASON_IN_LOG.search(line)
+        if match and match.group(1) == function:
+            return match.group(2)
+    raise AssertionError(f"no failed {function} in the log:\n{log}")
+
+
 @pytest.mark.parametrize("scenario", list(SCENARIOS))
-def test_failed_call_raises_trax_error_naming_the_function(results: Dict[str, dict], scenario: str) -> None:
-    function, after = EXPECTED[scenario]
+def test_failed_call_raises_trax_error_with_the_reason_of_the_log(results: Dict[str, dict], scenario: str) -> None:
+    function, error_number, after = EXPECTED[scenario]
     result = results[scenario]
-    # No error number outside Windows, where no message queue carries it.
-    assert result["first"] == ["TraxError", function, f"{function} failed", None]
+    kind, named, message, number, reason = result["first"]
+    assert (kind, named, number) == ("TraxError", function, error_number)
+    # The user's own log (TRAX_LOG, TRAX_LOG_FILE) is kept and says the same.
+    assert reason == first_reason_in_log(result["log"], function)
+    assert message == f"{function} failed: {reason}"
     assert result["next"] == after
     if "mode" in result:
         assert result["mode"] == "ok"

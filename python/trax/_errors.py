@@ -11,15 +11,24 @@ class TraxError(Exception):
     """A library call failed (returned 0), or the library could not be used.
 
     ``function`` names the library function (``"TRAX_GetCalcData"``) when one
-    is concerned. ``error_number`` is the controller's error number (0..255)
-    when it answered with an error reply and the system reports it (Windows,
-    through the calling thread's message queue); otherwise None.
+    is concerned. ``reason`` is the library's own reason for the failure, the
+    text its trace log gives (``"refused by the controller (error 5, command
+    20)"``), or None when it is not known. ``error_number`` is the
+    controller's error number (0..255) when it refused the command with one;
+    otherwise None. The message shows the function and the reason.
     """
 
-    def __init__(self, message: str, function: Optional[str] = None, error_number: Optional[int] = None) -> None:
+    def __init__(
+        self,
+        message: str,
+        function: Optional[str] = None,
+        error_number: Optional[int] = None,
+        reason: Optional[str] = None,
+    ) -> None:
         super().__init__(message)
         self.function = function
         self.error_number = error_number
+        self.reason = reason
 
 
 class LibraryNotFoundError(TraxError):

@@ -2,12 +2,15 @@
 
 from __future__ import annotations
 
+import atexit
 import ctypes
 import ctypes.util
+import json
 import os
 import sys
+import tempfile
 import threading
-from typing import Callable, Dict, List, Optional, Tuple, Union
+from typing import BinaryIO, Callable, Dict, List, Optional, Tuple, Union
 
 from ._errors import LibraryNotFoundError, TraxError
 from ._settings import Setting
@@ -148,13 +151,105 @@ class Library:
         )
 
     def call(self, name: str, *args: object) -> None:
-        """Calls a library function and raises TraxError naming it when it
-        returns anything but 1."""
+        """Calls a library function and raises TraxError naming it, with the
+        library's reason, when it returns anything but 1."""
         result = self._functions[name](*args)
         if result != 1:
-            number = self.take_error_number()
-            detail = f"; the controller answered with error {number}" if number is not None else ""
-            raise TraxError(f"{name} failed{detail}", function=name, error_number=number)
+            posted = self.take_error_number()
+            reason, number = _TAP.failure_of(name)
+            if number is None:
+                number = posted
+            message = f"{name} failed: {reason}" if reason else f"{name} failed"
+            raise TraxError(message, function=name, error_number=number, reason=reason)
+
+
+class _ReasonTap:
+    """The library's reason tap: a file named by TRAX_LOG_TAP, set before the
+    library loads, into which the library writes one JSON object per failed
+    call. The user's own TRAX_LOG and TRAX_LOG_FILE are left as they are."""
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self._path: Optional[str] = None
+        self._file: Optional[BinaryIO] = None
+        self._owned = False
+        self._offset = 0
+
+    def prepare(self) -> None:
+        with self._lock:
+            if self._path is not None:
+                return
+            given = os.environ.get("TRAX_LOG_TAP")
+            if given:
+                # A parent's tap: read it from its end on.
+                self._path = given
+                try:
+                    self._file = open(given, "rb")
+                    self._offset = os.path.getsize(given)
+                except OSError:
+                    self._offset = 0
+                return
+            try:
+                handle, path = tempfile.mkstemp(prefix="trax-tap-", suffix=".jsonl")
+            except OSError:
+                return
+            os.close(handle)
+            self._path = path
+            self._owned = True
+            self._file = open(path, "rb")
+            os.environ["TRAX_LOG_TAP"] = path
+            atexit.register(_remove_quietly, path)
+
+    def opened(self) -> None:
+        """After the library has loaded and opened the tap: its name goes at
+        once where the system allows it, so nothing is left behind however
+        the process ends (Windows keeps open files' names; it goes at exit)."""
+        with self._lock:
+            if self._owned and self._path is not None and not IS_WINDOWS:
+                _remove_quietly(self._path)
+                self._owned = False
+
+    def failure_of(self, function: str) -> Tuple[Optional[str], Optional[int]]:
+        """The reason and the controller's error number of the last failure of
+        `function` written since the last look."""
+        with self._lock:
+            if self._file is None:
+                return None, None
+            try:
+                self._file.seek(self._offset)
+                data = self._file.read()
+            except OSError:
+                return None, None
+            complete = data.rfind(b"\n") + 1
+            self._offset += complete
+            found: Optional[Dict[str, object]] = None
+            for line in data[:complete].splitlines():
+                try:
+                    record = json.loads(line)
+                except ValueError:
+                    continue
+                if isinstance(record, dict) and record.get("call") == function:
+                    found = record
+        if found is None:
+            return None, None
+        number: Optional[int] = None
+        reasons = found.get("reasons")
+        for item in reasons if isinstance(reasons, list) else []:
+            if isinstance(item, dict) and isinstance(item.get("error"), int):
+                number = item["error"]
+                break
+        reason = found.get("reason")
+        return (reason if isinstance(reason, str) else None), number
+
+
+def _remove_quietly(path: str) -> None:
+    try:
+        os.remove(path)
+    except OSError:
+        pass
+
+
+_TAP = _ReasonTap()
 
 
 def _candidates() -> List[Tuple[str, Optional[str]]]:
@@ -191,6 +286,8 @@ def load_library(path: Optional[PathLike] = None) -> Library:
         [(os.fspath(path), os.fspath(path))] if path is not None else _candidates()
     )
     tried: List[str] = []
+    # Before any library loads: the library reads TRAX_LOG_TAP when it does.
+    _TAP.prepare()
     with _lock:
         for description, target in candidates:
             if target is None:
@@ -204,6 +301,7 @@ def load_library(path: Optional[PathLike] = None) -> Library:
             except OSError as error:
                 tried.append(f"{description}: {error}")
                 continue
+            _TAP.opened()
             library = Library(cdll, target, _table.settings())
             _loaded[target] = library
             return library

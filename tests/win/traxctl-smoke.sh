@@ -53,9 +53,28 @@ else
 fi
 unset TRAX_SIM_STATE
 
-# Exit codes: 2 for wrong input (nothing sent), 1 for a failed library call.
+# Exit codes: 2 for wrong input (nothing sent), 1 for a failed library call,
+# whose error line gives the library's reason.
 run 2 '' "$traxctl" get offset C
 TRAX_SIM_ERROR_REPLY=12 run 1 '' "$traxctl" values
+grep -q 'TRAX_GetCalcData failed: refused by the controller (error reply, error 12, command 20)' err.txt ||
+  fail "values with an error reply said: $(cat err.txt)"
+
+# --trace shows the log on the console (standard error), as on Linux.
+run 0 '^A  ' "$traxctl" --trace values
+grep -q 'TRAX_GetCalcData(valueA=0x[0-9a-f]*, valueB=0x[0-9a-f]*) = 1 in ' err.txt || fail "--trace wrote: $(cat err.txt)"
+
+# doctor, and a library that refuses to load: traxctl.exe still starts and says why.
+run 0 '^ok    storage: ' "$traxctl" doctor
+TRAX_SIM_STARTUP_FAIL=1 run 1 "^FAIL  library: Trax.dll refused to load: the USB driver's start-up failed" "$traxctl" doctor
+TRAX_SIM_STARTUP_FAIL=1 run 1 '^traxctl 2' "$traxctl" --version
+grep -q 'the library did not load' err.txt || fail "--version with a failed start-up said: $(cat err.txt)"
+# (WINEPATH, which finds the 32-bit stand-in driver, is a folder on PATH for Windows.)
+mkdir -p no-driver && cp "$traxctl" "$(dirname "$traxctl")/Trax.dll" no-driver/
+winepath_was=${WINEPATH-}
+unset WINEPATH
+run 1 '^FAIL  driver: the USB driver was not found; searched, in this order: 1\. ' no-driver/traxctl.exe doctor
+[ -z "$winepath_was" ] || export WINEPATH=$winepath_was
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures traxctl check(s) failed" >&2
