@@ -188,12 +188,15 @@ int RunWatch(Context& ctx) {
             const std::string when = trax::client::IsoTime(wall);
             ++calls;
             const bool ok = TRAX_GetCalcData(&a, &b) == 1;
+            // The reason is taken at once, before another call adds to the tap.
+            trax::client::Failure failed;
+            if (!ok) failed = trax::client::FailureOf("TRAX_GetCalcData");
             if (InterruptRequested()) throw Interrupted{};
             std::string failure;
             if (!ok) {
-                if (!keepGoing) throw trax::client::CallError(trax::client::FailureOf("TRAX_GetCalcData"));
+                if (!keepGoing) throw trax::client::CallError(failed);
                 ++failures;
-                failure = trax::client::FailureOf("TRAX_GetCalcData").Text();
+                failure = failed.Text();
                 bool counted = false;
                 for (auto& r : reasons) {
                     if (r.first == failure) ++r.second, counted = true;
