@@ -21,8 +21,6 @@
 
 namespace trax::api {
 
-platform::ExclusiveLock& CallLock();
-
 // Opens the session, runs body(session) and closes the session. The caller
 // has already checked the arguments: an out-of-range call never gets here.
 template <typename Body>
@@ -31,7 +29,7 @@ int WithSession(Body&& body) {
         trace::Note(trace::Reason::LibraryUnusable, nullptr);
         return 0;
     }
-    platform::ExclusiveGuard guard(CallLock());
+    platform::ExclusiveGuard guard(session::CallLock());
     session::DeviceSession& s = session::TheSession();
     if (s.Open(session::SessionOpenParams) != 1) {
         trace::Note(trace::Reason::ChannelNotCreated, nullptr);
@@ -44,14 +42,15 @@ int WithSession(Body&& body) {
 }
 
 // Switches the controller to setting mode. When the switch fails after the
-// request to enter setting mode went out, the controller may be there all the
-// same, so it is switched back: a 0 leaves it in measurement mode.
+// request to enter setting mode went out and an exchange from there on got no
+// answer, the controller may be there all the same, so it is switched back.
 int EnterSettingMode(session::DeviceSession& s);
 
 // Switches the controller back to measurement mode. A lost exchange earlier in
 // the call has ended the channel's I/O thread; the switch is then made on a
-// fresh channel. A switch that fails returns 0 but is made once more, so one
-// lost or refused exchange cannot leave the controller in setting mode.
+// fresh channel. A switch that fails returns 0; when it got no answer it is
+// made once more, so one lost exchange cannot leave the controller in setting
+// mode. A refusal is an answer: it is not asked again.
 int ReturnToMeasurement(session::DeviceSession& s);
 
 // As WithSession, inside a switch to setting mode and back. When the switch

@@ -61,13 +61,17 @@ int StorageReadData(session::DeviceSession& session, Reply& reply, uint8_t head)
     // Unsigned on purpose: a negative count is as impossible as a huge one.
     const uint32_t count = reply.U32(kStorageCount);
     if (count > kStorageMaxValues) {
-        TRAX_ASSERT_FAILED();
+        trace::Note(trace::Reason::MalformedReply, "stored-value count %u is over the %u the controller holds", count,
+                    kStorageMaxValues);
         return 0;
     }
     // The reply's length field cannot describe it, so the bytes that arrived
     // are the only measure of how many slots are real.
     uint32_t slots = static_cast<uint32_t>(reply.received - kStorageValues) / 4;
-    if (slots < count) return 0;
+    if (slots < count) {
+        trace::Note(trace::Reason::ReplyTooShort, "the count says %u values, %u arrived", count, slots);
+        return 0;
+    }
     if (slots > kStorageMaxValues) slots = kStorageMaxValues;
     uint8_t* slot = reply.data + kStorageValues;
     for (uint32_t i = 0; i < slots; ++i, slot += 4) {

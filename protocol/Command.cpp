@@ -138,8 +138,9 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
     SwapReplyLength(reply.data);
     if (noLengthCheck != 1 && taken != reply.U16(0)) {
         // The bytes taken are dropped; the wait for a proper reply goes on.
+        // What the controller sends can be wrong without any fault of the
+        // library, so this is a reason in the trace log, not an assertion.
         trace::NoteMalformedReply(reply.U16(0), reply.data, reply.received);
-        TRAX_ASSERT_FAILED();
         return kNoReply;
     }
     return reply.data[3];
@@ -157,6 +158,10 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     }
     uint8_t sendBuffer[transport::kRequestBufferSize];
     int result = 0;
+    // Whether the controller answered: a reply that carries its error byte,
+    // with whatever code, says where the controller stands. A lost exchange,
+    // or a reply cut before its error byte, leaves that open.
+    bool answered = false;
     if (length > 0 && length <= static_cast<int32_t>(sizeof sendBuffer)) {
         std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
         const unsigned command = packet[3 < length ? 3 : 0];
@@ -177,13 +182,14 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                                 busySeen ? " after a busy reply" : "", command);
                     break;
                 }
-                if (session.LastStatus().status != 1) {
+                if (session.LastStatus() != 1) {
                     trace::Note(trace::Reason::ExchangeFailed, "the driver returned 0, command %u", command);
                     break;
                 }
                 const int code = ReadReply(session, reply, noLengthCheck, replyMax);
                 if (code == kNoReply) continue;
                 if (code == expectedCode) {
+                    answered = reply.Has(kErrorByteReplyLength);
                     result = 1;
                     break;
                 }
@@ -201,6 +207,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                     trace::Note(trace::Reason::BusyTooLong, "%u ms, command %u", engineTiming.busyLimitMs, command);
                     break;
                 }
+                answered = reply.Has(kErrorByteReplyLength);
                 if (code == kReplyCodeError && reply.received >= 5) {
                     trace::Note(trace::Reason::Refused, "error reply, error %u, command %u", reply.data[4], command);
                     platform::PostNotification(session.NotifyWindow(), session.NotifyMessage(),
@@ -224,9 +231,10 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     // the channel's error state cleared while the transaction lock is still
     // held, so no other request can slip in between.
     if (result != 1) {
-        session.ClearErrors();
-        session.Purge();
+        (void)session.ClearErrors();  // the USB kind has no error state to clear
+        (void)session.Purge();        // fails only without a channel, when nothing is queued
     }
+    if (!answered) session.CountUnanswered();
     platform::ReleaseLock(session.TransactionLock());
     return result;
 }
@@ -332,12 +340,19 @@ int QueryMode(session::DeviceSession& session, int* mode) {
 
     // The controller may be inside the Able adjustment; cancelling it both
     // answers the question and leaves a plain setting mode. When the cancel
-    // is refused, its error byte decides. When its exchange read nothing, the
-    // record still holds the probe's reply, whose error byte is "other mode":
-    // a controller that refused both the status and the setting probe as
-    // being in the other mode is taken to be in setting mode, so that the
-    // switch back to measurement mode is tried rather than given up.
-    if (WriteSetting(session, reply, 0, 0xFF, 9, nullptr, 0) == 1 || reply.ErrorByte() == kErrorOtherMode) {
+    // is refused, its error byte decides. When the cancel got no answer, the
+    // record still holds the probe's reply: that says nothing about the
+    // cancel, which may never have arrived, so nothing is decided from it.
+    const uint32_t unanswered = session.UnansweredExchanges();
+    if (WriteSetting(session, reply, 0, 0xFF, 9, nullptr, 0) == 1) {
+        *mode = ModeSetting;
+        return 1;
+    }
+    if (session.UnansweredExchanges() != unanswered) {
+        trace::Note(trace::Reason::ModeSwitchFailed, "the Able cancel (command 8) of the mode query got no answer");
+        return 0;
+    }
+    if (reply.ErrorByte() == kErrorOtherMode) {
         *mode = ModeSetting;
         return 1;
     }
@@ -381,9 +396,17 @@ int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested
         if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the first mode query");
         if (current == ModeSetting) return 1;
         if (current != ModeMeasure) return SwitchFailed(mode, "the first mode query: undetermined mode");
+        // From here the controller may have entered setting mode unseen,
+        // unless it answers that it did not: it refuses the request, or the
+        // status after it still says measurement mode.
         if (settingRequested != nullptr) *settingRequested = true;
-        if (RequestSettingMode(session, reply) != 1) return SwitchFailed(mode, "the request (command 6)");
+        const uint32_t unanswered = session.UnansweredExchanges();
+        if (RequestSettingMode(session, reply) != 1) {
+            if (settingRequested != nullptr && session.UnansweredExchanges() == unanswered) *settingRequested = false;
+            return SwitchFailed(mode, "the request (command 6)");
+        }
         if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
+        if (current == ModeMeasure && settingRequested != nullptr) *settingRequested = false;
         if (current == ModeSetting) return 1;
         std::snprintf(step, sizeof step, "the mode query after the request: %s mode", ModeName(current));
         return SwitchFailed(mode, step);

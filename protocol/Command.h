@@ -141,8 +141,10 @@ int ReadStatus(session::DeviceSession& session, Reply& reply);
 int QueryMode(session::DeviceSession& session, int* mode);
 // Switches the controller to `mode`. When switching to setting mode,
 // *settingRequested (if given) becomes true once the request to enter setting
-// mode has gone out, so that a caller whose switch failed after that point
-// knows the controller may have entered it all the same.
+// mode has gone out, and false again when the controller answers that it did
+// not get there (it refused the request, or its status still says measurement
+// mode), so that a caller whose switch failed knows whether the controller
+// may have entered setting mode all the same.
 int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested = nullptr);
 
 // Byte positions of the status reply.

@@ -18,6 +18,11 @@ std::atomic<bool> libraryUsable{false};
 
 DeviceSession& TheSession() { return theSession; }
 
+platform::ExclusiveLock& CallLock() {
+    static platform::ExclusiveLock lock;
+    return lock;
+}
+
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
     trace::StartFromEnvironment();
@@ -36,9 +41,7 @@ bool LibraryUsable() { return libraryUsable.load(); }
 void SetLibraryUsableForTesting(bool usable) { libraryUsable.store(usable); }
 
 DeviceSession::DeviceSession()
-    : replyEvent(nullptr), transactionLock(nullptr), openCount(0), notifyWindow(nullptr), notifyMessage(0) {
-    std::memset(&lastStatus, 0, sizeof lastStatus);
-}
+    : replyEvent(nullptr), transactionLock(nullptr), openCount(0), notifyWindow(nullptr), notifyMessage(0) {}
 
 int DeviceSession::Open(const SessionOpenParamsRecord& params) {
     if (Exists()) {
@@ -118,7 +121,7 @@ void DeviceSession::ReleaseChannel() {
 void DeviceSession::OnChannelStatus(int32_t /*channelType*/, transport::ChannelStatus* status,
                                     transport::MultiIo* source) {
     auto* self = static_cast<DeviceSession*>(source);
-    std::memcpy(&self->lastStatus, status, sizeof self->lastStatus);
+    self->lastStatus.store(status->status, std::memory_order_release);
     platform::SignalEvent(self->replyEvent);
 }
 

@@ -3,6 +3,7 @@
 // and its I/O thread) and closes it again; a nested open only counts.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/Platform.h"
@@ -46,7 +47,14 @@ public:
     int32_t OpenCount() const { return openCount; }
     platform::Handle ReplyEvent() const { return replyEvent; }
     platform::Handle TransactionLock() const { return transactionLock; }
-    const transport::ChannelStatus& LastStatus() const { return lastStatus; }
+    // The status of the channel's last report: 1 an answer was queued, 0 the
+    // exchange failed. Written by the I/O thread while the caller may read it.
+    int32_t LastStatus() const { return lastStatus.load(std::memory_order_acquire); }
+    // How many exchanges of this process got no answer at all (the driver
+    // failed, the wait ran out, the request was never sent). A step whose
+    // count did not move was answered, so the controller is in a known state.
+    uint32_t UnansweredExchanges() const { return unansweredExchanges; }
+    void CountUnanswered() { ++unansweredExchanges; }
     void* NotifyWindow() const { return notifyWindow; }
     uint32_t NotifyMessage() const { return notifyMessage; }
 
@@ -58,9 +66,12 @@ private:
 
     platform::Handle replyEvent;
     platform::Handle transactionLock;
-    // Written by the I/O thread before it signals replyEvent; read by the
-    // caller only after the wait returned, so the event orders the two.
-    transport::ChannelStatus lastStatus;
+    // Written by the I/O thread before it signals replyEvent. A report of an
+    // exchange that the caller already gave up on can land while the caller
+    // reads it, so it crosses the threads as an atomic.
+    std::atomic<int32_t> lastStatus{0};
+    // Only the thread that holds the call lock touches it.
+    uint32_t unansweredExchanges = 0;
     int32_t openCount;
     void* notifyWindow;
     uint32_t notifyMessage;
@@ -68,6 +79,12 @@ private:
 
 // The process-wide session.
 DeviceSession& TheSession();
+
+// The lock of whole exported calls: held from before the session opens until
+// after it closed, so the session, its open count and the shared reply
+// records are only ever touched by the thread that holds it. Plain, not
+// recursive: no exported function calls another.
+platform::ExclusiveLock& CallLock();
 
 // What the load of the library runs: zero the open parameters, start the
 // driver. Returns 1 when the driver started; the library is usable only then.

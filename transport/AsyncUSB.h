@@ -5,7 +5,8 @@
 //
 // Threads: the calling thread runs Create, Send, Receive, Peek, Purge and
 // Shutdown; the I/O thread runs IoThread and the callback. They meet only at
-// the two rings (each with its own lock), the two events and threadDone.
+// the two rings (each with its own lock), the exchange lock with its
+// generation, the two events and threadDone.
 #pragma once
 
 #include <atomic>
@@ -69,6 +70,12 @@ private:
     std::atomic<int32_t> threadDone{1};
     RingBuffer receiveRing;
     RingBuffer sendRing;
+    // Taken by Purge (calling thread) and by the I/O thread around taking a
+    // request and around queueing its answer; lock order: this, then a ring's.
+    platform::ExclusiveLock exchangeLock;
+    // Raised by every Purge: a request taken under an older value was given
+    // up by its caller, and its answer, however late, is dropped.
+    uint32_t generation = 0;
     CompletionRoutine callback = nullptr;
     void* owner = nullptr;
     platform::Handle threadHandle = nullptr;

@@ -71,9 +71,10 @@ int RingBuffer::Create(int32_t newCapacity) {
 int RingBuffer::Write(const uint8_t* source, int32_t length) {
     if (platform::WaitOne(lock, platform::kInfinite) != platform::WaitResult::Signalled0) return 0;
     int result = 0;
-    if (length < 0 || length > capacity - fillCount) {
-        TRAX_ASSERT_FAILED();
-    } else {
+    // A write that does not fit is refused without a report: an answer too
+    // long for the receive ring is the controller's doing, and the I/O thread
+    // fails that exchange; the send side reports its own overflow.
+    if (length >= 0 && length <= capacity - fillCount) {
         if (writePos + length > capacity) {
             const int32_t head = capacity - writePos;
             std::memcpy(storage + writePos, source, static_cast<size_t>(head));
