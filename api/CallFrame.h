@@ -29,6 +29,9 @@ int WithSession(Body&& body) {
         trace::Note(trace::Reason::LibraryUnusable, nullptr);
         return 0;
     }
+    // Made before the lock and so ended after it: reports of this call are
+    // shown once the lock is free.
+    const platform::DeferAssertions deferred;
     platform::ExclusiveGuard guard(session::CallLock());
     session::DeviceSession& s = session::TheSession();
     if (s.Open(session::SessionOpenParams) != 1) {

@@ -73,6 +73,12 @@ private:
     ExclusiveLock& lock;
 };
 
+// Handlers run around fork() (POSIX; Windows has no fork, and there this does
+// nothing): `prepare` in the forking thread before the fork, `parent` and
+// `child` in each process after it.
+using ForkHandler = void (*)();
+void OnFork(ForkHandler prepare, ForkHandler parent, ForkHandler child);
+
 // The error-reply notification: on Windows PostMessageA to the window (null:
 // the calling thread's own queue); on POSIX a queue per thread.
 void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second);
@@ -93,7 +99,28 @@ void ReportAssertion(const char* sourcePath, int line);
 // is called (instead of showing anything) with the module name and line.
 using AssertionHook = void (*)(const char* module, int line);
 uint64_t AssertionCount();
-void SetAssertionHook(AssertionHook hook);
+// Returns the hook it replaces, so that a test can put it back.
+AssertionHook SetAssertionHook(AssertionHook hook);
+
+// Where a report goes when no hook is set: null shows it the backend's way
+// (a message box on a Windows desktop, standard error otherwise); a sink
+// takes it instead (TRAX_ASSERT=log: the trace log).
+using AssertionSink = void (*)(const char* module, int line);
+void SetAssertionSink(AssertionSink sink);
+
+// While one of these lives on a thread, that thread's reports are kept and
+// shown only when the outermost one ends. The call frame makes one before it
+// takes the call lock: a message box waits for a click and runs a message
+// loop, which must never happen while the lock is held (a window procedure
+// that calls the library from that loop would wait for itself). A few
+// reports are kept; more are only counted.
+class DeferAssertions {
+public:
+    DeferAssertions();
+    ~DeferAssertions();
+    DeferAssertions(const DeferAssertions&) = delete;
+    DeferAssertions& operator=(const DeferAssertions&) = delete;
+};
 
 // Diagnostics for tests: events, locks and threads that exist right now.
 int LiveHandleCount();

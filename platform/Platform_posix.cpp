@@ -13,6 +13,8 @@
 #include <new>
 #include <thread>
 
+#include <pthread.h>
+
 #if defined(__linux__)
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -349,6 +351,12 @@ ExclusiveLock::ExclusiveLock() {
 ExclusiveLock::~ExclusiveLock() { reinterpret_cast<std::mutex*>(storage)->~mutex(); }
 void ExclusiveLock::Lock() { reinterpret_cast<std::mutex*>(storage)->lock(); }
 void ExclusiveLock::Unlock() { reinterpret_cast<std::mutex*>(storage)->unlock(); }
+
+void OnFork(ForkHandler prepare, ForkHandler parent, ForkHandler child) {
+    // Fails only without memory for the handler table; the library then
+    // stays as fork-unsafe as it would be without it.
+    (void)pthread_atfork(prepare, parent, child);
+}
 
 void PostNotification(void* /*window*/, uint32_t message, uintptr_t first, intptr_t second) {
     // Like a full Windows message queue, a full queue refuses the post, so a

@@ -139,6 +139,8 @@ ExclusiveLock::~ExclusiveLock() = default;
 void ExclusiveLock::Lock() { AcquireSRWLockExclusive(AsSrwLock(storage)); }
 void ExclusiveLock::Unlock() { ReleaseSRWLockExclusive(AsSrwLock(storage)); }
 
+void OnFork(ForkHandler /*prepare*/, ForkHandler /*parent*/, ForkHandler /*child*/) {}
+
 void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second) {
     // A null window posts to the calling thread's own queue.
     PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(first), static_cast<LPARAM>(second));
@@ -153,9 +155,30 @@ bool TakeNotification(Notification* out) {
     return true;
 }
 
+namespace {
+
+// A service, or a program started by one, has no desktop that anybody sees:
+// a message box there waits for a click that never comes.
+bool OnVisibleDesktop() {
+    HWINSTA station = GetProcessWindowStation();
+    if (station == nullptr) return false;
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return false;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+}  // namespace
+
 void ShowAssertion(const char* module, int line) {
     char text[128];
     std::snprintf(text, sizeof text, "assert[%s][%d]", module, line);
+    if (!OnVisibleDesktop()) {
+        char debugLine[160];
+        std::snprintf(debugLine, sizeof debugLine, "Fatal error: %s\n", text);
+        OutputDebugStringA(debugLine);
+        return;
+    }
     MessageBoxA(nullptr, text, "Fatal error", MB_ICONERROR);
 }
 

@@ -1,11 +1,14 @@
 #include "session/DeviceSession.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/DriverCall.h"
 #include "driver/UsbDriver.h"
+#include "trace/LineBuilder.h"
 #include "trace/Trace.h"
+#include "transport/RingBuffer.h"
 
 namespace trax::session {
 
@@ -14,18 +17,59 @@ SessionOpenParamsRecord SessionOpenParams;
 namespace {
 DeviceSession theSession;
 std::atomic<bool> libraryUsable{false};
+
+platform::ExclusiveLock& TheCallLock() {
+    static platform::ExclusiveLock lock;
+    return lock;
+}
+
+// A child of fork() has only the forking thread. Any lock another thread held
+// at the fork would stay held in the child for ever, so the fork waits until
+// no call runs and no line or ring block is being handed over: with the call
+// lock held there is no session, no I/O thread and no transaction. Lock
+// order as in a call: the call lock, then the spare ring block, then the
+// trace output.
+void PrepareFork() {
+    TheCallLock().Lock();
+    transport::LockSpareStorage();
+    trace::LockOutputForFork();
+}
+
+void ResumeAfterFork() {
+    trace::UnlockOutputAfterFork();
+    transport::UnlockSpareStorage();
+    TheCallLock().Unlock();
+}
+
+struct ForkHandlers {
+    ForkHandlers() { platform::OnFork(&PrepareFork, &ResumeAfterFork, &ResumeAfterFork); }
+};
+
+// TRAX_ASSERT=log: reports go to the trace log's output, never to a box.
+void LogAssertion(const char* module, int line) {
+    char buffer[192];
+    trace::LineBuilder text(buffer, sizeof buffer);
+    text.AddPrefix(platform::NowMicroseconds());
+    text.Add("Fatal error: assert[%s][%d]", module, line);
+    const int length = text.Finish();
+    trace::Emit(text.Text(), length);
+}
+
 }  // namespace
 
 DeviceSession& TheSession() { return theSession; }
 
 platform::ExclusiveLock& CallLock() {
-    static platform::ExclusiveLock lock;
-    return lock;
+    // Installed with the first call, before any call can hold a lock.
+    static ForkHandlers handlers;
+    return TheCallLock();
 }
 
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
     trace::StartFromEnvironment();
+    const char* assertion = std::getenv("TRAX_ASSERT");
+    platform::SetAssertionSink(assertion != nullptr && std::strcmp(assertion, "log") == 0 ? &LogAssertion : nullptr);
     // The start-up calls go through the driver-call wrapper, which learns the
     // driver's calling convention; the trace log's first line names it.
     trace::SetDriverCallingConventionProbe(&driver::ObservedConvention);

@@ -74,6 +74,9 @@ void Emit(const char* line, int length) {
     WriteLine(line, length);
 }
 
+void LockOutputForFork() { OutputLock().Lock(); }
+void UnlockOutputAfterFork() { OutputLock().Unlock(); }
+
 void StartFromEnvironment() {
     platform::ExclusiveGuard guard(OutputLock());
     detail::level.store(LevelOff);

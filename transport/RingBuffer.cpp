@@ -48,6 +48,9 @@ void GiveBackStorage(uint8_t* block, int32_t capacity, int32_t touched) {
 
 }  // namespace
 
+void LockSpareStorage() { spareMutex.lock(); }
+void UnlockSpareStorage() { spareMutex.unlock(); }
+
 int RingBuffer::Create(int32_t newCapacity) {
     if (storage != nullptr || lock != nullptr) {
         // Nothing in the library creates a ring twice; if it happens, the old

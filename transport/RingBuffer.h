@@ -44,4 +44,9 @@ private:
     platform::Handle lock = nullptr;
 };
 
+// The lock of the spare storage block shared by all rings, taken and let go
+// around fork() so that the child never inherits it held.
+void LockSpareStorage();
+void UnlockSpareStorage();
+
 }  // namespace trax::transport

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -186,6 +187,35 @@ TEST_F(PlatformTest, NotificationsQueuePerThreadInOrder) {
     EXPECT_EQ(n.message, 0u);
     EXPECT_EQ(n.second, 0);
     EXPECT_FALSE(TakeNotification(&n));
+}
+
+std::vector<std::string> delivered;
+void Collect(const char* module, int line) { delivered.push_back(std::string(module) + ":" + std::to_string(line)); }
+
+// A report made inside a call is shown only after the outermost deferral of
+// its thread ended (then the call lock is free); beyond a few, reports are
+// counted but not kept, so a fault in a loop cannot pile up boxes.
+TEST(AssertionDeferralTest, ReportsWaitForTheOutermostScopeAndAreKeptInOrder) {
+    const AssertionHook previous = SetAssertionHook(nullptr);
+    SetAssertionSink(&Collect);
+    delivered.clear();
+    const uint64_t before = AssertionCount();
+    {
+        const DeferAssertions outer;
+        ReportAssertion("/src/transport/AsyncUSB.cpp", 10);
+        {
+            const DeferAssertions inner;
+            ReportAssertion("C:\\src\\session\\DeviceSession.cpp", 20);
+        }
+        EXPECT_TRUE(delivered.empty()) << "shown while the call was still running";
+        for (int i = 0; i < 5; ++i) ReportAssertion("x/Loop.cpp", 30 + i);
+    }
+    EXPECT_EQ(delivered, (std::vector<std::string>{"AsyncUSB:10", "DeviceSession:20", "Loop:30", "Loop:31"}));
+    EXPECT_EQ(AssertionCount(), before + 7);
+    ReportAssertion("y/Outside.cpp", 1);
+    EXPECT_EQ(delivered.back(), "Outside:1");
+    SetAssertionSink(nullptr);
+    SetAssertionHook(previous);
 }
 
 }  // namespace

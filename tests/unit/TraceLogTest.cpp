@@ -322,5 +322,21 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     EXPECT_EQ(count, 4 * kCalls + 4 * 50 * 2);
 }
 
+// TRAX_ASSERT=log sends assertion reports to the trace log's output instead
+// of showing them; without it they are shown the usual way.
+TEST_F(TraceLogTest, AssertionReportsGoToTheLogWhenAsked) {
+    const platform::AssertionHook previous = platform::SetAssertionHook(nullptr);
+    SetVariable("TRAX_ASSERT", "log");
+    session::ProcessAttach();
+    trace::StartForTesting(trace::LevelCalls, &Capture);
+    platform::ReportAssertion("/x/transport/RingBuffer.cpp", 55);
+    ClearVariable("TRAX_ASSERT");
+    session::ProcessAttach();
+    platform::SetAssertionHook(previous);
+    const std::vector<std::string> captured = Captured();
+    ASSERT_FALSE(captured.empty());
+    EXPECT_NE(captured.back().find("Fatal error: assert[RingBuffer][55]"), std::string::npos) << captured.back();
+}
+
 }  // namespace
 }  // namespace trax::test
