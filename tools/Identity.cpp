@@ -24,6 +24,11 @@ namespace traxctl {
 namespace {
 
 #if defined(_WIN32)
+// Handlers, unlike the "ignore Ctrl-C" flag, are not inherited by the child.
+BOOL WINAPI IgnoreInterruptWhileWaiting(DWORD event) {
+    return (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) ? TRUE : FALSE;
+}
+
 std::string FileOf(const void* function) {
     HMODULE module = nullptr;
     char path[MAX_PATH];
@@ -118,6 +123,10 @@ int TakeTraceOption(std::vector<std::string>& args, char** argv) {
         std::cerr << "traxctl: --trace: cannot start traxctl again (error " << GetLastError() << ")\n";
         return 1;
     }
+    // Ctrl-C reaches every process of the console: the child stops after its
+    // call in flight and ends with 130, and this one waits for that status
+    // instead of dying first and leaving the child printing after the prompt.
+    SetConsoleCtrlHandler(&IgnoreInterruptWhileWaiting, TRUE);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 1;
     GetExitCodeProcess(process.hProcess, &status);
