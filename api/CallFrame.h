@@ -19,6 +19,11 @@
 #include "trace/Trace.h"
 #include "trax.h"
 
+// Marks code that runs only inside an exported call, holding the call lock:
+// the bodies given to WithSession and the helpers that use the shared reply
+// record. The compiler (clang, -Wthread-safety) checks that it is held there.
+#define TRAX_IN_CALL TRAX_REQUIRES(::trax::session::callLock)
+
 namespace trax::api {
 
 // Opens the session, runs body(session) and closes the session. The caller
@@ -62,7 +67,7 @@ int ReturnToMeasurement(session::DeviceSession& s);
 // whether the body succeeded or not.
 template <typename Body>
 int WithSettingMode(Body&& body) {
-    return WithSession([&](session::DeviceSession& s) {
+    return WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         if (EnterSettingMode(s) != 1) return 0;
         int result = body(s);
         if (ReturnToMeasurement(s) != 1) result = 0;

@@ -90,7 +90,7 @@ using namespace trax;
 namespace {
 
 int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&)) {
-    return api::WithSession([command](session::DeviceSession& s) {
+    return api::WithSession([command](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         return protocol::Accepted(command(s, reply), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
     });
@@ -116,7 +116,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStop(void) {
 extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
     TRAX_TRACE_CALL(head, storageState, storedCount);
     if (!api::InRange(head, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (!protocol::Accepted(protocol::ReadStatus(s, reply), reply, protocol::kStatusReplyLength)) return 0;
         if (storedCount != nullptr) {
@@ -132,7 +132,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount
                                                           int* returnedCount) {
     TRAX_TRACE_CALL(head, maxCount, values, returnedCount);
     if (!api::InRange(maxCount, 1, INT_MAX) || !api::InRange(head, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::StorageReply();
         if (api::StorageReadData(s, reply, static_cast<uint8_t>(head)) != 1) return 0;
         const uint8_t system = reply.Byte(api::kStorageUnitSystem);

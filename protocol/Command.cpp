@@ -45,11 +45,11 @@ constexpr CommandInfo kCommandTable[] = {
 };
 
 uint8_t replyBufferBytes[kReplyRecordSize];
-Reply replyBuffer{replyBufferBytes, kReplyRecordSize, 0};
+Reply replyBuffer TRAX_GUARDED_BY(session::callLock){replyBufferBytes, kReplyRecordSize, 0};
 
 // At least the storage reply maximum, rounded up to whole 32-bit slots.
 uint8_t storageReplyBytes[kStorageReplyMax + 4];
-Reply storageReply{storageReplyBytes, kStorageReplyMax + 4, 0};
+Reply storageReply TRAX_GUARDED_BY(session::callLock){storageReplyBytes, kStorageReplyMax + 4, 0};
 
 EngineTiming engineTiming = DefaultEngineTiming();
 
@@ -148,7 +148,8 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
 
 int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply, int32_t replyMax,
              int32_t expectedCode, int32_t noLengthCheck) {
-    if (platform::WaitOne(session.TransactionLock(), platform::kInfinite) != platform::WaitResult::Signalled0) {
+    const platform::LockHandle transactionLock = session.TransactionLock();
+    if (!platform::TakeLock(transactionLock)) {
         TRAX_ASSERT_FAILED();
         return 0;
     }
@@ -235,7 +236,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
         (void)session.Purge();        // fails only without a channel, when nothing is queued
     }
     if (!answered) session.CountUnanswered();
-    platform::ReleaseLock(session.TransactionLock());
+    (void)platform::ReleaseLock(transactionLock);  // taken above, so it is let go
     return result;
 }
 

@@ -91,8 +91,8 @@ struct LocalReply {
 };
 
 // The shared reply record of the exported functions, and the storage read's.
-Reply& ReplyBuffer();
-Reply& StorageReply();
+Reply& ReplyBuffer() TRAX_REQUIRES(session::callLock);
+Reply& StorageReply() TRAX_REQUIRES(session::callLock);
 
 uint16_t Swap16(uint16_t value);
 uint32_t Swap32(uint32_t value);

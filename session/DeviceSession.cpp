@@ -14,14 +14,11 @@ namespace trax::session {
 
 SessionOpenParamsRecord SessionOpenParams;
 
-namespace {
-DeviceSession theSession;
-std::atomic<bool> libraryUsable{false};
+platform::ExclusiveLock callLock;
 
-platform::ExclusiveLock& TheCallLock() {
-    static platform::ExclusiveLock lock;
-    return lock;
-}
+namespace {
+DeviceSession theSession TRAX_GUARDED_BY(callLock);
+std::atomic<bool> libraryUsable{false};
 
 // A child of fork() has only the forking thread. Any lock another thread held
 // at the fork would stay held in the child for ever, so the fork waits until
@@ -29,16 +26,16 @@ platform::ExclusiveLock& TheCallLock() {
 // lock held there is no session, no I/O thread and no transaction. Lock
 // order as in a call: the call lock, then the spare ring block, then the
 // trace output.
-void PrepareFork() {
-    TheCallLock().Lock();
+void PrepareFork() TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    callLock.Lock();
     transport::LockSpareStorage();
     trace::LockOutputForFork();
 }
 
-void ResumeAfterFork() {
+void ResumeAfterFork() TRAX_NO_THREAD_SAFETY_ANALYSIS {
     trace::UnlockOutputAfterFork();
     transport::UnlockSpareStorage();
-    TheCallLock().Unlock();
+    callLock.Unlock();
 }
 
 struct ForkHandlers {
@@ -62,7 +59,7 @@ DeviceSession& TheSession() { return theSession; }
 platform::ExclusiveLock& CallLock() {
     // Installed with the first call, before any call can hold a lock.
     static ForkHandlers handlers;
-    return TheCallLock();
+    return callLock;
 }
 
 int ProcessAttach() {

@@ -45,8 +45,8 @@ public:
     static void OnChannelStatus(int32_t channelType, transport::ChannelStatus* status, transport::MultiIo* source);
 
     int32_t OpenCount() const { return openCount; }
-    platform::Handle ReplyEvent() const { return replyEvent; }
-    platform::Handle TransactionLock() const { return transactionLock; }
+    platform::EventHandle ReplyEvent() const { return replyEvent; }
+    platform::LockHandle TransactionLock() const { return transactionLock; }
     // The status of the channel's last report: 1 an answer was queued, 0 the
     // exchange failed. Written by the I/O thread while the caller may read it.
     int32_t LastStatus() const { return lastStatus.load(std::memory_order_acquire); }
@@ -64,8 +64,8 @@ private:
     // the lock that its I/O thread's status callback may still touch.
     void ReleaseChannel();
 
-    platform::Handle replyEvent;
-    platform::Handle transactionLock;
+    platform::EventHandle replyEvent;
+    platform::LockHandle transactionLock;
     // Written by the I/O thread before it signals replyEvent. A report of an
     // exchange that the caller already gave up on can land while the caller
     // reads it, so it crosses the threads as an atomic.
@@ -77,14 +77,16 @@ private:
     uint32_t notifyMessage;
 };
 
-// The process-wide session.
-DeviceSession& TheSession();
-
 // The lock of whole exported calls: held from before the session opens until
 // after it closed, so the session, its open count and the shared reply
 // records are only ever touched by the thread that holds it. Plain, not
-// recursive: no exported function calls another.
-platform::ExclusiveLock& CallLock();
+// recursive: no exported function calls another. Taken through CallLock(),
+// which also makes the library safe to fork.
+extern platform::ExclusiveLock callLock;
+platform::ExclusiveLock& CallLock() TRAX_RETURN_CAPABILITY(callLock);
+
+// The process-wide session.
+DeviceSession& TheSession() TRAX_REQUIRES(callLock);
 
 // What the load of the library runs: zero the open parameters, start the
 // driver. Returns 1 when the driver started; the library is usable only then.

@@ -56,11 +56,11 @@ private:
     static void IoThread(void* self);
     void RunIoLoop();
 
-    platform::Handle sendEvent = nullptr;
-    platform::Handle stopEvent = nullptr;
+    platform::EventHandle sendEvent = nullptr;
+    platform::EventHandle stopEvent = nullptr;
     // Signalled once by the I/O thread when it knows whether its driver and
     // buffers are usable; closed only after the thread was joined.
-    platform::Handle startEvent = nullptr;
+    platform::EventHandle startEvent = nullptr;
     // Written by the I/O thread before it signals startEvent, read by the
     // creating thread after that wait: 1 = running, 0 = could not start.
     std::atomic<int32_t> startResult{0};
@@ -75,10 +75,10 @@ private:
     platform::ExclusiveLock exchangeLock;
     // Raised by every Purge: a request taken under an older value was given
     // up by its caller, and its answer, however late, is dropped.
-    uint32_t generation = 0;
+    uint32_t generation TRAX_GUARDED_BY(exchangeLock) = 0;
     CompletionRoutine callback = nullptr;
     void* owner = nullptr;
-    platform::Handle threadHandle = nullptr;
+    platform::ThreadHandle threadHandle = nullptr;
 };
 
 }  // namespace trax::transport
