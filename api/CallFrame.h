@@ -19,6 +19,10 @@
 #include "trace/Trace.h"
 #include "trax.h"
 
+// The definition of an exported function: C linkage, exported, the calling
+// convention of the header, and the 1/0 result.
+#define TRAX_EXPORT extern "C" TRAX_API int TRAX_CALL
+
 // Marks code that runs only inside an exported call, holding the call lock:
 // the bodies given to WithSession and the helpers that use the shared reply
 // record. The compiler (clang, -Wthread-safety) checks that it is held there.
@@ -52,14 +56,14 @@ int WithSession(Body&& body) {
 // Switches the controller to setting mode. When the switch fails after the
 // request to enter setting mode went out and an exchange from there on got no
 // answer, the controller may be there all the same, so it is switched back.
-int EnterSettingMode(session::DeviceSession& s);
+[[nodiscard]] int EnterSettingMode(session::DeviceSession& s);
 
 // Switches the controller back to measurement mode. A lost exchange earlier in
 // the call has ended the channel's I/O thread; the switch is then made on a
 // fresh channel. A switch that fails returns 0; when it got no answer it is
 // made once more, so one lost exchange cannot leave the controller in setting
 // mode. A refusal is an answer: it is not asked again.
-int ReturnToMeasurement(session::DeviceSession& s);
+[[nodiscard]] int ReturnToMeasurement(session::DeviceSession& s);
 
 // As WithSession, inside a switch to setting mode and back. When the switch
 // to setting mode fails, the body is not run; when the switch back fails, the

@@ -72,7 +72,7 @@ int EndAble(uint8_t item) {
 using namespace trax;
 using api::InRange;
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff) {
+TRAX_EXPORT TRAX_SetZero(int head, int onOff) {
     TRAX_TRACE_CALL(head, onOff);
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -80,7 +80,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
+TRAX_EXPORT TRAX_SetTiming(int head, int onOff) {
     TRAX_TRACE_CALL(head, onOff);
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -92,14 +92,14 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetReset(int head) {
+TRAX_EXPORT TRAX_SetReset(int head) {
     TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 2)) return 0;
     return api::WithSession([&](session::DeviceSession& s)
                                 TRAX_IN_CALL { return api::RequestReset(s, protocol::HeadToWire(head)); });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
+TRAX_EXPORT TRAX_SetPanel(int panel) {
     TRAX_TRACE_CALL(panel);
     if (!InRange(panel, 0, 2)) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -107,7 +107,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
+TRAX_EXPORT TRAX_GetPanel(int* panel) {
     TRAX_TRACE_CALL(panel);
     if (!api::Required(panel, "panel")) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -123,35 +123,36 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetPanelLock(int locked) {
+TRAX_EXPORT TRAX_SetPanelLock(int locked) {
     TRAX_TRACE_CALL(locked);
     return api::SetSetting(api::Setting::PanelLock, locked);
 }
-extern "C" TRAX_API int TRAX_CALL TRAX_SetProgramNo(int programNo) {
+TRAX_EXPORT TRAX_SetProgramNo(int programNo) {
     TRAX_TRACE_CALL(programNo);
     return api::SetSetting(api::Setting::ProgramNo, programNo);
 }
-extern "C" TRAX_API int TRAX_CALL TRAX_GetProgramNo(int* programNo) {
+TRAX_EXPORT TRAX_GetProgramNo(int* programNo) {
     TRAX_TRACE_CALL(programNo);
     return api::GetSetting(api::Setting::ProgramNo, programNo);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleStart(int head) {
+TRAX_EXPORT TRAX_AbleStart(int head) {
     TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         if (api::EnterSettingMode(s) != 1) return 0;
         if (api::WriteAbleItem(s, static_cast<uint8_t>(head), api::kAbleStartItem) == 1) return 1;
-        api::ReturnToMeasurement(s);
+        // The start failed either way; the switch back only tidies up.
+        (void)api::ReturnToMeasurement(s);
         return 0;
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleStop(void) {
+TRAX_EXPORT TRAX_AbleStop(void) {
     TRAX_TRACE_CALL();
     return api::EndAble(api::kAbleStopItem);
 }
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleCancel(void) {
+TRAX_EXPORT TRAX_AbleCancel(void) {
     TRAX_TRACE_CALL();
     return api::EndAble(api::kAbleCancelItem);
 }

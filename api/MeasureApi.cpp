@@ -46,7 +46,7 @@ int RequestFigureClear(session::DeviceSession& session, Reply& reply) {
 
 using namespace trax;
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
+TRAX_EXPORT TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
     TRAX_TRACE_CALL(valueA, valueB);
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
@@ -66,7 +66,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValu
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data) {
+TRAX_EXPORT TRAX_GetFigureData(int head, FigureData* data) {
     TRAX_TRACE_CALL(head, data);
     if (!api::InRange(head, 0, 1) || !api::Required(data, "data")) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -86,7 +86,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data)
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_ClearFigureData(void) {
+TRAX_EXPORT TRAX_ClearFigureData(void) {
     TRAX_TRACE_CALL();
     return api::WithSession([](session::DeviceSession& s)
                                 TRAX_IN_CALL { return api::RequestFigureClear(s, protocol::ReplyBuffer()); });

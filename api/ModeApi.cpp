@@ -29,7 +29,7 @@ int ReturnToMeasurement(session::DeviceSession& s) {
 
 using namespace trax;
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetMode(int mode) {
+TRAX_EXPORT TRAX_SetMode(int mode) {
     TRAX_TRACE_CALL(mode);
     if (!api::InRange(mode, 0, 1)) return 0;
     return api::WithSession([mode](session::DeviceSession& s) TRAX_IN_CALL {

@@ -98,22 +98,22 @@ int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&))
 
 }  // namespace
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageInit(void) {
+TRAX_EXPORT TRAX_DataStorageInit(void) {
     TRAX_TRACE_CALL();
     return RunStorageCommand(&api::StorageInit);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStart(void) {
+TRAX_EXPORT TRAX_DataStorageStart(void) {
     TRAX_TRACE_CALL();
     return RunStorageCommand(&api::StorageStart);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStop(void) {
+TRAX_EXPORT TRAX_DataStorageStop(void) {
     TRAX_TRACE_CALL();
     return RunStorageCommand(&api::StorageStop);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
+TRAX_EXPORT TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
     TRAX_TRACE_CALL(head, storageState, storedCount);
     if (!api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -128,8 +128,7 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* stora
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values,
-                                                          int* returnedCount) {
+TRAX_EXPORT TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values, int* returnedCount) {
     TRAX_TRACE_CALL(head, maxCount, values, returnedCount);
     if (!api::InRange(maxCount, 1, INT_MAX) || !api::InRange(head, 0, 1)) return 0;
     return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
@@ -148,12 +147,12 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetDataStorage(int target, int count, int cycle) {
+TRAX_EXPORT TRAX_SetDataStorage(int target, int count, int cycle) {
     TRAX_TRACE_CALL(target, count, cycle);
     return api::SetSetting(api::Setting::DataStorage, target, count, cycle);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle) {
+TRAX_EXPORT TRAX_GetDataStorage(int* target, int* count, int* cycle) {
     TRAX_TRACE_CALL(target, count, cycle);
     return api::GetSetting(api::Setting::DataStorage, target, count, cycle);
 }

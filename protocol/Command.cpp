@@ -22,6 +22,28 @@ namespace trax::protocol {
 
 namespace {
 
+constexpr uint8_t kPacketMarker = 7;
+constexpr int32_t kOrdinaryReplyMax = 1046;
+constexpr int32_t kStorageReplyMax = 262164;
+constexpr int32_t kMaxPacketLength = session::kSessionSendCapacity;
+
+constexpr int kReplyCodeBusy = 68;
+constexpr int kReplyCodeError = 255;
+constexpr int kNoReply = 70;
+
+// Error byte value meaning "the controller is in the other operating mode".
+constexpr uint8_t kErrorOtherMode = 5;
+
+// One row per command the library sends. A request length of 0 marks the
+// setting write, whose length depends on its data.
+struct CommandInfo {
+    uint8_t code;
+    uint8_t requestLength;
+    uint8_t replyCode;
+    int32_t replyMax;
+    int32_t noLengthCheck;  // 1: the received count is not compared with the length field
+};
+
 constexpr CommandInfo kCommandTable[] = {
     {CmdMeasureMode, 4, 5, kOrdinaryReplyMax, 0},
     {CmdSettingMode, 4, 7, kOrdinaryReplyMax, 0},
@@ -53,14 +75,14 @@ Reply storageReply TRAX_GUARDED_BY(session::callLock){storageReplyBytes, kStorag
 
 EngineTiming engineTiming = DefaultEngineTiming();
 
-}  // namespace
-
 const CommandInfo* FindCommand(uint8_t code) {
     for (const CommandInfo& info : kCommandTable) {
         if (info.code == code) return &info;
     }
     return nullptr;
 }
+
+}  // namespace
 
 uint16_t Reply::U16(int32_t offset) const {
     uint16_t value;
@@ -86,13 +108,6 @@ uint32_t Swap32(uint32_t value) {
     return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) | (value << 24);
 }
 
-void SwapReplyLength(uint8_t* record) {
-    uint16_t length;
-    std::memcpy(&length, record, sizeof length);
-    length = Swap16(length);
-    std::memcpy(record, &length, sizeof length);
-}
-
 void SwapField16(Reply& reply, int32_t offset) {
     const uint16_t value = Swap16(reply.U16(offset));
     std::memcpy(reply.data + offset, &value, sizeof value);
@@ -115,6 +130,15 @@ uint8_t HeadToWire(int32_t head) { return head == 2 ? 0xFF : static_cast<uint8_t
 EngineTiming DefaultEngineTiming() { return EngineTiming{&platform::NowMilliseconds, 10000, 10000}; }
 
 void SetEngineTiming(const EngineTiming& timing) { engineTiming = timing; }
+
+namespace {
+
+void SwapReplyLength(uint8_t* record) {
+    uint16_t length;
+    std::memcpy(&length, record, sizeof length);
+    length = Swap16(length);
+    std::memcpy(record, &length, sizeof length);
+}
 
 int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t length) {
     trace::OnRequest(packet, length);
@@ -240,6 +264,8 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     return result;
 }
 
+}  // namespace
+
 int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arguments, int32_t argumentCount,
                Reply& reply) {
     const CommandInfo* info = FindCommand(code);
@@ -267,14 +293,6 @@ bool Accepted(int transactionResult, const Reply& reply, int32_t minLength) {
     return false;
 }
 
-int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
-    return RunCommand(session, CmdMeasureMode, nullptr, 0, reply);
-}
-
-int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
-    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, kErrorByteReplyLength) ? 1 : 0;
-}
-
 int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item,
                  const uint8_t* data, int32_t length) {
     uint8_t arguments[3 + kMaxSettingData];
@@ -299,11 +317,6 @@ int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category,
     return Accepted(RunCommand(session, CmdReadSetting, arguments, 4, reply), reply, kSettingData) ? 1 : 0;
 }
 
-int ProbeSettingMode(session::DeviceSession& session, Reply& reply) {
-    const uint8_t arguments[2] = {0, 0xFF};
-    return RunCommand(session, CmdProbeSettingMode, arguments, 2, reply);
-}
-
 int ReadStatus(session::DeviceSession& session, Reply& reply) {
     const int result = RunCommand(session, CmdStatus, nullptr, 0, reply);
     if (result == 1 && reply.Has(kStatusCountB + 4)) {
@@ -311,6 +324,21 @@ int ReadStatus(session::DeviceSession& session, Reply& reply) {
         SwapField32(reply, kStatusCountB);
     }
     return result;
+}
+
+namespace {
+
+int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
+    return RunCommand(session, CmdMeasureMode, nullptr, 0, reply);
+}
+
+int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
+    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, kErrorByteReplyLength) ? 1 : 0;
+}
+
+int ProbeSettingMode(session::DeviceSession& session, Reply& reply) {
+    const uint8_t arguments[2] = {0, 0xFF};
+    return RunCommand(session, CmdProbeSettingMode, arguments, 2, reply);
 }
 
 int QueryMode(session::DeviceSession& session, int* mode) {
@@ -359,8 +387,6 @@ int QueryMode(session::DeviceSession& session, int* mode) {
     }
     return 0;
 }
-
-namespace {
 
 // The trace log's word for a failed step of a mode switch.
 int SwitchFailed(int mode, const char* step) {

@@ -32,14 +32,14 @@ public:
     DeviceSession();
     ~DeviceSession() = default;
 
-    int Open(const SessionOpenParamsRecord& params);
+    [[nodiscard]] int Open(const SessionOpenParamsRecord& params);
     void Close();
-    int Connect(transport::ChannelType kind, const transport::ChannelParams& params);
+    [[nodiscard]] int Connect(transport::ChannelType kind, const transport::ChannelParams& params);
     // On an open session whose channel has failed: releases the channel and
     // makes a fresh one in its place, keeping the open count. 1 when the new
     // channel's I/O thread runs with a usable driver. Called by the thread
     // that holds the call lock, between transactions.
-    int RenewChannel(const SessionOpenParamsRecord& params);
+    [[nodiscard]] int RenewChannel(const SessionOpenParamsRecord& params);
 
     // Runs on the I/O thread: keeps the report and wakes the waiting caller.
     static void OnChannelStatus(int32_t channelType, transport::ChannelStatus* status, transport::MultiIo* source);
@@ -59,7 +59,7 @@ public:
     uint32_t NotifyMessage() const { return notifyMessage; }
 
 private:
-    int MakeChannel(const SessionOpenParamsRecord& params);
+    [[nodiscard]] int MakeChannel(const SessionOpenParamsRecord& params);
     // Stops and joins the channel first, and only then closes the event and
     // the lock that its I/O thread's status callback may still touch.
     void ReleaseChannel();
@@ -90,7 +90,7 @@ DeviceSession& TheSession() TRAX_REQUIRES(callLock);
 
 // What the load of the library runs: zero the open parameters, start the
 // driver. Returns 1 when the driver started; the library is usable only then.
-int ProcessAttach();
+[[nodiscard]] int ProcessAttach();
 bool LibraryUsable();
 
 // For tests: mark the library usable or not without running the driver start-up.

@@ -29,7 +29,7 @@ std::string ValuesText(const Setting& s, const std::vector<int>& values) {
     if (s.arity == 1) return std::to_string(values[0]);
     std::string text;
     for (int i = 0; i < s.arity; ++i)
-        text += std::string(i ? " " : "") + s.fields[i].name + "=" + std::to_string(values[i]);
+        text += std::string(i ? " " : "") + s.fields[i].name + "=" + std::to_string(values[static_cast<size_t>(i)]);
     return text;
 }
 
@@ -48,7 +48,7 @@ void WriteSetting(JsonWriter& json, const Setting& s, int head, const std::vecto
     else
         json.Null();
     json.Key("values").BeginObject();
-    for (int i = 0; i < s.arity; ++i) json.Key(s.fields[i].name).Number(values[i]);
+    for (int i = 0; i < s.arity; ++i) json.Key(s.fields[i].name).Number(values[static_cast<size_t>(i)]);
     json.EndObject().EndObject();
 }
 

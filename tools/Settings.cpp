@@ -36,7 +36,7 @@ std::vector<int> ParseSettingValues(const Setting& s, const std::vector<std::str
     for (int i = 0; i < s.arity; ++i) {
         const Field& f = s.fields[i];
         std::string what = s.arity == 1 ? std::string(s.name) : std::string(s.name) + " " + f.name;
-        values.push_back(ParseInt(words[i], f.low, f.high, what));
+        values.push_back(ParseInt(words[static_cast<size_t>(i)], f.low, f.high, what));
     }
     if (s.ordered && values[0] > values[1]) {
         throw UsageError{std::string(s.name) + ": " + s.fields[0].name + " " + std::to_string(values[0]) +

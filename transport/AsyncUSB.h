@@ -38,10 +38,11 @@ public:
     // cannot work fails the channel at once, with nothing sent. Releases
     // nothing on failure: Shutdown (and the destructor) release whatever was
     // made.
-    int Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine, void* routineOwner);
-    int Send(const uint8_t* bytes, int32_t length);
-    int Receive(uint8_t* destination, int32_t maximum, uint32_t* count);
-    int Peek(uint8_t* destination, int32_t maximum, uint32_t* count);
+    [[nodiscard]] int Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine,
+                             void* routineOwner);
+    [[nodiscard]] int Send(const uint8_t* bytes, int32_t length);
+    [[nodiscard]] int Receive(uint8_t* destination, int32_t maximum, uint32_t* count);
+    [[nodiscard]] int Peek(uint8_t* destination, int32_t maximum, uint32_t* count);
     void Purge();
     // Stops the I/O thread, waits for its end (not for a thread that never
     // started), then closes the events and frees the rings. Idempotent.

@@ -19,12 +19,12 @@ public:
 
     // 1 when storage (zeroed) and lock were made. Only the owner calls it,
     // while no other thread can reach the ring.
-    int Create(int32_t capacity) TRAX_NO_THREAD_SAFETY_ANALYSIS;
+    [[nodiscard]] int Create(int32_t capacity) TRAX_NO_THREAD_SAFETY_ANALYSIS;
     // 1 when all bytes were stored, 0 when none were (the caller decides
     // whether an overflow is a fault).
-    int Write(const uint8_t* source, int32_t length);
+    [[nodiscard]] int Write(const uint8_t* source, int32_t length);
     // Copies up to maximum bytes; only a consume flag of exactly 1 removes them.
-    int32_t Read(uint8_t* destination, int32_t maximum, int32_t consume);
+    [[nodiscard]] int32_t Read(uint8_t* destination, int32_t maximum, int32_t consume);
     void Reset();
     // Frees storage and lock; takes no lock and may run any number of times.
     void Destroy() TRAX_NO_THREAD_SAFETY_ANALYSIS;

@@ -31,7 +31,7 @@ protected:
     size_t QueuedReceiveBytes() {
         uint8_t scratch[2048];
         uint32_t count = 0;
-        s.Receive(scratch, sizeof scratch, 1, &count);
+        (void)s.Receive(scratch, sizeof scratch, 1, &count);  // the count says it all
         return count;
     }
 };
