@@ -200,7 +200,7 @@ TEST_F(PlatformWin32Test, NotificationPostedOnAnotherThreadStaysThere) {
         bool gotOwn = false;
         uintptr_t first = 0;
     } poster;
-    Handle thread = StartThread(
+    ThreadHandle thread = StartThread(
         [](void* argument) {
             auto* p = static_cast<Poster*>(argument);
             PostNotification(nullptr, 0, 12, 0);
