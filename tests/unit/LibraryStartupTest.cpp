@@ -112,6 +112,13 @@ TEST_F(SessionTest, CallsFromSeveralThreadsAreSerialisedWhole) {
 // A child forked while another thread is inside a call must not inherit the
 // locks that call holds: its own first call opens its own session and works.
 TEST_F(SessionTest, ChildForkedDuringACallOfAnotherThreadCanCall) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in the child of a multi-threaded fork";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in the child of a multi-threaded fork";
+#endif
+#endif
     std::mutex gateMutex;
     std::condition_variable gateChanged;
     bool inExchange = false;
