@@ -23,26 +23,26 @@ namespace {
 // Replies longer than this show only their first bytes and their length.
 constexpr int32_t kMaxHexBytes = 64;
 
-// The output is chosen at load, before any call, and changed by tests only
-// between calls; Emit reads it under the lock.
-std::FILE* logFile = nullptr;
-std::atomic<Sink> testSink{nullptr};
-std::atomic<uint64_t> startUs{0};
-std::atomic<CallingConventionProbe> conventionProbe{nullptr};
-
 platform::ExclusiveLock& OutputLock() {
     static platform::ExclusiveLock lock;
     return lock;
 }
+
+// The output is chosen at load, before any call, and changed by tests only
+// between calls; Emit reads it under the lock.
+std::FILE* logFile TRAX_GUARDED_BY(OutputLock()) = nullptr;
+std::atomic<Sink> testSink{nullptr};
+std::atomic<uint64_t> startUs{0};
+std::atomic<CallingConventionProbe> conventionProbe{nullptr};
 
 // Level and output from the environment, or the text of what was wrong.
 struct Setup {
     int level = LevelOff;
     char problem[256] = {};
 };
-Setup pendingSetup;
+Setup pendingSetup TRAX_GUARDED_BY(OutputLock());
 
-void WriteLine(const char* line, int length) {
+void WriteLine(const char* line, int length) TRAX_REQUIRES(OutputLock()) {
     if (Sink sink = testSink.load()) {
         sink(line, length);
         return;
@@ -57,7 +57,7 @@ void WriteLine(const char* line, int length) {
     platform::WriteDebugOutput(line, length);
 }
 
-void CloseFile() {
+void CloseFile() TRAX_REQUIRES(OutputLock()) {
     if (logFile != nullptr) std::fclose(logFile);
     logFile = nullptr;
 }
