@@ -16,8 +16,6 @@
 #define TRAX_SCOPED_CAPABILITY TRAX_THREAD_ATTRIBUTE(scoped_lockable)
 // Data that may be read or written only with the lock held.
 #define TRAX_GUARDED_BY(lock) TRAX_THREAD_ATTRIBUTE(guarded_by(lock))
-// A pointer whose target may be touched only with the lock held.
-#define TRAX_PT_GUARDED_BY(lock) TRAX_THREAD_ATTRIBUTE(pt_guarded_by(lock))
 // A function that may be called only with the lock held.
 #define TRAX_REQUIRES(...) TRAX_THREAD_ATTRIBUTE(requires_capability(__VA_ARGS__))
 // A function that takes the lock and returns with it held.
