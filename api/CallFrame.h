@@ -19,9 +19,16 @@
 #include "trace/Trace.h"
 #include "trax.h"
 
-namespace trax::api {
+// The definition of an exported function: C linkage, exported, the calling
+// convention of the header, and the 1/0 result.
+#define TRAX_EXPORT extern "C" TRAX_API int TRAX_CALL
 
-platform::ExclusiveLock& CallLock();
+// Marks code that runs only inside an exported call, holding the call lock:
+// the bodies given to WithSession and the helpers that use the shared reply
+// record. The compiler (clang, -Wthread-safety) checks that it is held there.
+#define TRAX_IN_CALL TRAX_REQUIRES(::trax::session::callLock)
+
+namespace trax::api {
 
 // Opens the session, runs body(session) and closes the session. The caller
 // has already checked the arguments: an out-of-range call never gets here.
@@ -31,7 +38,10 @@ int WithSession(Body&& body) {
         trace::Note(trace::Reason::LibraryUnusable, nullptr);
         return 0;
     }
-    platform::ExclusiveGuard guard(CallLock());
+    // Made before the lock and so ended after it: reports of this call are
+    // shown once the lock is free.
+    const platform::DeferAssertions deferred;
+    platform::ExclusiveGuard guard(session::CallLock());
     session::DeviceSession& s = session::TheSession();
     if (s.Open(session::SessionOpenParams) != 1) {
         trace::Note(trace::Reason::ChannelNotCreated, nullptr);
@@ -44,15 +54,16 @@ int WithSession(Body&& body) {
 }
 
 // Switches the controller to setting mode. When the switch fails after the
-// request to enter setting mode went out, the controller may be there all the
-// same, so it is switched back: a 0 leaves it in measurement mode.
-int EnterSettingMode(session::DeviceSession& s);
+// request to enter setting mode went out and an exchange from there on got no
+// answer, the controller may be there all the same, so it is switched back.
+[[nodiscard]] int EnterSettingMode(session::DeviceSession& s);
 
 // Switches the controller back to measurement mode. A lost exchange earlier in
 // the call has ended the channel's I/O thread; the switch is then made on a
-// fresh channel. A switch that fails returns 0 but is made once more, so one
-// lost or refused exchange cannot leave the controller in setting mode.
-int ReturnToMeasurement(session::DeviceSession& s);
+// fresh channel. A switch that fails returns 0; when it got no answer it is
+// made once more, so one lost exchange cannot leave the controller in setting
+// mode. A refusal is an answer: it is not asked again.
+[[nodiscard]] int ReturnToMeasurement(session::DeviceSession& s);
 
 // As WithSession, inside a switch to setting mode and back. When the switch
 // to setting mode fails, the body is not run; when the switch back fails, the
@@ -60,7 +71,7 @@ int ReturnToMeasurement(session::DeviceSession& s);
 // whether the body succeeded or not.
 template <typename Body>
 int WithSettingMode(Body&& body) {
-    return WithSession([&](session::DeviceSession& s) {
+    return WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         if (EnterSettingMode(s) != 1) return 0;
         int result = body(s);
         if (ReturnToMeasurement(s) != 1) result = 0;

@@ -22,7 +22,7 @@ constexpr uint8_t kAbleCancelItem = 9;
 
 // The controller reports the action's outcome in byte 8; a reply that ends
 // before it has reported nothing.
-int RunAction(session::DeviceSession& s, uint8_t code, const uint8_t* arguments, int32_t count) {
+int RunAction(session::DeviceSession& s, uint8_t code, const uint8_t* arguments, int32_t count) TRAX_IN_CALL {
     Reply& reply = ReplyBuffer();
     const int sent = protocol::RunCommand(s, code, arguments, count, reply);
     if (!protocol::Accepted(sent, reply, kResultByte + 1)) return 0;
@@ -31,17 +31,19 @@ int RunAction(session::DeviceSession& s, uint8_t code, const uint8_t* arguments,
     return 0;
 }
 
-int RequestZero(session::DeviceSession& s, uint8_t onOff, uint8_t wireHead) {
+int RequestZero(session::DeviceSession& s, uint8_t onOff, uint8_t wireHead) TRAX_IN_CALL {
     const uint8_t arguments[2] = {onOff, wireHead};
     return RunAction(s, protocol::CmdZero, arguments, 2);
 }
 
-int RequestTiming(session::DeviceSession& s, uint8_t onOff, uint8_t wireHead) {
+int RequestTiming(session::DeviceSession& s, uint8_t onOff, uint8_t wireHead) TRAX_IN_CALL {
     const uint8_t arguments[2] = {onOff, wireHead};
     return RunAction(s, protocol::CmdTiming, arguments, 2);
 }
 
-int RequestReset(session::DeviceSession& s, uint8_t wireHead) { return RunAction(s, protocol::CmdReset, &wireHead, 1); }
+int RequestReset(session::DeviceSession& s, uint8_t wireHead) TRAX_IN_CALL {
+    return RunAction(s, protocol::CmdReset, &wireHead, 1);
+}
 
 int ReadPanel(session::DeviceSession& s, Reply& reply) {
     const int sent = protocol::RunCommand(s, protocol::CmdPanel, nullptr, 0, reply);
@@ -50,14 +52,14 @@ int ReadPanel(session::DeviceSession& s, Reply& reply) {
     return 1;
 }
 
-int WriteAbleItem(session::DeviceSession& s, uint8_t head, uint8_t item) {
+int WriteAbleItem(session::DeviceSession& s, uint8_t head, uint8_t item) TRAX_IN_CALL {
     return protocol::WriteSetting(s, ReplyBuffer(), kAbleCategory, head, item, nullptr, 0);
 }
 
 // Stop and cancel end an adjustment that left the controller in setting mode,
 // so they switch back whatever their own write gave.
 int EndAble(uint8_t item) {
-    return WithSession([item](session::DeviceSession& s) {
+    return WithSession([item](session::DeviceSession& s) TRAX_IN_CALL {
         const int written = WriteAbleItem(s, 0, item);
         const int back = ReturnToMeasurement(s);
         return (written == 1 && back == 1) ? 1 : 0;
@@ -70,18 +72,18 @@ int EndAble(uint8_t item) {
 using namespace trax;
 using api::InRange;
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetZero(int head, int onOff) {
+TRAX_EXPORT TRAX_SetZero(int head, int onOff) {
     TRAX_TRACE_CALL(head, onOff);
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         return api::RequestZero(s, static_cast<uint8_t>(onOff), protocol::HeadToWire(head));
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
+TRAX_EXPORT TRAX_SetTiming(int head, int onOff) {
     TRAX_TRACE_CALL(head, onOff);
     if (!InRange(head, 0, 2) || !InRange(onOff, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         const uint8_t wireHead = protocol::HeadToWire(head);
         // Off is always an on followed by an off, the off only once the on is done.
         const int on = api::RequestTiming(s, 1, wireHead);
@@ -90,25 +92,25 @@ extern "C" TRAX_API int TRAX_CALL TRAX_SetTiming(int head, int onOff) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetReset(int head) {
+TRAX_EXPORT TRAX_SetReset(int head) {
     TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 2)) return 0;
-    return api::WithSession(
-        [&](session::DeviceSession& s) { return api::RequestReset(s, protocol::HeadToWire(head)); });
+    return api::WithSession([&](session::DeviceSession& s)
+                                TRAX_IN_CALL { return api::RequestReset(s, protocol::HeadToWire(head)); });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetPanel(int panel) {
+TRAX_EXPORT TRAX_SetPanel(int panel) {
     TRAX_TRACE_CALL(panel);
     if (!InRange(panel, 0, 2)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         return api::RequestCalcData(s, protocol::ReplyBuffer(), api::kCalcPanelChange, protocol::HeadToWire(panel));
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
+TRAX_EXPORT TRAX_GetPanel(int* panel) {
     TRAX_TRACE_CALL(panel);
     if (!api::Required(panel, "panel")) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::ReadPanel(s, reply) != 1) return 0;
         const int code = (reply.Byte(api::kPanelByte) >> 2) & 3;
@@ -121,35 +123,36 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetPanel(int* panel) {
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetPanelLock(int locked) {
+TRAX_EXPORT TRAX_SetPanelLock(int locked) {
     TRAX_TRACE_CALL(locked);
     return api::SetSetting(api::Setting::PanelLock, locked);
 }
-extern "C" TRAX_API int TRAX_CALL TRAX_SetProgramNo(int programNo) {
+TRAX_EXPORT TRAX_SetProgramNo(int programNo) {
     TRAX_TRACE_CALL(programNo);
     return api::SetSetting(api::Setting::ProgramNo, programNo);
 }
-extern "C" TRAX_API int TRAX_CALL TRAX_GetProgramNo(int* programNo) {
+TRAX_EXPORT TRAX_GetProgramNo(int* programNo) {
     TRAX_TRACE_CALL(programNo);
     return api::GetSetting(api::Setting::ProgramNo, programNo);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleStart(int head) {
+TRAX_EXPORT TRAX_AbleStart(int head) {
     TRAX_TRACE_CALL(head);
     if (!InRange(head, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         if (api::EnterSettingMode(s) != 1) return 0;
         if (api::WriteAbleItem(s, static_cast<uint8_t>(head), api::kAbleStartItem) == 1) return 1;
-        api::ReturnToMeasurement(s);
+        // The start failed either way; the switch back only tidies up.
+        (void)api::ReturnToMeasurement(s);
         return 0;
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleStop(void) {
+TRAX_EXPORT TRAX_AbleStop(void) {
     TRAX_TRACE_CALL();
     return api::EndAble(api::kAbleStopItem);
 }
-extern "C" TRAX_API int TRAX_CALL TRAX_AbleCancel(void) {
+TRAX_EXPORT TRAX_AbleCancel(void) {
     TRAX_TRACE_CALL();
     return api::EndAble(api::kAbleCancelItem);
 }

@@ -38,12 +38,11 @@ int ReadLightProfile(session::DeviceSession& session, protocol::Reply& reply, ui
 
 using namespace trax;
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetLight(int head, int selector, LightData* data, int* extraValue,
-                                                unsigned char* profile) {
+TRAX_EXPORT TRAX_GetLight(int head, int selector, LightData* data, int* extraValue, unsigned char* profile) {
     TRAX_TRACE_CALL(head, selector, data, extraValue, profile);
     if (!api::InRange(head, 0, 1) || !api::InRange(selector, 0, 3)) return 0;
     if (!api::Required(data, "data") || !api::Required(profile, "profile")) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::ReadLightProfile(s, reply, protocol::HeadToWire(head), static_cast<uint8_t>(selector)) != 1) {
             return 0;

@@ -46,9 +46,9 @@ int RequestFigureClear(session::DeviceSession& session, Reply& reply) {
 
 using namespace trax;
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
+TRAX_EXPORT TRAX_GetCalcData(FloatValue* valueA, FloatValue* valueB) {
     TRAX_TRACE_CALL(valueA, valueB);
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::RequestCalcData(s, reply, api::kCalcReadValues, 0xFF) != 1) return 0;
         const uint8_t system = reply.Byte(api::kCalcUnitSystem);
@@ -66,10 +66,10 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetCalcData(FloatValue* valueA, FloatValu
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data) {
+TRAX_EXPORT TRAX_GetFigureData(int head, FigureData* data) {
     TRAX_TRACE_CALL(head, data);
     if (!api::InRange(head, 0, 1) || !api::Required(data, "data")) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (api::RequestFigureData(s, reply, protocol::HeadToWire(head)) != 1) return 0;
         const uint8_t system = reply.Byte(api::kFigureUnitSystem);
@@ -86,8 +86,8 @@ extern "C" TRAX_API int TRAX_CALL TRAX_GetFigureData(int head, FigureData* data)
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_ClearFigureData(void) {
+TRAX_EXPORT TRAX_ClearFigureData(void) {
     TRAX_TRACE_CALL();
-    return api::WithSession(
-        [](session::DeviceSession& s) { return api::RequestFigureClear(s, protocol::ReplyBuffer()); });
+    return api::WithSession([](session::DeviceSession& s)
+                                TRAX_IN_CALL { return api::RequestFigureClear(s, protocol::ReplyBuffer()); });
 }

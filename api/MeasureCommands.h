@@ -32,22 +32,24 @@ inline bool KnownUnitSystem(uint8_t system) {
     trace::Note(trace::Reason::MalformedReply, "unit system %u is neither metric (0) nor inch (1)", system);
     return false;
 }
-int RequestCalcData(session::DeviceSession& session, protocol::Reply& reply, uint8_t panelFlag, uint8_t headByte);
+[[nodiscard]] int RequestCalcData(session::DeviceSession& session, protocol::Reply& reply, uint8_t panelFlag,
+                                  uint8_t headByte);
 
-int RequestFigureData(session::DeviceSession& session, protocol::Reply& reply, uint8_t head);
-int RequestFigureClear(session::DeviceSession& session, protocol::Reply& reply);
+[[nodiscard]] int RequestFigureData(session::DeviceSession& session, protocol::Reply& reply, uint8_t head);
+[[nodiscard]] int RequestFigureClear(session::DeviceSession& session, protocol::Reply& reply);
 
 // StorageStart answers with the transaction's result only; its caller judges
 // the error byte. The other three also require it to be 0.
-int StorageInit(session::DeviceSession& session, protocol::Reply& reply);
-int StorageStart(session::DeviceSession& session, protocol::Reply& reply);
-int StorageStop(session::DeviceSession& session, protocol::Reply& reply);
+[[nodiscard]] int StorageInit(session::DeviceSession& session, protocol::Reply& reply);
+[[nodiscard]] int StorageStart(session::DeviceSession& session, protocol::Reply& reply);
+[[nodiscard]] int StorageStop(session::DeviceSession& session, protocol::Reply& reply);
 // Reads one head's stored values into `reply` (StorageReply). On success the
 // count at byte 12 and every value slot that arrived are in host order, and
 // the reply holds at least as many slots as the count says.
-int StorageReadData(session::DeviceSession& session, protocol::Reply& reply, uint8_t head);
+[[nodiscard]] int StorageReadData(session::DeviceSession& session, protocol::Reply& reply, uint8_t head);
 
 // Up to three attempts of command 24; 1 as soon as one is accepted.
-int ReadLightProfile(session::DeviceSession& session, protocol::Reply& reply, uint8_t head, uint8_t selector);
+[[nodiscard]] int ReadLightProfile(session::DeviceSession& session, protocol::Reply& reply, uint8_t head,
+                                   uint8_t selector);
 
 }  // namespace trax::api

@@ -247,7 +247,7 @@ int WriteRow(const SettingRow& row, const CallArguments& call) {
         }
     }
     const uint8_t head = HeadOf(row, values);
-    return WithSettingMode([&](session::DeviceSession& s) {
+    return WithSettingMode([&](session::DeviceSession& s) TRAX_IN_CALL {
         for (int i = 0; i < row.stepCount; ++i) {
             const Step& step = row.steps[i];
             if (!(step.use & StepWrite)) continue;
@@ -275,7 +275,7 @@ int ReadRow(const SettingRow& row, const CallArguments& call) {
     int* byArgument[kMaxArguments] = {};
     for (int i = 0; i < outputCount; ++i) byArgument[row.inputCount + i] = call.outputs[i];
     const uint8_t head = HeadOf(row, values);
-    return WithSettingMode([&](session::DeviceSession& s) {
+    return WithSettingMode([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         for (int i = 0; i < row.stepCount; ++i) {
             const Step& step = row.steps[i];

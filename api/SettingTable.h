@@ -106,8 +106,8 @@ struct CallArguments {
     }
 };
 
-int WriteRow(const SettingRow& row, const CallArguments& call);
-int ReadRow(const SettingRow& row, const CallArguments& call);
+[[nodiscard]] int WriteRow(const SettingRow& row, const CallArguments& call);
+[[nodiscard]] int ReadRow(const SettingRow& row, const CallArguments& call);
 
 // The data of one item write. Encoding fails when a text does not come out at
 // exactly the step's length, which would shift every field after it.
@@ -115,12 +115,12 @@ struct EncodedStep {
     uint8_t data[kLongestText + 1];
     int32_t length;
 };
-bool EncodeStep(const Step& step, const int32_t* values, EncodedStep* out);
+[[nodiscard]] bool EncodeStep(const Step& step, const int32_t* values, EncodedStep* out);
 
 // Parses one item read from `reply` into the outputs, indexed like the call's
 // arguments. Fails, without looking past the received bytes, when the reply
 // ends inside one of the step's fields.
-bool DecodeStep(const Step& step, protocol::Reply& reply, int* const* outputs, bool skipNullOutputs);
+[[nodiscard]] bool DecodeStep(const Step& step, protocol::Reply& reply, int* const* outputs, bool skipNullOutputs);
 
 template <typename... Arguments>
 int SetSetting(Setting setting, Arguments... arguments) {

@@ -1,5 +1,6 @@
 // The per-head and system setting functions: each is its row of the setting
 // table, run by the one setter or getter sequence.
+#include "api/CallFrame.h"
 #include "api/SettingTable.h"
 #include "trace/Trace.h"
 #include "trax.h"
@@ -7,8 +8,6 @@
 using trax::api::GetSetting;
 using trax::api::SetSetting;
 using S = trax::api::Setting;
-
-#define TRAX_EXPORT extern "C" TRAX_API int TRAX_CALL
 
 // The setter and getter of a setting with one value, per head or for the
 // whole controller; the value's name is the one the trace log shows.

@@ -61,13 +61,17 @@ int StorageReadData(session::DeviceSession& session, Reply& reply, uint8_t head)
     // Unsigned on purpose: a negative count is as impossible as a huge one.
     const uint32_t count = reply.U32(kStorageCount);
     if (count > kStorageMaxValues) {
-        TRAX_ASSERT_FAILED();
+        trace::Note(trace::Reason::MalformedReply, "stored-value count %u is over the %u the controller holds", count,
+                    kStorageMaxValues);
         return 0;
     }
     // The reply's length field cannot describe it, so the bytes that arrived
     // are the only measure of how many slots are real.
     uint32_t slots = static_cast<uint32_t>(reply.received - kStorageValues) / 4;
-    if (slots < count) return 0;
+    if (slots < count) {
+        trace::Note(trace::Reason::ReplyTooShort, "the count says %u values, %u arrived", count, slots);
+        return 0;
+    }
     if (slots > kStorageMaxValues) slots = kStorageMaxValues;
     uint8_t* slot = reply.data + kStorageValues;
     for (uint32_t i = 0; i < slots; ++i, slot += 4) {
@@ -86,7 +90,7 @@ using namespace trax;
 namespace {
 
 int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&)) {
-    return api::WithSession([command](session::DeviceSession& s) {
+    return api::WithSession([command](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         return protocol::Accepted(command(s, reply), reply, protocol::kErrorByteReplyLength) ? 1 : 0;
     });
@@ -94,25 +98,25 @@ int RunStorageCommand(int (*command)(session::DeviceSession&, protocol::Reply&))
 
 }  // namespace
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageInit(void) {
+TRAX_EXPORT TRAX_DataStorageInit(void) {
     TRAX_TRACE_CALL();
     return RunStorageCommand(&api::StorageInit);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStart(void) {
+TRAX_EXPORT TRAX_DataStorageStart(void) {
     TRAX_TRACE_CALL();
     return RunStorageCommand(&api::StorageStart);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageStop(void) {
+TRAX_EXPORT TRAX_DataStorageStop(void) {
     TRAX_TRACE_CALL();
     return RunStorageCommand(&api::StorageStop);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
+TRAX_EXPORT TRAX_DataStorageGetStatus(int head, int* storageState, int* storedCount) {
     TRAX_TRACE_CALL(head, storageState, storedCount);
     if (!api::InRange(head, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::ReplyBuffer();
         if (!protocol::Accepted(protocol::ReadStatus(s, reply), reply, protocol::kStatusReplyLength)) return 0;
         if (storedCount != nullptr) {
@@ -124,11 +128,10 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetStatus(int head, int* stora
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values,
-                                                          int* returnedCount) {
+TRAX_EXPORT TRAX_DataStorageGetData(int head, int maxCount, FloatValue* values, int* returnedCount) {
     TRAX_TRACE_CALL(head, maxCount, values, returnedCount);
     if (!api::InRange(maxCount, 1, INT_MAX) || !api::InRange(head, 0, 1)) return 0;
-    return api::WithSession([&](session::DeviceSession& s) {
+    return api::WithSession([&](session::DeviceSession& s) TRAX_IN_CALL {
         protocol::Reply& reply = protocol::StorageReply();
         if (api::StorageReadData(s, reply, static_cast<uint8_t>(head)) != 1) return 0;
         const uint8_t system = reply.Byte(api::kStorageUnitSystem);
@@ -144,12 +147,12 @@ extern "C" TRAX_API int TRAX_CALL TRAX_DataStorageGetData(int head, int maxCount
     });
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_SetDataStorage(int target, int count, int cycle) {
+TRAX_EXPORT TRAX_SetDataStorage(int target, int count, int cycle) {
     TRAX_TRACE_CALL(target, count, cycle);
     return api::SetSetting(api::Setting::DataStorage, target, count, cycle);
 }
 
-extern "C" TRAX_API int TRAX_CALL TRAX_GetDataStorage(int* target, int* count, int* cycle) {
+TRAX_EXPORT TRAX_GetDataStorage(int* target, int* count, int* cycle) {
     TRAX_TRACE_CALL(target, count, cycle);
     return api::GetSetting(api::Setting::DataStorage, target, count, cycle);
 }

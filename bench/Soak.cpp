@@ -91,6 +91,20 @@ const Call kCalls[] = {
 };
 constexpr int kCallCount = sizeof kCalls / sizeof kCalls[0];
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define TRAX_SOAK_UNDER_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define TRAX_SOAK_UNDER_SANITIZER 1
+#endif
+#if defined(TRAX_SOAK_UNDER_SANITIZER)
+constexpr bool kUnderSanitizer = true;
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
 // From /proc/self/status: "VmRSS:" in KiB, "Threads:".
 long StatusField(const char* name) {
     std::ifstream status("/proc/self/status");
@@ -136,6 +150,9 @@ int main(int argc, char** argv) {
     Tally tally[kCallCount];
     std::mutex reportMutex;
     std::atomic<bool> stop{false};
+    std::atomic<uint64_t> faultsAtLastSuccess{0};
+    std::atomic<int> failuresInARow{0};
+    std::atomic<int> longestFailureRun{0};
     std::vector<std::thread> workers;
     for (int t = 0; t < threadCount; ++t) {
         workers.emplace_back([&, t] {
@@ -146,11 +163,23 @@ int main(int argc, char** argv) {
                 const int result = kCalls[index].run(random);
                 const uint64_t faultsAfter = trax::soak::InjectedFaultTotal();
                 tally[index].calls.fetch_add(1);
-                if (result == 1) continue;
+                if (result == 1) {
+                    faultsAtLastSuccess.store(faultsAfter);
+                    failuresInARow.store(0);
+                    continue;
+                }
                 tally[index].failures.fetch_add(1);
+                const int row = failuresInARow.fetch_add(1) + 1;
+                int longest = longestFailureRun.load();
+                while (row > longest && !longestFailureRun.compare_exchange_weak(longest, row)) {
+                }
                 // Calls are serialised by the library, so a fault injected
-                // between the two counts fell in this call or one it waited for.
-                if (faultsAfter == faultsBefore) {
+                // between the two counts fell in this call or one it waited
+                // for. A fault since the last success explains a failure too:
+                // a refused switch back to measurement mode is an answer and
+                // is not asked again, so the controller stays in setting mode
+                // until the next call that switches.
+                if (faultsAfter == faultsBefore && faultsBefore == faultsAtLastSuccess.load()) {
                     tally[index].unexplained.fetch_add(1);
                     std::lock_guard<std::mutex> guard(reportMutex);
                     std::fprintf(stderr, "unexplained failure: call %d (%s)\n", index, kCalls[index].family);
@@ -199,17 +228,30 @@ int main(int argc, char** argv) {
     std::printf("threads %ld before the workers, %ld after them\n", threadsAtStart, threadsAtEnd);
 
     bool ok = true;
-    if (unexplained != 0 || failures > injected) {
+    if (unexplained != 0) {
         std::printf("FAIL: failures that no injected fault explains\n");
         ok = false;
     }
-    if (threadsAtEnd != threadsAtStart) {
+    // Whatever a fault left behind, the next calls that switch modes bring
+    // the controller back: failures never go on and on.
+    constexpr int kLongestFailureRun = 20;
+    std::printf("longest run of failed calls %d\n", longestFailureRun.load());
+    if (longestFailureRun.load() > kLongestFailureRun) {
+        std::printf("FAIL: the controller did not come back after a fault\n");
+        ok = false;
+    }
+    // A sanitizer starts a background thread of its own when it first needs
+    // it, and keeps freed memory in quarantine and shadow pages: neither is
+    // growth of the library's.
+    if (threadsAtEnd > threadsAtStart + (kUnderSanitizer ? 1 : 0) || threadsAtEnd < threadsAtStart) {
         std::printf("FAIL: the thread count grew\n");
         ok = false;
     }
     // Allocator noise is allowed; a leak per call or per fault is not.
     constexpr long kRssSlackKiB = 2048;
-    if (rssAtEnd > rssAtStart + kRssSlackKiB) {
+    if (kUnderSanitizer) {
+        std::printf("resident memory not judged: the sanitizer's own memory dominates it\n");
+    } else if (rssAtEnd > rssAtStart + kRssSlackKiB) {
         std::printf("FAIL: resident memory grew\n");
         ok = false;
     }

@@ -56,11 +56,11 @@ public:
         std::remove(path_.c_str());
         setenv("TRAX_LOG_TAP", path_.c_str(), 1);
         unsetenv("TRAX_LOG");
-        trax::session::ProcessAttach();
+        (void)trax::session::ProcessAttach();  // only the tap is wanted from it
     }
     ~TapOn() {
         unsetenv("TRAX_LOG_TAP");
-        trax::session::ProcessAttach();  // closes the tap, the log stays off
+        (void)trax::session::ProcessAttach();  // closes the tap, the log stays off
         std::remove(path_.c_str());
     }
 

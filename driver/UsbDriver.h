@@ -24,7 +24,7 @@ struct StartupResults {
 // Runs the four start-up calls of the driver, always all four and in order.
 // Returns 1 when the type parameters, InitUsb and InitPid succeeded; the
 // single results go to *results when it is not null.
-int UsbDriverStartup(StartupResults* results = nullptr);
+[[nodiscard]] int UsbDriverStartup(StartupResults* results = nullptr);
 
 // Whether the driver library in use is the stand-in with the simulated
 // controller (it exports one more function that says so), and its words.

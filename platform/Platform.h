@@ -4,8 +4,10 @@
 // which one it runs on.
 //
 // Contract of every backend:
-// - Handles are opaque; a null handle means "not created". Every Create* either
-//   returns a usable handle or null, and every handle is released by CloseHandle.
+// - Handles are opaque and typed: an event, a lock and a thread are different
+//   types, so one cannot be passed where another belongs. A null handle means
+//   "not created". Every Create* either returns a usable handle or null, and
+//   every handle is released by CloseHandle (a thread's by JoinThread).
 // - Events are auto-reset: one SignalEvent releases exactly one wait; a signal
 //   with nobody waiting stays set until the next wait consumes it.
 // - A lock is a semaphore with one count: TakeLock/ReleaseLock, never recursive.
@@ -16,32 +18,47 @@
 
 #include <cstdint>
 
+#include "platform/ThreadSafety.h"
+
 namespace trax::platform {
 
-using Handle = void*;
+// Each backend defines these its own way; above this header they are only
+// ever pointed to.
+struct EventObject;
+struct TRAX_CAPABILITY("lock") LockObject;
+struct ThreadObject;
+using EventHandle = EventObject*;
+using LockHandle = LockObject*;
+using ThreadHandle = ThreadObject*;
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 enum class WaitResult { Signalled0, Signalled1, Timeout, Failed };
 
 // Auto-reset event, initially not signalled.
-Handle CreateAutoEvent();
-bool SignalEvent(Handle event);
-WaitResult WaitOne(Handle waitable, uint32_t timeoutMs);
-WaitResult WaitEither(Handle first, Handle second, uint32_t timeoutMs);
+EventHandle CreateAutoEvent();
+bool SignalEvent(EventHandle event);
+WaitResult WaitOne(EventHandle event, uint32_t timeoutMs);
+WaitResult WaitEither(EventHandle first, EventHandle second, uint32_t timeoutMs);
 
-// Semaphore with initial and maximum count 1, used as a lock.
-Handle CreateOneCountLock();
-bool ReleaseLock(Handle lock);
+// Semaphore with initial and maximum count 1, used as a lock. TakeLock waits
+// without a time limit and is false only for a handle that is not a lock;
+// TryTakeLock takes it only when it is free at once.
+LockHandle CreateOneCountLock();
+[[nodiscard]] bool TakeLock(LockHandle lock) TRAX_TRY_ACQUIRE(true, lock);
+[[nodiscard]] bool TryTakeLock(LockHandle lock) TRAX_TRY_ACQUIRE(true, lock);
+// False when the lock was not taken (its count is already at its maximum).
+bool ReleaseLock(LockHandle lock) TRAX_RELEASE(lock);
 
-// Closes an event, a lock or a thread handle.
-void CloseHandle(Handle handle);
+// Closes an event or a lock; a null handle is ignored.
+void CloseHandle(EventHandle event);
+void CloseHandle(LockHandle lock);
 
 // Thread start; null when the thread could not be started. JoinThread waits
 // until the thread has ended and releases its handle.
 using ThreadRoutine = void (*)(void* argument);
-Handle StartThread(ThreadRoutine routine, void* argument);
-void JoinThread(Handle thread);
+ThreadHandle StartThread(ThreadRoutine routine, void* argument);
+void JoinThread(ThreadHandle thread);
 
 void SleepMilliseconds(uint32_t ms);
 uint64_t NowMilliseconds();
@@ -49,29 +66,35 @@ uint64_t NowMilliseconds();
 // A plain (not recursive) lock for whole exported calls; it lives for the
 // whole process. Taking it again on the thread that holds it is an error:
 // no exported function calls another.
-class ExclusiveLock {
+class TRAX_CAPABILITY("lock") ExclusiveLock {
 public:
     ExclusiveLock();
     ~ExclusiveLock();
     ExclusiveLock(const ExclusiveLock&) = delete;
     ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-    void Lock();
-    void Unlock();
+    void Lock() TRAX_ACQUIRE();
+    void Unlock() TRAX_RELEASE();
 
 private:
     alignas(16) unsigned char storage[64];
 };
 
-class ExclusiveGuard {
+class TRAX_SCOPED_CAPABILITY ExclusiveGuard {
 public:
-    explicit ExclusiveGuard(ExclusiveLock& guarded) : lock(guarded) { lock.Lock(); }
-    ~ExclusiveGuard() { lock.Unlock(); }
+    explicit ExclusiveGuard(ExclusiveLock& guarded) TRAX_ACQUIRE(guarded) : lock(guarded) { lock.Lock(); }
+    ~ExclusiveGuard() TRAX_RELEASE() { lock.Unlock(); }
     ExclusiveGuard(const ExclusiveGuard&) = delete;
     ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
 
 private:
     ExclusiveLock& lock;
 };
+
+// Handlers run around fork() (POSIX; Windows has no fork, and there this does
+// nothing): `prepare` in the forking thread before the fork, `parent` and
+// `child` in each process after it.
+using ForkHandler = void (*)();
+void OnFork(ForkHandler prepare, ForkHandler parent, ForkHandler child);
 
 // The error-reply notification: on Windows PostMessageA to the window (null:
 // the calling thread's own queue); on POSIX a queue per thread.
@@ -93,7 +116,28 @@ void ReportAssertion(const char* sourcePath, int line);
 // is called (instead of showing anything) with the module name and line.
 using AssertionHook = void (*)(const char* module, int line);
 uint64_t AssertionCount();
-void SetAssertionHook(AssertionHook hook);
+// Returns the hook it replaces, so that a test can put it back.
+AssertionHook SetAssertionHook(AssertionHook hook);
+
+// Where a report goes when no hook is set: null shows it the backend's way
+// (a message box on a Windows desktop, standard error otherwise); a sink
+// takes it instead (TRAX_ASSERT=log: the trace log).
+using AssertionSink = void (*)(const char* module, int line);
+void SetAssertionSink(AssertionSink sink);
+
+// While one of these lives on a thread, that thread's reports are kept and
+// shown only when the outermost one ends. The call frame makes one before it
+// takes the call lock: a message box waits for a click and runs a message
+// loop, which must never happen while the lock is held (a window procedure
+// that calls the library from that loop would wait for itself). A few
+// reports are kept; more are only counted.
+class DeferAssertions {
+public:
+    DeferAssertions();
+    ~DeferAssertions();
+    DeferAssertions(const DeferAssertions&) = delete;
+    DeferAssertions& operator=(const DeferAssertions&) = delete;
+};
 
 // Diagnostics for tests: events, locks and threads that exist right now.
 int LiveHandleCount();

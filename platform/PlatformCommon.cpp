@@ -10,7 +10,26 @@ namespace trax::platform {
 namespace {
 std::atomic<uint64_t> assertionCount{0};
 std::atomic<AssertionHook> assertionHook{nullptr};
+std::atomic<AssertionSink> assertionSink{nullptr};
 std::atomic<int> liveHandles{0};
+
+struct PendingAssertion {
+    char module[64];
+    int line;
+};
+constexpr int kPendingLimit = 4;
+// Per thread: each thread's reports wait for the end of its own call.
+thread_local int deferDepth = 0;
+thread_local int pendingCount = 0;
+thread_local PendingAssertion pending[kPendingLimit];
+
+void Deliver(const char* module, int line) {
+    if (AssertionSink sink = assertionSink.load()) {
+        sink(module, line);
+        return;
+    }
+    ShowAssertion(module, line);
+}
 }  // namespace
 
 void ModuleNameFromPath(const char* path, char* out, int outSize) {
@@ -30,7 +49,22 @@ void ModuleNameFromPath(const char* path, char* out, int outSize) {
 
 uint64_t AssertionCount() { return assertionCount.load(); }
 
-void SetAssertionHook(AssertionHook hook) { assertionHook.store(hook); }
+AssertionHook SetAssertionHook(AssertionHook hook) { return assertionHook.exchange(hook); }
+
+void SetAssertionSink(AssertionSink sink) { assertionSink.store(sink); }
+
+DeferAssertions::DeferAssertions() { ++deferDepth; }
+
+DeferAssertions::~DeferAssertions() {
+    if (--deferDepth > 0) return;
+    // Taken out first: showing one may run a message loop that calls the
+    // library again, and that call keeps its own reports.
+    PendingAssertion shown[kPendingLimit];
+    const int count = pendingCount;
+    for (int i = 0; i < count; ++i) shown[i] = pending[i];
+    pendingCount = 0;
+    for (int i = 0; i < count; ++i) Deliver(shown[i].module, shown[i].line);
+}
 
 int LiveHandleCount() { return liveHandles.load(); }
 
@@ -42,7 +76,15 @@ void ReportAssertion(const char* sourcePath, int line) {
         hook(module, line);
         return;
     }
-    ShowAssertion(module, line);
+    if (deferDepth > 0) {
+        if (pendingCount < kPendingLimit) {
+            PendingAssertion& kept = pending[pendingCount++];
+            std::memcpy(kept.module, module, sizeof kept.module);
+            kept.line = line;
+        }
+        return;
+    }
+    Deliver(module, line);
 }
 
 void CountHandleCreated() { liveHandles.fetch_add(1); }

@@ -13,6 +13,8 @@
 #include <new>
 #include <thread>
 
+#include <pthread.h>
+
 #if defined(__linux__)
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -152,18 +154,25 @@ struct Object {
     std::thread thread;
 };
 
-Object* AsObject(Handle handle) { return static_cast<Object*>(handle); }
+// Every handle type points to an Object; the kind says which one it is.
+template <typename TypedHandle>
+Object* AsObject(TypedHandle handle) {
+    return reinterpret_cast<Object*>(handle);
+}
+template <typename TypedHandle>
+TypedHandle AsHandle(Object* object) {
+    return reinterpret_cast<TypedHandle>(object);
+}
 
 bool IsWaitable(const Object* object) { return object != nullptr && object->kind != Kind::Thread; }
 
-Handle MakeWaitable(Kind kind, int initialCount) {
+Object* MakeWaitable(Kind kind, int initialCount) {
     auto* object = new (std::nothrow) Object(kind, initialCount);
     if (object != nullptr) CountHandleCreated();
     return object;
 }
 
-bool Post(Handle handle) {
-    Object* object = AsObject(handle);
+bool Post(Object* object) {
     if (!IsWaitable(object)) return false;
     // Sleepers to wake once the guard is released; beyond this many (never in
     // this library) they are woken under the guard.
@@ -281,24 +290,41 @@ WaitResult WaitFor(Object* const objects[], int n, uint32_t timeoutMs) {
 constexpr size_t kNotificationQueueLimit = 10000;
 thread_local std::deque<Notification> notificationQueue;
 
-}  // namespace
+void Close(Object* object) {
+    if (object == nullptr) return;
+    if (object->thread.joinable()) object->thread.detach();
+    delete object;
+    CountHandleClosed();
+}
 
-Handle CreateAutoEvent() { return MakeWaitable(Kind::Event, 0); }
-
-bool SignalEvent(Handle event) { return Post(event); }
-
-Handle CreateOneCountLock() { return MakeWaitable(Kind::Lock, 1); }
-
-bool ReleaseLock(Handle lock) { return Post(lock); }
-
-WaitResult WaitOne(Handle waitable, uint32_t timeoutMs) {
-    Object* object = AsObject(waitable);
+WaitResult WaitOneObject(Object* object, uint32_t timeoutMs) {
     if (!IsWaitable(object)) return WaitResult::Failed;
     Object* const objects[1] = {object};
     return WaitFor(objects, 1, timeoutMs);
 }
 
-WaitResult WaitEither(Handle first, Handle second, uint32_t timeoutMs) {
+}  // namespace
+
+EventHandle CreateAutoEvent() { return AsHandle<EventHandle>(MakeWaitable(Kind::Event, 0)); }
+
+bool SignalEvent(EventHandle event) { return Post(AsObject(event)); }
+
+LockHandle CreateOneCountLock() { return AsHandle<LockHandle>(MakeWaitable(Kind::Lock, 1)); }
+
+// The count is what the analysis cannot see: it follows the results.
+bool TakeLock(LockHandle lock) TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    return WaitOneObject(AsObject(lock), kInfinite) == WaitResult::Signalled0;
+}
+
+bool TryTakeLock(LockHandle lock) TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    return WaitOneObject(AsObject(lock), 0) == WaitResult::Signalled0;
+}
+
+bool ReleaseLock(LockHandle lock) TRAX_NO_THREAD_SAFETY_ANALYSIS { return Post(AsObject(lock)); }
+
+WaitResult WaitOne(EventHandle event, uint32_t timeoutMs) { return WaitOneObject(AsObject(event), timeoutMs); }
+
+WaitResult WaitEither(EventHandle first, EventHandle second, uint32_t timeoutMs) {
     Object* a = AsObject(first);
     Object* b = AsObject(second);
     if (!IsWaitable(a) || !IsWaitable(b)) return WaitResult::Failed;
@@ -307,15 +333,10 @@ WaitResult WaitEither(Handle first, Handle second, uint32_t timeoutMs) {
     return WaitFor(objects, a == b ? 1 : 2, timeoutMs);
 }
 
-void CloseHandle(Handle handle) {
-    Object* object = AsObject(handle);
-    if (object == nullptr) return;
-    if (object->thread.joinable()) object->thread.detach();
-    delete object;
-    CountHandleClosed();
-}
+void CloseHandle(EventHandle event) { Close(AsObject(event)); }
+void CloseHandle(LockHandle lock) { Close(AsObject(lock)); }
 
-Handle StartThread(ThreadRoutine routine, void* argument) {
+ThreadHandle StartThread(ThreadRoutine routine, void* argument) {
     auto* object = new (std::nothrow) Object(Kind::Thread, 0);
     if (object == nullptr) return nullptr;
     try {
@@ -325,14 +346,14 @@ Handle StartThread(ThreadRoutine routine, void* argument) {
         return nullptr;
     }
     CountHandleCreated();
-    return object;
+    return AsHandle<ThreadHandle>(object);
 }
 
-void JoinThread(Handle thread) {
+void JoinThread(ThreadHandle thread) {
     Object* object = AsObject(thread);
     if (object == nullptr || object->kind != Kind::Thread) return;
     if (object->thread.joinable()) object->thread.join();
-    CloseHandle(thread);
+    Close(object);
 }
 
 void SleepMilliseconds(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -349,6 +370,12 @@ ExclusiveLock::ExclusiveLock() {
 ExclusiveLock::~ExclusiveLock() { reinterpret_cast<std::mutex*>(storage)->~mutex(); }
 void ExclusiveLock::Lock() { reinterpret_cast<std::mutex*>(storage)->lock(); }
 void ExclusiveLock::Unlock() { reinterpret_cast<std::mutex*>(storage)->unlock(); }
+
+void OnFork(ForkHandler prepare, ForkHandler parent, ForkHandler child) {
+    // Fails only without memory for the handler table; the library then
+    // stays as fork-unsafe as it would be without it.
+    (void)pthread_atfork(prepare, parent, child);
+}
 
 void PostNotification(void* /*window*/, uint32_t message, uintptr_t first, intptr_t second) {
     // Like a full Windows message queue, a full queue refuses the post, so a

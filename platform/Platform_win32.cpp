@@ -20,7 +20,21 @@ namespace trax::platform {
 
 namespace {
 
-HANDLE AsHandle(Handle handle) { return static_cast<HANDLE>(handle); }
+// Every handle type is a kernel handle underneath.
+template <typename TypedHandle>
+HANDLE AsHandle(TypedHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+template <typename TypedHandle>
+TypedHandle FromHandle(HANDLE handle) {
+    return reinterpret_cast<TypedHandle>(handle);
+}
+
+void CloseKernelHandle(HANDLE handle) {
+    if (handle == nullptr) return;
+    ::CloseHandle(handle);
+    CountHandleClosed();
+}
 
 WaitResult FromWaitCode(DWORD code) {
     switch (code) {
@@ -53,26 +67,26 @@ SRWLOCK* AsSrwLock(unsigned char* storage) { return reinterpret_cast<SRWLOCK*>(s
 
 }  // namespace
 
-Handle CreateAutoEvent() {
+EventHandle CreateAutoEvent() {
     // Auto-reset, not signalled, unnamed.
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (event == nullptr) return nullptr;
     CountHandleCreated();
-    return event;
+    return FromHandle<EventHandle>(event);
 }
 
-bool SignalEvent(Handle event) {
+bool SignalEvent(EventHandle event) {
     if (event == nullptr) return false;
     return SetEvent(AsHandle(event)) != FALSE;
 }
 
-WaitResult WaitOne(Handle waitable, uint32_t timeoutMs) {
-    if (waitable == nullptr) return WaitResult::Failed;
+WaitResult WaitOne(EventHandle event, uint32_t timeoutMs) {
+    if (event == nullptr) return WaitResult::Failed;
     // kInfinite is INFINITE, so the time-out passes through unchanged.
-    return FromWaitCode(WaitForSingleObject(AsHandle(waitable), timeoutMs));
+    return FromWaitCode(WaitForSingleObject(AsHandle(event), timeoutMs));
 }
 
-WaitResult WaitEither(Handle first, Handle second, uint32_t timeoutMs) {
+WaitResult WaitEither(EventHandle first, EventHandle second, uint32_t timeoutMs) {
     if (first == nullptr || second == nullptr) return WaitResult::Failed;
     // WaitForMultipleObjects refuses a handle listed twice; waiting on one
     // event twice is just a wait on that event.
@@ -83,26 +97,34 @@ WaitResult WaitEither(Handle first, Handle second, uint32_t timeoutMs) {
     return FromWaitCode(WaitForMultipleObjects(2, handles, FALSE, timeoutMs));
 }
 
-Handle CreateOneCountLock() {
+LockHandle CreateOneCountLock() {
     HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
     if (semaphore == nullptr) return nullptr;
     CountHandleCreated();
-    return semaphore;
+    return FromHandle<LockHandle>(semaphore);
 }
 
-bool ReleaseLock(Handle lock) {
+// The count is what the analysis cannot see: it follows the results.
+bool TakeLock(LockHandle lock) TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    if (lock == nullptr) return false;
+    return WaitForSingleObject(AsHandle(lock), INFINITE) == WAIT_OBJECT_0;
+}
+
+bool TryTakeLock(LockHandle lock) TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    if (lock == nullptr) return false;
+    return WaitForSingleObject(AsHandle(lock), 0) == WAIT_OBJECT_0;
+}
+
+bool ReleaseLock(LockHandle lock) TRAX_NO_THREAD_SAFETY_ANALYSIS {
     if (lock == nullptr) return false;
     // Fails when the count is already at its maximum of one.
     return ReleaseSemaphore(AsHandle(lock), 1, nullptr) != FALSE;
 }
 
-void CloseHandle(Handle handle) {
-    if (handle == nullptr) return;
-    ::CloseHandle(AsHandle(handle));
-    CountHandleClosed();
-}
+void CloseHandle(EventHandle event) { CloseKernelHandle(AsHandle(event)); }
+void CloseHandle(LockHandle lock) { CloseKernelHandle(AsHandle(lock)); }
 
-Handle StartThread(ThreadRoutine routine, void* argument) {
+ThreadHandle StartThread(ThreadRoutine routine, void* argument) {
     auto* start = new (std::nothrow) ThreadStart{routine, argument};
     if (start == nullptr) return nullptr;
     HANDLE thread = CreateThread(nullptr, 0, ThreadEntry, start, 0, nullptr);
@@ -111,13 +133,13 @@ Handle StartThread(ThreadRoutine routine, void* argument) {
         return nullptr;
     }
     CountHandleCreated();
-    return thread;
+    return FromHandle<ThreadHandle>(thread);
 }
 
-void JoinThread(Handle thread) {
+void JoinThread(ThreadHandle thread) {
     if (thread == nullptr) return;
     WaitForSingleObject(AsHandle(thread), INFINITE);
-    CloseHandle(thread);
+    CloseKernelHandle(AsHandle(thread));
 }
 
 void SleepMilliseconds(uint32_t ms) { Sleep(ms); }
@@ -139,6 +161,8 @@ ExclusiveLock::~ExclusiveLock() = default;
 void ExclusiveLock::Lock() { AcquireSRWLockExclusive(AsSrwLock(storage)); }
 void ExclusiveLock::Unlock() { ReleaseSRWLockExclusive(AsSrwLock(storage)); }
 
+void OnFork(ForkHandler /*prepare*/, ForkHandler /*parent*/, ForkHandler /*child*/) {}
+
 void PostNotification(void* window, uint32_t message, uintptr_t first, intptr_t second) {
     // A null window posts to the calling thread's own queue.
     PostMessageA(static_cast<HWND>(window), message, static_cast<WPARAM>(first), static_cast<LPARAM>(second));
@@ -153,9 +177,30 @@ bool TakeNotification(Notification* out) {
     return true;
 }
 
+namespace {
+
+// A service, or a program started by one, has no desktop that anybody sees:
+// a message box there waits for a click that never comes.
+bool OnVisibleDesktop() {
+    HWINSTA station = GetProcessWindowStation();
+    if (station == nullptr) return false;
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return false;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+}  // namespace
+
 void ShowAssertion(const char* module, int line) {
     char text[128];
     std::snprintf(text, sizeof text, "assert[%s][%d]", module, line);
+    if (!OnVisibleDesktop()) {
+        char debugLine[160];
+        std::snprintf(debugLine, sizeof debugLine, "Fatal error: %s\n", text);
+        OutputDebugStringA(debugLine);
+        return;
+    }
     MessageBoxA(nullptr, text, "Fatal error", MB_ICONERROR);
 }
 

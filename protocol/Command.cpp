@@ -22,6 +22,28 @@ namespace trax::protocol {
 
 namespace {
 
+constexpr uint8_t kPacketMarker = 7;
+constexpr int32_t kOrdinaryReplyMax = 1046;
+constexpr int32_t kStorageReplyMax = 262164;
+constexpr int32_t kMaxPacketLength = session::kSessionSendCapacity;
+
+constexpr int kReplyCodeBusy = 68;
+constexpr int kReplyCodeError = 255;
+constexpr int kNoReply = 70;
+
+// Error byte value meaning "the controller is in the other operating mode".
+constexpr uint8_t kErrorOtherMode = 5;
+
+// One row per command the library sends. A request length of 0 marks the
+// setting write, whose length depends on its data.
+struct CommandInfo {
+    uint8_t code;
+    uint8_t requestLength;
+    uint8_t replyCode;
+    int32_t replyMax;
+    int32_t noLengthCheck;  // 1: the received count is not compared with the length field
+};
+
 constexpr CommandInfo kCommandTable[] = {
     {CmdMeasureMode, 4, 5, kOrdinaryReplyMax, 0},
     {CmdSettingMode, 4, 7, kOrdinaryReplyMax, 0},
@@ -45,15 +67,13 @@ constexpr CommandInfo kCommandTable[] = {
 };
 
 uint8_t replyBufferBytes[kReplyRecordSize];
-Reply replyBuffer{replyBufferBytes, kReplyRecordSize, 0};
+Reply replyBuffer TRAX_GUARDED_BY(session::callLock){replyBufferBytes, kReplyRecordSize, 0};
 
 // At least the storage reply maximum, rounded up to whole 32-bit slots.
 uint8_t storageReplyBytes[kStorageReplyMax + 4];
-Reply storageReply{storageReplyBytes, kStorageReplyMax + 4, 0};
+Reply storageReply TRAX_GUARDED_BY(session::callLock){storageReplyBytes, kStorageReplyMax + 4, 0};
 
 EngineTiming engineTiming = DefaultEngineTiming();
-
-}  // namespace
 
 const CommandInfo* FindCommand(uint8_t code) {
     for (const CommandInfo& info : kCommandTable) {
@@ -61,6 +81,8 @@ const CommandInfo* FindCommand(uint8_t code) {
     }
     return nullptr;
 }
+
+}  // namespace
 
 uint16_t Reply::U16(int32_t offset) const {
     uint16_t value;
@@ -86,13 +108,6 @@ uint32_t Swap32(uint32_t value) {
     return (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) | (value << 24);
 }
 
-void SwapReplyLength(uint8_t* record) {
-    uint16_t length;
-    std::memcpy(&length, record, sizeof length);
-    length = Swap16(length);
-    std::memcpy(record, &length, sizeof length);
-}
-
 void SwapField16(Reply& reply, int32_t offset) {
     const uint16_t value = Swap16(reply.U16(offset));
     std::memcpy(reply.data + offset, &value, sizeof value);
@@ -116,6 +131,15 @@ EngineTiming DefaultEngineTiming() { return EngineTiming{&platform::NowMilliseco
 
 void SetEngineTiming(const EngineTiming& timing) { engineTiming = timing; }
 
+namespace {
+
+void SwapReplyLength(uint8_t* record) {
+    uint16_t length;
+    std::memcpy(&length, record, sizeof length);
+    length = Swap16(length);
+    std::memcpy(record, &length, sizeof length);
+}
+
 int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t length) {
     trace::OnRequest(packet, length);
     return session.Send(packet, length);
@@ -138,8 +162,9 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
     SwapReplyLength(reply.data);
     if (noLengthCheck != 1 && taken != reply.U16(0)) {
         // The bytes taken are dropped; the wait for a proper reply goes on.
+        // What the controller sends can be wrong without any fault of the
+        // library, so this is a reason in the trace log, not an assertion.
         trace::NoteMalformedReply(reply.U16(0), reply.data, reply.received);
-        TRAX_ASSERT_FAILED();
         return kNoReply;
     }
     return reply.data[3];
@@ -147,7 +172,8 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
 
 int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply, int32_t replyMax,
              int32_t expectedCode, int32_t noLengthCheck) {
-    if (platform::WaitOne(session.TransactionLock(), platform::kInfinite) != platform::WaitResult::Signalled0) {
+    const platform::LockHandle transactionLock = session.TransactionLock();
+    if (!platform::TakeLock(transactionLock)) {
         TRAX_ASSERT_FAILED();
         return 0;
     }
@@ -157,6 +183,10 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     }
     uint8_t sendBuffer[transport::kRequestBufferSize];
     int result = 0;
+    // Whether the controller answered: a reply that carries its error byte,
+    // with whatever code, says where the controller stands. A lost exchange,
+    // or a reply cut before its error byte, leaves that open.
+    bool answered = false;
     if (length > 0 && length <= static_cast<int32_t>(sizeof sendBuffer)) {
         std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
         const unsigned command = packet[3 < length ? 3 : 0];
@@ -177,13 +207,14 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                                 busySeen ? " after a busy reply" : "", command);
                     break;
                 }
-                if (session.LastStatus().status != 1) {
+                if (session.LastStatus() != 1) {
                     trace::Note(trace::Reason::ExchangeFailed, "the driver returned 0, command %u", command);
                     break;
                 }
                 const int code = ReadReply(session, reply, noLengthCheck, replyMax);
                 if (code == kNoReply) continue;
                 if (code == expectedCode) {
+                    answered = reply.Has(kErrorByteReplyLength);
                     result = 1;
                     break;
                 }
@@ -201,6 +232,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                     trace::Note(trace::Reason::BusyTooLong, "%u ms, command %u", engineTiming.busyLimitMs, command);
                     break;
                 }
+                answered = reply.Has(kErrorByteReplyLength);
                 if (code == kReplyCodeError && reply.received >= 5) {
                     trace::Note(trace::Reason::Refused, "error reply, error %u, command %u", reply.data[4], command);
                     platform::PostNotification(session.NotifyWindow(), session.NotifyMessage(),
@@ -224,12 +256,15 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     // the channel's error state cleared while the transaction lock is still
     // held, so no other request can slip in between.
     if (result != 1) {
-        session.ClearErrors();
-        session.Purge();
+        (void)session.ClearErrors();  // the USB kind has no error state to clear
+        (void)session.Purge();        // fails only without a channel, when nothing is queued
     }
-    platform::ReleaseLock(session.TransactionLock());
+    if (!answered) session.CountUnanswered();
+    (void)platform::ReleaseLock(transactionLock);  // taken above, so it is let go
     return result;
 }
+
+}  // namespace
 
 int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arguments, int32_t argumentCount,
                Reply& reply) {
@@ -258,14 +293,6 @@ bool Accepted(int transactionResult, const Reply& reply, int32_t minLength) {
     return false;
 }
 
-int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
-    return RunCommand(session, CmdMeasureMode, nullptr, 0, reply);
-}
-
-int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
-    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, kErrorByteReplyLength) ? 1 : 0;
-}
-
 int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item,
                  const uint8_t* data, int32_t length) {
     uint8_t arguments[3 + kMaxSettingData];
@@ -290,11 +317,6 @@ int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category,
     return Accepted(RunCommand(session, CmdReadSetting, arguments, 4, reply), reply, kSettingData) ? 1 : 0;
 }
 
-int ProbeSettingMode(session::DeviceSession& session, Reply& reply) {
-    const uint8_t arguments[2] = {0, 0xFF};
-    return RunCommand(session, CmdProbeSettingMode, arguments, 2, reply);
-}
-
 int ReadStatus(session::DeviceSession& session, Reply& reply) {
     const int result = RunCommand(session, CmdStatus, nullptr, 0, reply);
     if (result == 1 && reply.Has(kStatusCountB + 4)) {
@@ -302,6 +324,21 @@ int ReadStatus(session::DeviceSession& session, Reply& reply) {
         SwapField32(reply, kStatusCountB);
     }
     return result;
+}
+
+namespace {
+
+int RequestMeasureMode(session::DeviceSession& session, Reply& reply) {
+    return RunCommand(session, CmdMeasureMode, nullptr, 0, reply);
+}
+
+int RequestSettingMode(session::DeviceSession& session, Reply& reply) {
+    return Accepted(RunCommand(session, CmdSettingMode, nullptr, 0, reply), reply, kErrorByteReplyLength) ? 1 : 0;
+}
+
+int ProbeSettingMode(session::DeviceSession& session, Reply& reply) {
+    const uint8_t arguments[2] = {0, 0xFF};
+    return RunCommand(session, CmdProbeSettingMode, arguments, 2, reply);
 }
 
 int QueryMode(session::DeviceSession& session, int* mode) {
@@ -332,19 +369,24 @@ int QueryMode(session::DeviceSession& session, int* mode) {
 
     // The controller may be inside the Able adjustment; cancelling it both
     // answers the question and leaves a plain setting mode. When the cancel
-    // is refused, its error byte decides. When its exchange read nothing, the
-    // record still holds the probe's reply, whose error byte is "other mode":
-    // a controller that refused both the status and the setting probe as
-    // being in the other mode is taken to be in setting mode, so that the
-    // switch back to measurement mode is tried rather than given up.
-    if (WriteSetting(session, reply, 0, 0xFF, 9, nullptr, 0) == 1 || reply.ErrorByte() == kErrorOtherMode) {
+    // is refused, its error byte decides. When the cancel got no answer, the
+    // record still holds the probe's reply: that says nothing about the
+    // cancel, which may never have arrived, so nothing is decided from it.
+    const uint32_t unanswered = session.UnansweredExchanges();
+    if (WriteSetting(session, reply, 0, 0xFF, 9, nullptr, 0) == 1) {
+        *mode = ModeSetting;
+        return 1;
+    }
+    if (session.UnansweredExchanges() != unanswered) {
+        trace::Note(trace::Reason::ModeSwitchFailed, "the Able cancel (command 8) of the mode query got no answer");
+        return 0;
+    }
+    if (reply.ErrorByte() == kErrorOtherMode) {
         *mode = ModeSetting;
         return 1;
     }
     return 0;
 }
-
-namespace {
 
 // The trace log's word for a failed step of a mode switch.
 int SwitchFailed(int mode, const char* step) {
@@ -381,9 +423,17 @@ int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested
         if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the first mode query");
         if (current == ModeSetting) return 1;
         if (current != ModeMeasure) return SwitchFailed(mode, "the first mode query: undetermined mode");
+        // From here the controller may have entered setting mode unseen,
+        // unless it answers that it did not: it refuses the request, or the
+        // status after it still says measurement mode.
         if (settingRequested != nullptr) *settingRequested = true;
-        if (RequestSettingMode(session, reply) != 1) return SwitchFailed(mode, "the request (command 6)");
+        const uint32_t unanswered = session.UnansweredExchanges();
+        if (RequestSettingMode(session, reply) != 1) {
+            if (settingRequested != nullptr && session.UnansweredExchanges() == unanswered) *settingRequested = false;
+            return SwitchFailed(mode, "the request (command 6)");
+        }
         if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
+        if (current == ModeMeasure && settingRequested != nullptr) *settingRequested = false;
         if (current == ModeSetting) return 1;
         std::snprintf(step, sizeof step, "the mode query after the request: %s mode", ModeName(current));
         return SwitchFailed(mode, step);

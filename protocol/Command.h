@@ -14,23 +14,12 @@
 
 namespace trax::protocol {
 
-constexpr uint8_t kPacketMarker = 7;
 constexpr int32_t kReplyRecordSize = 1056;
-constexpr int32_t kOrdinaryReplyMax = 1046;
-constexpr int32_t kStorageReplyMax = 262164;
-constexpr int32_t kMaxPacketLength = session::kSessionSendCapacity;
 // The most data bytes one setting write carries after its address.
 constexpr int32_t kMaxSettingData = 64;
 
-constexpr int kReplyCodeBusy = 68;
-constexpr int kReplyCodeError = 255;
-constexpr int kNoReply = 70;
-
 // A reply that carries its error byte and nothing this library reads beyond it.
 constexpr int32_t kErrorByteReplyLength = 5;
-
-// Error byte value meaning "the controller is in the other operating mode".
-constexpr uint8_t kErrorOtherMode = 5;
 
 enum CommandCode : uint8_t {
     CmdMeasureMode = 4,
@@ -52,17 +41,6 @@ enum CommandCode : uint8_t {
     CmdFigureClear = 44,
     CmdFigureData = 46,
 };
-
-// One row per command the library sends. A request length of 0 marks the
-// setting write, whose length depends on its data.
-struct CommandInfo {
-    uint8_t code;
-    uint8_t requestLength;
-    uint8_t replyCode;
-    int32_t replyMax;
-    int32_t noLengthCheck;  // 1: the received count is not compared with the length field
-};
-const CommandInfo* FindCommand(uint8_t code);
 
 // A reply record: caller-owned bytes plus how many of them the last reply
 // filled. Decoders read only bytes that arrived with the current reply.
@@ -91,12 +69,11 @@ struct LocalReply {
 };
 
 // The shared reply record of the exported functions, and the storage read's.
-Reply& ReplyBuffer();
-Reply& StorageReply();
+Reply& ReplyBuffer() TRAX_REQUIRES(session::callLock);
+Reply& StorageReply() TRAX_REQUIRES(session::callLock);
 
 uint16_t Swap16(uint16_t value);
 uint32_t Swap32(uint32_t value);
-void SwapReplyLength(uint8_t* record);
 // In-place conversion of big-endian fields after a successful command.
 void SwapField16(Reply& reply, int32_t offset);
 void SwapField32(Reply& reply, int32_t offset);
@@ -113,37 +90,31 @@ struct EngineTiming {
 EngineTiming DefaultEngineTiming();
 void SetEngineTiming(const EngineTiming& timing);
 
-// One request/reply exchange on the open session. Returns 1 when a reply with
-// the expected code arrived (its error byte is the caller's to examine).
-int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply, int32_t replyMax,
-             int32_t expectedCode, int32_t noLengthCheck);
-int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t length);
-int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax);
-
-// Sends command `code` with its argument bytes, with the reply maximum and
-// length check of its row. Returns the transaction's result.
-int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arguments, int32_t argumentCount,
-               Reply& reply);
+// One request/reply exchange on the open session: sends command `code` with
+// its argument bytes and waits for the reply, with the reply maximum and
+// length check of the command's row. Returns 1 when a reply with the expected
+// code arrived (its error byte is the caller's to examine).
+[[nodiscard]] int RunCommand(session::DeviceSession& session, uint8_t code, const uint8_t* arguments,
+                             int32_t argumentCount, Reply& reply);
 // The common success test: the transaction succeeded, the reply carries at
 // least `minLength` bytes and its error byte is 0.
-bool Accepted(int transactionResult, const Reply& reply, int32_t minLength);
+[[nodiscard]] bool Accepted(int transactionResult, const Reply& reply, int32_t minLength);
 
 // Operating mode and setting access.
 enum ControllerMode { ModeMeasure = 0, ModeSetting = 1, ModeUndetermined = 2 };
 
-int RequestMeasureMode(session::DeviceSession& session, Reply& reply);
-int RequestSettingMode(session::DeviceSession& session, Reply& reply);
-int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item,
-                 const uint8_t* data, int32_t length);
-int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head, uint8_t item);
-int ProbeSettingMode(session::DeviceSession& session, Reply& reply);
-int ReadStatus(session::DeviceSession& session, Reply& reply);
-int QueryMode(session::DeviceSession& session, int* mode);
+[[nodiscard]] int WriteSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head,
+                               uint8_t item, const uint8_t* data, int32_t length);
+[[nodiscard]] int ReadSetting(session::DeviceSession& session, Reply& reply, uint8_t category, uint8_t head,
+                              uint8_t item);
+[[nodiscard]] int ReadStatus(session::DeviceSession& session, Reply& reply);
 // Switches the controller to `mode`. When switching to setting mode,
 // *settingRequested (if given) becomes true once the request to enter setting
-// mode has gone out, so that a caller whose switch failed after that point
-// knows the controller may have entered it all the same.
-int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested = nullptr);
+// mode has gone out, and false again when the controller answers that it did
+// not get there (it refused the request, or its status still says measurement
+// mode), so that a caller whose switch failed knows whether the controller
+// may have entered setting mode all the same.
+[[nodiscard]] int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested = nullptr);
 
 // Byte positions of the status reply.
 constexpr int32_t kStatusCountA = 8;

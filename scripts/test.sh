@@ -36,18 +36,20 @@ build/linux/bench/trax_soak --seconds 10
 
 # Checking builds: every test under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the install test links an outside program without them, so it is left out),
-# and the unit tests, which hold the threaded cases, under ThreadSanitizer.
+# and the unit and end-to-end tests under ThreadSanitizer, built by clang with
+# its thread-safety analysis as errors.
 stage "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRAX_WERROR=ON \
       -DTRAX_SANITIZE=address,undefined -DTRAX_BUILD_BENCH=OFF
 cmake --build build/asan
 ctest --test-dir build/asan --output-on-failure -j2 --timeout 300 -E 'Install'
 
-stage "ThreadSanitizer"
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
+stage "ThreadSanitizer and clang's thread-safety analysis"
+CC=clang CXX=clang++ cmake -S . -B build/tsan-clang -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAX_WERROR=ON \
       -DTRAX_SANITIZE=thread -DTRAX_BUILD_BENCH=OFF
-cmake --build build/tsan --target trax_unit_tests
-TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/trax_unit_tests
+cmake --build build/tsan-clang --target trax_unit_tests trax_e2e_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan-clang/tests/trax_unit_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan-clang --output-on-failure -j2 --timeout 300 -R '^E2e'
 
 # The fuzzer: clang with AddressSanitizer, UndefinedBehaviorSanitizer and
 # libFuzzer's coverage, about a minute from the seed corpus; any finding

@@ -1,26 +1,72 @@
 #include "session/DeviceSession.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/DriverCall.h"
 #include "driver/UsbDriver.h"
+#include "trace/LineBuilder.h"
 #include "trace/Trace.h"
+#include "transport/RingBuffer.h"
 
 namespace trax::session {
 
 SessionOpenParamsRecord SessionOpenParams;
 
+platform::ExclusiveLock callLock;
+
 namespace {
-DeviceSession theSession;
+DeviceSession theSession TRAX_GUARDED_BY(callLock);
 std::atomic<bool> libraryUsable{false};
+
+// A child of fork() has only the forking thread. Any lock another thread held
+// at the fork would stay held in the child for ever, so the fork waits until
+// no call runs and no line or ring block is being handed over: with the call
+// lock held there is no session, no I/O thread and no transaction. Lock
+// order as in a call: the call lock, then the spare ring block, then the
+// trace output.
+void PrepareFork() TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    callLock.Lock();
+    transport::LockSpareStorage();
+    trace::LockOutputForFork();
+}
+
+void ResumeAfterFork() TRAX_NO_THREAD_SAFETY_ANALYSIS {
+    trace::UnlockOutputAfterFork();
+    transport::UnlockSpareStorage();
+    callLock.Unlock();
+}
+
+struct ForkHandlers {
+    ForkHandlers() { platform::OnFork(&PrepareFork, &ResumeAfterFork, &ResumeAfterFork); }
+};
+
+// TRAX_ASSERT=log: reports go to the trace log's output, never to a box.
+void LogAssertion(const char* module, int line) {
+    char buffer[192];
+    trace::LineBuilder text(buffer, sizeof buffer);
+    text.AddPrefix(platform::NowMicroseconds());
+    text.Add("Fatal error: assert[%s][%d]", module, line);
+    const int length = text.Finish();
+    trace::Emit(text.Text(), length);
+}
+
 }  // namespace
 
 DeviceSession& TheSession() { return theSession; }
 
+platform::ExclusiveLock& CallLock() {
+    // Installed with the first call, before any call can hold a lock.
+    static ForkHandlers handlers;
+    return callLock;
+}
+
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
     trace::StartFromEnvironment();
+    const char* assertion = std::getenv("TRAX_ASSERT");
+    platform::SetAssertionSink(assertion != nullptr && std::strcmp(assertion, "log") == 0 ? &LogAssertion : nullptr);
     // The start-up calls go through the driver-call wrapper, which learns the
     // driver's calling convention; the trace log's first line names it.
     trace::SetDriverCallingConventionProbe(&driver::ObservedConvention);
@@ -36,9 +82,7 @@ bool LibraryUsable() { return libraryUsable.load(); }
 void SetLibraryUsableForTesting(bool usable) { libraryUsable.store(usable); }
 
 DeviceSession::DeviceSession()
-    : replyEvent(nullptr), transactionLock(nullptr), openCount(0), notifyWindow(nullptr), notifyMessage(0) {
-    std::memset(&lastStatus, 0, sizeof lastStatus);
-}
+    : replyEvent(nullptr), transactionLock(nullptr), openCount(0), notifyWindow(nullptr), notifyMessage(0) {}
 
 int DeviceSession::Open(const SessionOpenParamsRecord& params) {
     if (Exists()) {
@@ -118,7 +162,7 @@ void DeviceSession::ReleaseChannel() {
 void DeviceSession::OnChannelStatus(int32_t /*channelType*/, transport::ChannelStatus* status,
                                     transport::MultiIo* source) {
     auto* self = static_cast<DeviceSession*>(source);
-    std::memcpy(&self->lastStatus, status, sizeof self->lastStatus);
+    self->lastStatus.store(status->status, std::memory_order_release);
     platform::SignalEvent(self->replyEvent);
 }
 

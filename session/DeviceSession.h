@@ -3,6 +3,7 @@
 // and its I/O thread) and closes it again; a nested open only counts.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/Platform.h"
@@ -31,47 +32,65 @@ public:
     DeviceSession();
     ~DeviceSession() = default;
 
-    int Open(const SessionOpenParamsRecord& params);
+    [[nodiscard]] int Open(const SessionOpenParamsRecord& params);
     void Close();
-    int Connect(transport::ChannelType kind, const transport::ChannelParams& params);
+    [[nodiscard]] int Connect(transport::ChannelType kind, const transport::ChannelParams& params);
     // On an open session whose channel has failed: releases the channel and
     // makes a fresh one in its place, keeping the open count. 1 when the new
     // channel's I/O thread runs with a usable driver. Called by the thread
     // that holds the call lock, between transactions.
-    int RenewChannel(const SessionOpenParamsRecord& params);
+    [[nodiscard]] int RenewChannel(const SessionOpenParamsRecord& params);
 
     // Runs on the I/O thread: keeps the report and wakes the waiting caller.
     static void OnChannelStatus(int32_t channelType, transport::ChannelStatus* status, transport::MultiIo* source);
 
     int32_t OpenCount() const { return openCount; }
-    platform::Handle ReplyEvent() const { return replyEvent; }
-    platform::Handle TransactionLock() const { return transactionLock; }
-    const transport::ChannelStatus& LastStatus() const { return lastStatus; }
+    platform::EventHandle ReplyEvent() const { return replyEvent; }
+    platform::LockHandle TransactionLock() const { return transactionLock; }
+    // The status of the channel's last report: 1 an answer was queued, 0 the
+    // exchange failed. Written by the I/O thread while the caller may read it.
+    int32_t LastStatus() const { return lastStatus.load(std::memory_order_acquire); }
+    // How many exchanges of this process got no answer at all (the driver
+    // failed, the wait ran out, the request was never sent). A step whose
+    // count did not move was answered, so the controller is in a known state.
+    uint32_t UnansweredExchanges() const { return unansweredExchanges; }
+    void CountUnanswered() { ++unansweredExchanges; }
     void* NotifyWindow() const { return notifyWindow; }
     uint32_t NotifyMessage() const { return notifyMessage; }
 
 private:
-    int MakeChannel(const SessionOpenParamsRecord& params);
+    [[nodiscard]] int MakeChannel(const SessionOpenParamsRecord& params);
     // Stops and joins the channel first, and only then closes the event and
     // the lock that its I/O thread's status callback may still touch.
     void ReleaseChannel();
 
-    platform::Handle replyEvent;
-    platform::Handle transactionLock;
-    // Written by the I/O thread before it signals replyEvent; read by the
-    // caller only after the wait returned, so the event orders the two.
-    transport::ChannelStatus lastStatus;
+    platform::EventHandle replyEvent;
+    platform::LockHandle transactionLock;
+    // Written by the I/O thread before it signals replyEvent. A report of an
+    // exchange that the caller already gave up on can land while the caller
+    // reads it, so it crosses the threads as an atomic.
+    std::atomic<int32_t> lastStatus{0};
+    // Only the thread that holds the call lock touches it.
+    uint32_t unansweredExchanges = 0;
     int32_t openCount;
     void* notifyWindow;
     uint32_t notifyMessage;
 };
 
+// The lock of whole exported calls: held from before the session opens until
+// after it closed, so the session, its open count and the shared reply
+// records are only ever touched by the thread that holds it. Plain, not
+// recursive: no exported function calls another. Taken through CallLock(),
+// which also makes the library safe to fork.
+extern platform::ExclusiveLock callLock;
+platform::ExclusiveLock& CallLock() TRAX_RETURN_CAPABILITY(callLock);
+
 // The process-wide session.
-DeviceSession& TheSession();
+DeviceSession& TheSession() TRAX_REQUIRES(callLock);
 
 // What the load of the library runs: zero the open parameters, start the
 // driver. Returns 1 when the driver started; the library is usable only then.
-int ProcessAttach();
+[[nodiscard]] int ProcessAttach();
 bool LibraryUsable();
 
 // For tests: mark the library usable or not without running the driver start-up.

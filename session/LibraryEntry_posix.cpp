@@ -4,5 +4,6 @@
 #include "session/DeviceSession.h"
 
 namespace {
-__attribute__((constructor)) void TraxLibraryLoad() { trax::session::ProcessAttach(); }
+// The result is kept as "usable" inside; a shared object cannot refuse to load.
+__attribute__((constructor)) void TraxLibraryLoad() { (void)trax::session::ProcessAttach(); }
 }  // namespace

@@ -273,7 +273,7 @@ SimController::Reply SimController::LightIntensity(const uint8_t* request) {
     Reply reply = MakeReply(25, 0, kLightReplyLength);
     Put16(&reply[10], p.extra);
     Put16(&reply[12], p.litPixels);
-    for (int i = 0; i < 4; ++i) Put16(&reply[14 + 2 * i], p.light[i]);
+    for (size_t i = 0; i < 4; ++i) Put16(&reply[14 + 2 * i], p.light[i]);
     std::copy(p.samples, p.samples + LightProfile::kPixels, reply.begin() + 22);
     return reply;
 }
@@ -305,8 +305,8 @@ SimController::Reply SimController::FigureData(const uint8_t* request) {
     Reply reply = MakeReply(47, 0, 60);
     reply[10] = DisplayUnit(head);
     reply[11] = UnitSystem();
-    for (int i = 0; i < 7; ++i) PutSigned32(&reply[16 + 4 * i], f.values[i]);
-    for (int i = 0; i < 4; ++i) PutSigned32(&reply[44 + 4 * i], f.integers[i]);
+    for (size_t i = 0; i < 7; ++i) PutSigned32(&reply[16 + 4 * i], f.values[i]);
+    for (size_t i = 0; i < 4; ++i) PutSigned32(&reply[44 + 4 * i], f.integers[i]);
     return reply;
 }
 

@@ -161,6 +161,8 @@ QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsi
 // tell (in its trace log, and traxctl in --version) that the driver in use is
 // this stand-in with a simulated controller, not the maker's driver. Plain C
 // calling convention, so that its exported name is undecorated on every target.
+// No header declares it: only a look-up by name finds it.
+QELUSB_API const char* QelUsbStandInDescription(void);
 QELUSB_API const char* QelUsbStandInDescription(void) {
     return "stand-in driver with the simulated controller (no hardware is used)";
 }

@@ -9,6 +9,7 @@
 #include <io.h>
 #define TRAXCTL_WRITE _write
 #else
+#include <signal.h>
 #include <unistd.h>
 #define TRAXCTL_WRITE write
 #endif
@@ -24,9 +25,23 @@ bool LooksNumeric(const std::string& word) {
 // Written by the SIGINT handler, read by the main thread.
 volatile std::sig_atomic_t interrupted = 0;
 
+void SetInterruptAction(void (*action)(int)) {
+#ifdef _WIN32
+    std::signal(SIGINT, action);
+#else
+    // No SA_RESTART: a read waiting for input (a batch on a terminal) ends
+    // with EINTR at Ctrl-C instead of going on waiting.
+    struct sigaction what {};
+    what.sa_handler = action;
+    sigemptyset(&what.sa_mask);
+    what.sa_flags = 0;
+    (void)sigaction(SIGINT, &what, nullptr);
+#endif
+}
+
 extern "C" void OnInterrupt(int) {
     if (interrupted) {
-        std::signal(SIGINT, SIG_DFL);
+        SetInterruptAction(SIG_DFL);
         std::raise(SIGINT);
         return;
     }
@@ -59,7 +74,7 @@ bool InterruptRequested() { return interrupted != 0; }
 
 void InstallInterruptHandler() {
     interrupted = 0;
-    std::signal(SIGINT, OnInterrupt);
+    SetInterruptAction(OnInterrupt);
 }
 
 void TakeUnitOptions(std::vector<std::string>& argv, UnitOptions& units) {

@@ -7,9 +7,12 @@
 namespace traxctl {
 
 std::string TerminalPlot(const unsigned char* profile, int columns, int rows) {
-    std::vector<int> peak(columns, 0);
+    // At least one column: with none, every pixel would land past the end.
+    columns = std::max(columns, 1);
+    const auto width = static_cast<size_t>(columns);
+    std::vector<int> peak(width, 0);
     for (int i = 0; i < kProfileLength; ++i) {
-        int c = i * columns / kProfileLength;
+        const auto c = static_cast<size_t>(i * columns / kProfileLength);
         peak[c] = std::max(peak[c], static_cast<int>(profile[i]));
     }
     std::string out;
@@ -24,10 +27,10 @@ std::string TerminalPlot(const unsigned char* profile, int columns, int rows) {
         else
             std::snprintf(label, sizeof label, "     |");
         out += label;
-        for (int c = 0; c < columns; ++c) out += peak[c] >= threshold ? '#' : ' ';
+        for (size_t c = 0; c < width; ++c) out += peak[c] >= threshold ? '#' : ' ';
         out += '\n';
     }
-    out += "     +" + std::string(columns, '-') + '\n';
+    out += "     +" + std::string(width, '-') + '\n';
     std::string axis = "      0";
     std::string right = std::to_string(kProfileLength - 1);
     int gap = columns + 6 - static_cast<int>(axis.size() + right.size()) + 1;

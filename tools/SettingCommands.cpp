@@ -391,7 +391,7 @@ std::vector<int> ParseSettingValues(const Setting& s, const std::vector<std::str
     for (int i = 0; i < s.arity; ++i) {
         const Field& f = s.fields[i];
         std::string what = s.arity == 1 ? std::string(s.name) : std::string(s.name) + " " + f.name;
-        values.push_back(ParseInt(words[i], f.low, f.high, what));
+        values.push_back(ParseInt(words[static_cast<size_t>(i)], f.low, f.high, what));
     }
     const std::string problem = ValuesProblem(s, values);
     if (!problem.empty()) throw UsageError{std::string(s.name) + ": " + problem};

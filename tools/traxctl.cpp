@@ -241,6 +241,8 @@ int RunBatch(Context& ctx) {
         int status = Dispatch(words, ctx.out, ctx.err, number, ctx.units);
         if (status != 0) return status;
     }
+    // Ctrl-C while waiting for the next line ends the read, not only a call.
+    if (InterruptRequested()) throw Interrupted{};
     return 0;
 }
 

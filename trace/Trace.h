@@ -60,6 +60,11 @@ void WriteFirstLine(const driver::StartupResults& results, bool usable);
 using CallingConventionProbe = const char* (*)();
 void SetDriverCallingConventionProbe(CallingConventionProbe probe);
 
+// The output lock, taken and let go around fork() so that the child never
+// inherits it held by a thread that does not exist there.
+void LockOutputForFork();
+void UnlockOutputAfterFork();
+
 // Tests: turn the log on or off with lines going to `sink` (null: the
 // system's debug output).
 using Sink = void (*)(const char* line, int length);

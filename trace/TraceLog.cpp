@@ -23,10 +23,15 @@ namespace {
 // Replies longer than this show only their first bytes and their length.
 constexpr int32_t kMaxHexBytes = 64;
 
+platform::ExclusiveLock& OutputLock() {
+    static platform::ExclusiveLock lock;
+    return lock;
+}
+
 // The output is chosen at load, before any call, and changed by tests only
 // between calls; Emit reads it under the lock.
-std::FILE* logFile = nullptr;
-std::FILE* tapFile = nullptr;
+std::FILE* logFile TRAX_GUARDED_BY(OutputLock()) = nullptr;
+std::FILE* tapFile TRAX_GUARDED_BY(OutputLock()) = nullptr;
 std::atomic<Sink> testSink{nullptr};
 // Whether the user's log writes lines and in which form; the tap. Written
 // with the level, read by the calling threads.
@@ -36,20 +41,15 @@ std::atomic<bool> tapOn{false};
 std::atomic<uint64_t> startUs{0};
 std::atomic<CallingConventionProbe> conventionProbe{nullptr};
 
-platform::ExclusiveLock& OutputLock() {
-    static platform::ExclusiveLock lock;
-    return lock;
-}
-
 // Level and output from the environment, or the text of what was wrong.
 struct Setup {
     int level = LevelOff;
     bool json = false;
     char problem[256] = {};
 };
-Setup pendingSetup;
+Setup pendingSetup TRAX_GUARDED_BY(OutputLock());
 
-void WriteLine(const char* line, int length) {
+void WriteLine(const char* line, int length) TRAX_REQUIRES(OutputLock()) {
     if (Sink sink = testSink.load()) {
         sink(line, length);
         return;
@@ -64,7 +64,7 @@ void WriteLine(const char* line, int length) {
     platform::WriteDebugOutput(line, length);
 }
 
-void CloseFile() {
+void CloseFile() TRAX_REQUIRES(OutputLock()) {
     if (logFile != nullptr && logFile != stderr) std::fclose(logFile);
     logFile = nullptr;
 }
@@ -126,6 +126,10 @@ void EmitTap(const char* line, int length) {
         std::fflush(tapFile);
     }
 }
+
+// Held from one handler to the other, which the analysis cannot follow.
+void LockOutputForFork() TRAX_NO_THREAD_SAFETY_ANALYSIS { OutputLock().Lock(); }
+void UnlockOutputAfterFork() TRAX_NO_THREAD_SAFETY_ANALYSIS { OutputLock().Unlock(); }
 
 void StartFromEnvironment() {
     platform::ExclusiveGuard guard(OutputLock());

@@ -58,19 +58,39 @@ void AsyncUSB::RunIoLoop() {
         while (running) {
             switch (platform::WaitEither(sendEvent, stopEvent, kIoWaitMs)) {
             case platform::WaitResult::Signalled0: {
-                const int32_t taken = sendRing.Read(request, kRequestBufferSize, 1);
+                int32_t taken = 0;
+                uint32_t takenIn = 0;
+                {
+                    platform::ExclusiveGuard hold(exchangeLock);
+                    taken = sendRing.Read(request, kRequestBufferSize, 1);
+                    takenIn = generation;
+                }
                 if (taken == 0) break;
                 unsigned long replyLength = kReplyBufferSize;
                 const unsigned long done =
                     driver::QelUsbPtrIoPtr(request, static_cast<unsigned long>(taken), reply, &replyLength);
-                // A driver that claims more than our buffer holds counts as a
-                // failed exchange: nothing is read past the buffer.
-                // The whole answer goes in at once, or not at all.
-                if (done != 0 && replyLength <= static_cast<unsigned long>(kReplyBufferSize) &&
-                    receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1) {
+                bool abandoned = false;
+                bool queued = false;
+                {
+                    // The check and the write are one step against Purge: an
+                    // answer either lands before the purge (and is purged) or
+                    // finds its request abandoned and is dropped.
+                    platform::ExclusiveGuard hold(exchangeLock);
+                    abandoned = takenIn != generation;
+                    // A driver that claims more than our buffer holds counts as a
+                    // failed exchange: nothing is read past the buffer.
+                    // The whole answer goes in at once, or not at all.
+                    queued = !abandoned && done != 0 && replyLength <= static_cast<unsigned long>(kReplyBufferSize) &&
+                             receiveRing.Write(reply, static_cast<int32_t>(replyLength)) == 1;
+                }
+                if (queued) {
                     if (callback != nullptr) callback(1, owner);
                     break;
                 }
+                // The caller gave up on this request and has moved on: its
+                // answer would be taken for the next request's, so it goes,
+                // and nobody is woken for it.
+                if (abandoned && done != 0) break;
                 // The channel is dead from here on. Say so before waking the
                 // caller, so that its next send in the same call is refused at
                 // once instead of waiting out a reply that cannot come.
@@ -118,6 +138,8 @@ int AsyncUSB::Peek(uint8_t* destination, int32_t maximum, uint32_t* count) {
 }
 
 void AsyncUSB::Purge() {
+    platform::ExclusiveGuard hold(exchangeLock);
+    ++generation;
     receiveRing.Reset();
     sendRing.Reset();
 }

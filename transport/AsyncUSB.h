@@ -5,7 +5,8 @@
 //
 // Threads: the calling thread runs Create, Send, Receive, Peek, Purge and
 // Shutdown; the I/O thread runs IoThread and the callback. They meet only at
-// the two rings (each with its own lock), the two events and threadDone.
+// the two rings (each with its own lock), the exchange lock with its
+// generation, the two events and threadDone.
 #pragma once
 
 #include <atomic>
@@ -37,10 +38,11 @@ public:
     // cannot work fails the channel at once, with nothing sent. Releases
     // nothing on failure: Shutdown (and the destructor) release whatever was
     // made.
-    int Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine, void* routineOwner);
-    int Send(const uint8_t* bytes, int32_t length);
-    int Receive(uint8_t* destination, int32_t maximum, uint32_t* count);
-    int Peek(uint8_t* destination, int32_t maximum, uint32_t* count);
+    [[nodiscard]] int Create(int32_t sendCapacity, int32_t receiveCapacity, CompletionRoutine routine,
+                             void* routineOwner);
+    [[nodiscard]] int Send(const uint8_t* bytes, int32_t length);
+    [[nodiscard]] int Receive(uint8_t* destination, int32_t maximum, uint32_t* count);
+    [[nodiscard]] int Peek(uint8_t* destination, int32_t maximum, uint32_t* count);
     void Purge();
     // Stops the I/O thread, waits for its end (not for a thread that never
     // started), then closes the events and frees the rings. Idempotent.
@@ -55,11 +57,11 @@ private:
     static void IoThread(void* self);
     void RunIoLoop();
 
-    platform::Handle sendEvent = nullptr;
-    platform::Handle stopEvent = nullptr;
+    platform::EventHandle sendEvent = nullptr;
+    platform::EventHandle stopEvent = nullptr;
     // Signalled once by the I/O thread when it knows whether its driver and
     // buffers are usable; closed only after the thread was joined.
-    platform::Handle startEvent = nullptr;
+    platform::EventHandle startEvent = nullptr;
     // Written by the I/O thread before it signals startEvent, read by the
     // creating thread after that wait: 1 = running, 0 = could not start.
     std::atomic<int32_t> startResult{0};
@@ -69,9 +71,15 @@ private:
     std::atomic<int32_t> threadDone{1};
     RingBuffer receiveRing;
     RingBuffer sendRing;
+    // Taken by Purge (calling thread) and by the I/O thread around taking a
+    // request and around queueing its answer; lock order: this, then a ring's.
+    platform::ExclusiveLock exchangeLock;
+    // Raised by every Purge: a request taken under an older value was given
+    // up by its caller, and its answer, however late, is dropped.
+    uint32_t generation TRAX_GUARDED_BY(exchangeLock) = 0;
     CompletionRoutine callback = nullptr;
     void* owner = nullptr;
-    platform::Handle threadHandle = nullptr;
+    platform::ThreadHandle threadHandle = nullptr;
 };
 
 }  // namespace trax::transport

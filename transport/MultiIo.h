@@ -43,16 +43,16 @@ public:
     MultiIo(const MultiIo&) = delete;
     MultiIo& operator=(const MultiIo&) = delete;
 
-    int Create(ChannelType kind, const ChannelParams* params, OwnerCallback callback);
+    [[nodiscard]] int Create(ChannelType kind, const ChannelParams* params, OwnerCallback callback);
     int Exists() const;
     // 1 while the channel exists and its I/O thread still takes requests; 0
     // once an exchange failed and the thread ended (or it never started).
     int Alive() const;
-    int Send(const uint8_t* bytes, int32_t length);
+    [[nodiscard]] int Send(const uint8_t* bytes, int32_t length);
     // A peek flag of 1 leaves the bytes queued; any other value consumes them.
-    int Receive(uint8_t* destination, int32_t maximum, int32_t peek, uint32_t* count);
-    int ClearErrors();
-    int Purge();
+    [[nodiscard]] int Receive(uint8_t* destination, int32_t maximum, int32_t peek, uint32_t* count);
+    [[nodiscard]] int ClearErrors();
+    [[nodiscard]] int Purge();
     // Stops and frees the channel; returns only after its I/O thread ended.
     void Destroy();
 

@@ -197,6 +197,21 @@ def test_error_number_from_the_message_queue_is_carried(ctl: trax.Controller, mo
         ctl.able_cancel()
 
 
+def test_error_number_left_by_an_earlier_call_is_not_blamed(ctl: trax.Controller, monkeypatch: pytest.MonkeyPatch) -> None:
+    # A number queued before the call (posted during an earlier call that
+    # succeeded) is taken away before the call, so the failure carries none.
+    queue = [9]
+    monkeypatch.setattr(ctl.library, "take_error_number", lambda: queue.pop() if queue else None)
+    ctl.able_start(trax.B)
+    queue.append(9)
+    try:
+        with pytest.raises(trax.TraxError) as caught:
+            ctl.values()
+        assert caught.value.error_number is None
+    finally:
+        ctl.able_cancel()
+
+
 def test_one_controller_shared_by_threads(ctl: trax.Controller) -> None:
     from concurrent.futures import ThreadPoolExecutor
 

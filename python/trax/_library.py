@@ -145,7 +145,8 @@ class Library:
             self._functions[name] = function
         if missing:
             raise TraxError(f"{path} lacks {', '.join(sorted(missing))}; is it an older library?")
-        # Replaced in tests; reads the error number the failed call left behind.
+        # Replaced in tests; takes the error numbers queued for this thread and
+        # returns the last one (run before each call and after a failed one).
         self.take_error_number: Callable[[], Optional[int]] = (
             _take_error_number_windows if IS_WINDOWS else (lambda: None)
         )
@@ -153,6 +154,10 @@ class Library:
     def call(self, name: str, *args: object) -> None:
         """Calls a library function and raises TraxError naming it, with the
         library's reason, when it returns anything but 1."""
+        # The library also posts error numbers during calls that succeed (a
+        # light-profile attempt that is retried, a refused cancel inside the
+        # mode query): what an earlier call left must not be blamed on this one.
+        self.take_error_number()
         result = self._functions[name](*args)
         if result != 1:
             posted = self.take_error_number()

@@ -13,6 +13,7 @@ enum class Fault {
     LostReply,    // the controller acted on the request; its answer is lost
     ErrorReply,   // the controller refuses the request with an error reply
     ShortReply,   // the controller acted; its answer arrives cut after the reply code
+    LateReply,    // the controller acted; its answer comes after the wait for it ran out
 };
 
 // A fresh controller in measurement mode, no fault planned, the count at 0.
@@ -23,5 +24,11 @@ void PlanFault(int index, Fault fault);
 int ExchangeCount();
 // The command code of the spoilt exchange, or -1 when none was spoilt.
 int SpoiltCommand();
+
+// The engine's clock for the sweep. It counts the transactions that start
+// their wait, gives the one of a late exchange a short wait and holds that
+// exchange's answer back until the next transaction started (or half a
+// second passed, when none follows), so the answer surely comes late.
+void UseSweepTiming();
 
 }  // namespace trax::fault

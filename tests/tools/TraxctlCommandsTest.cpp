@@ -494,8 +494,11 @@ TEST(TraxctlOnARunningController, UnitLabelsAreNeverGuessed) {
 
 // Starts traxctl with its standard output on a pipe, waits for the first
 // line, presses Ctrl-C and returns the exit status and everything printed.
+// With holdInput the standard input stays open, so traxctl waits for more
+// when the input is used up; it is closed only when traxctl did not end
+// within ten seconds of the Ctrl-C (then an end of input ends it).
 Result InterruptAfterFirstLine(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                               const std::string& input) {
+                               const std::string& input, bool holdInput = false) {
     int out[2];
     int in[2];
     if (pipe(out) != 0 || pipe(in) != 0) return {};
@@ -518,7 +521,7 @@ Result InterruptAfterFirstLine(const std::vector<std::string>& args, const std::
     close(out[1]);
     close(in[0]);
     (void)!write(in[1], input.data(), input.size());
-    close(in[1]);
+    if (!holdInput) close(in[1]);
     Result r;
     char c = 0;
     while (read(out[0], &c, 1) == 1) {
@@ -526,6 +529,21 @@ Result InterruptAfterFirstLine(const std::vector<std::string>& args, const std::
         if (c == '\n') break;
     }
     kill(pid, SIGINT);
+    if (holdInput) {
+        int ended = 0;
+        for (int i = 0; i < 1000 && ended == 0; ++i) {
+            int wstatus = 0;
+            ended = waitpid(pid, &wstatus, WNOHANG);
+            if (ended == pid) {
+                close(in[1]);
+                close(out[0]);
+                r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+                return r;
+            }
+            usleep(10000);
+        }
+        close(in[1]);
+    }
     char buffer[256];
     ssize_t n = 0;
     while ((n = read(out[0], buffer, sizeof buffer)) > 0) r.out.append(buffer, static_cast<size_t>(n));
@@ -545,6 +563,10 @@ TEST(TraxctlOnARunningController, CtrlCStopsAfterTheCallInFlightWithStatus130) {
                                            "values\nvalues\nvalues\nvalues\nvalues\nvalues\nvalues\nvalues\n");
     EXPECT_EQ(batch.status, 130) << batch.out;
     EXPECT_LT(Lines(batch.out).size(), 8u * 3) << batch.out;
+    // A batch waiting for its next line ends at Ctrl-C, with 130, not only
+    // when the input ends.
+    Result waiting = InterruptAfterFirstLine({"batch"}, {}, "values\n", true);
+    EXPECT_EQ(waiting.status, 130) << waiting.out;
 }
 
 TEST(TraxctlOnARunningController, VersionSaysLibraryAndWhetherTheDriverIsTheStandIn) {

@@ -24,7 +24,7 @@ constexpr int32_t kReceiveCapacity = session::kSessionReceiveCapacity;
 struct Completions {
     std::atomic<int> ok{0};
     std::atomic<int> failed{0};
-    platform::Handle event = platform::CreateAutoEvent();
+    platform::EventHandle event = platform::CreateAutoEvent();
     ~Completions() { platform::CloseHandle(event); }
 
     static void Record(int32_t status, void* owner) {

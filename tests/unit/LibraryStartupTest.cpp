@@ -1,8 +1,16 @@
 // Library start-up and the counted device session.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "driver/UsbDriver.h"
 #include "protocol/Command.h"
@@ -99,6 +107,61 @@ TEST_F(SessionTest, CallsFromSeveralThreadsAreSerialisedWhole) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
     EXPECT_GE(driver().ExchangeCount(), kThreads * kCalls);
 }
+
+#if !defined(_WIN32)
+// A child forked while another thread is inside a call must not inherit the
+// locks that call holds: its own first call opens its own session and works.
+TEST_F(SessionTest, ChildForkedDuringACallOfAnotherThreadCanCall) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in the child of a multi-threaded fork";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in the child of a multi-threaded fork";
+#endif
+#endif
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool inExchange = false;
+    bool open = false;
+    Action held = Action::Answer(MakeSizedReply(21, 0, 20));
+    held.before = [&] {
+        std::unique_lock<std::mutex> hold(gateMutex);
+        inExchange = true;
+        gateChanged.notify_all();
+        gateChanged.wait_for(hold, std::chrono::seconds(10), [&] { return open; });
+    };
+    driver().QueueFor(protocol::CmdCalcData, held);
+    FloatValue a{}, b{};
+    std::thread caller([&] { EXPECT_EQ(TRAX_GetCalcData(&a, &b), 1); });
+    {
+        std::unique_lock<std::mutex> hold(gateMutex);
+        gateChanged.wait(hold, [&] { return inExchange; });
+    }
+    // The fork comes while the other thread is inside its call; the answer
+    // is let through a little later, so a fork that waits for the call's end
+    // does not wait for ever.
+    std::thread opener([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::lock_guard<std::mutex> hold(gateMutex);
+        open = true;
+        gateChanged.notify_all();
+    });
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(5);  // a child that blocks is ended by the alarm and fails the test
+        FloatValue x{}, y{};
+        const int result = TRAX_GetCalcData(&x, &y);
+        _exit(result == 1 && session::TheSession().OpenCount() == 0 ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    opener.join();
+    caller.join();
+    EXPECT_TRUE(WIFEXITED(status)) << "the child's first call blocked (signal " << WTERMSIG(status) << ")";
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "the child's first call failed";
+}
+#endif
 
 }  // namespace
 }  // namespace trax::test

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "protocol/Command.h"
 #include "tests/support/DriverTest.h"
@@ -115,6 +117,52 @@ TEST_F(LightApiTest, FailedAttemptsAreRetriedUpToThreeTimes) {
         EXPECT_TRUE(Untouched());
         driver().Reset();
     }
+}
+
+// The engine's clock, counting how often a transaction starts its wait. The
+// first exchange is held back until the second request is on its way, so its
+// answer surely comes after the first wait ran out; the later waits get the
+// whole default limit, so only the first one can run out.
+std::mutex clockMutex;
+std::condition_variable clockChanged;
+int waitsStarted = 0;
+
+uint64_t CountingClock() {
+    {
+        std::lock_guard<std::mutex> hold(clockMutex);
+        ++waitsStarted;
+        if (waitsStarted == 2) {
+            protocol::EngineTiming timing = protocol::DefaultEngineTiming();
+            timing.now = &CountingClock;
+            protocol::SetEngineTiming(timing);
+        }
+    }
+    clockChanged.notify_all();
+    return platform::NowMilliseconds();
+}
+
+TEST_F(LightApiTest, AnswerArrivingAfterItsWaitRanOutIsNeverTakenForTheNextRequests) {
+    {
+        std::lock_guard<std::mutex> hold(clockMutex);
+        waitsStarted = 0;
+    }
+    protocol::EngineTiming timing = protocol::DefaultEngineTiming();
+    timing.now = &CountingClock;
+    timing.replyWaitMs = 20;
+    protocol::SetEngineTiming(timing);
+    Action late = Action::Answer(LightReply({1, 0, 2, 3, 4, 5}, 3));
+    late.before = [] {
+        std::unique_lock<std::mutex> hold(clockMutex);
+        clockChanged.wait_for(hold, std::chrono::seconds(20), [] { return waitsStarted >= 2; });
+    };
+    driver().QueueFor(CmdLight, late);
+    driver().QueueFor(CmdLight, Action::Answer(LightReply({5, 0, 6, 7, 8, 9}, 11)));
+    EXPECT_EQ(Read(1, 3), 1);
+    protocol::SetEngineTiming(protocol::DefaultEngineTiming());
+    EXPECT_EQ(driver().ExchangeCount(), 2);
+    EXPECT_EQ(data.values[0], 6) << "the abandoned first request's answer was taken";
+    EXPECT_EQ(extra, 5);
+    EXPECT_EQ(profile[5], 55);
 }
 
 }  // namespace

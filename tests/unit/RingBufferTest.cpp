@@ -27,8 +27,10 @@ class RingBufferTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(ring.Create(8), 1);
-        platform::SetAssertionHook([](const char*, int) {});
+        previousHook = platform::SetAssertionHook([](const char*, int) {});
     }
+    // The hook is process-wide: a test after this one must find its own.
+    void TearDown() override { platform::SetAssertionHook(previousHook); }
     // Takes everything queued.
     std::vector<uint8_t> Drain() {
         std::vector<uint8_t> out(64);
@@ -37,6 +39,7 @@ protected:
     }
 
     RingBuffer ring;
+    platform::AssertionHook previousHook = nullptr;
 };
 
 TEST_F(RingBufferTest, ExactFillSucceedsAndOneByteMoreIsRefusedWhole) {

@@ -87,17 +87,19 @@ TEST_F(SettingSequenceTest, FailedSwitchToSettingModeSendsNoItemAndNoSwitchBack)
 
 // A switch back that failed once is made again, so the controller ends in
 // measurement mode, but the call reports the failure.
-TEST_F(SettingSequenceTest, SwitchBackRefusedOnceIsMadeAgain) {
+// The controller answered the switch back: it is where it said, and the
+// request is not repeated.
+TEST_F(SettingSequenceTest, SwitchBackRefusedIsNotAskedAgain) {
     driver().QueueFor(CmdMeasureMode, RefusedMeasureMode());
     EXPECT_EQ(TRAX_SetSamplingCycle(5), 0);
-    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode, kToMeasureMode}));
-    EXPECT_EQ(driver().mode, 0);
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode}));
+    EXPECT_EQ(driver().mode, 1);
 }
 
 TEST_F(SettingSequenceTest, FailedSwitchBackTurnsSuccessIntoFailureButKeepsOutputs) {
     driver().AlwaysFor(CmdMeasureMode, RefusedMeasureMode());
     EXPECT_EQ(TRAX_SetSamplingCycle(5), 0);
-    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode, kToMeasureMode}));
+    EXPECT_EQ(RequestsHex(), Join(kToSettingMode, {"00 08 07 08 02 00 00 05", kToMeasureMode}));
 
     driver().Reset();
     driver().AlwaysFor(CmdMeasureMode, RefusedMeasureMode());

@@ -183,13 +183,14 @@ TEST_F(StorageApiTest, FullStoreOf65536IsReadEntirely) {
     EXPECT_FLOAT_EQ(all[65535].value, 65.54f);
 }
 
-TEST_F(StorageApiTest, ImpossibleCountIsAnAssertionAndWritesNothing) {
+// A count the controller cannot hold is a malformed reply, not a fault of
+// the library: the call fails without an assertion report.
+TEST_F(StorageApiTest, ImpossibleCountFailsTheCallAndWritesNothing) {
     for (uint32_t claimed : {65537u, 0xFFFFFFFFu, 0x80000000u}) {
         SCOPED_TRACE(claimed);
         driver().QueueFor(CmdStorageData, Action::Answer(StorageReply(claimed, 65536)));
-        const size_t before = Assertions().size();
         EXPECT_EQ(Read(0, 100), 0);
-        EXPECT_EQ(Assertions().size(), before + 1);
+        EXPECT_TRUE(Assertions().empty());
         EXPECT_EQ(returned, kNoCount);
         EXPECT_TRUE(UntouchedFrom(0));
     }

@@ -294,7 +294,7 @@ TEST_F(TraceLogTest, FirstLineFromTheEnvironmentTellsVersionPlatformAndDriverSta
         driver().Reset();
         driver().initUsbResult = c.initUsb;
         SetVariable("TRAX_LOG", c.level);
-        session::ProcessAttach();
+        (void)session::ProcessAttach();  // the log set-up is what is looked at
         EXPECT_EQ(TRAX_SetZero(9, 0), 0);
         const std::string text = ReadAll(path);
         EXPECT_EQ(text.rfind("trax 2.2.0 trace log", 0), 0u) << text;
@@ -304,7 +304,7 @@ TEST_F(TraceLogTest, FirstLineFromTheEnvironmentTellsVersionPlatformAndDriverSta
         EXPECT_EQ(text.find("TRAX_SetZero(head=9, onOff=0) = 0") != std::string::npos, c.callsLogged) << text;
     }
     ClearVariable("TRAX_LOG");
-    session::ProcessAttach();  // closes the file and leaves the log off
+    (void)session::ProcessAttach();  // closes the file and leaves the log off
     std::remove(path.c_str());
 }
 
@@ -332,7 +332,7 @@ TEST_F(TraceLogTest, TapGetsStartupAndFailedCallsWhateverTheLogSays) {
         SetVariable("TRAX_LOG_FILE", log);
         SetVariable("TRAX_LOG", c.level);
         SetVariable("TRAX_LOG_FORMAT", c.format);
-        session::ProcessAttach();
+        (void)session::ProcessAttach();  // the tap is what is looked at here
         int unit = 0;
         EXPECT_EQ(TRAX_GetDisplayUnit(0, &unit), 1);
         EXPECT_EQ(TRAX_SetZero(9, 0), 0);
@@ -352,7 +352,7 @@ TEST_F(TraceLogTest, TapGetsStartupAndFailedCallsWhateverTheLogSays) {
         }
     }
     for (const char* name : {"TRAX_LOG_TAP", "TRAX_LOG_FILE", "TRAX_LOG", "TRAX_LOG_FORMAT"}) ClearVariable(name);
-    session::ProcessAttach();
+    (void)session::ProcessAttach();  // the tap is what is looked at here
     std::remove(tap.c_str());
     std::remove(log.c_str());
 }
@@ -363,7 +363,7 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     std::remove(path.c_str());
     SetVariable("TRAX_LOG_FILE", path);
     SetVariable("TRAX_LOG", "bytes");
-    session::ProcessAttach();
+    (void)session::ProcessAttach();  // the log set-up is what is looked at
     constexpr int kCalls = 150;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -382,7 +382,7 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     }
     for (std::thread& thread : threads) thread.join();
     ClearVariable("TRAX_LOG");
-    session::ProcessAttach();
+    (void)session::ProcessAttach();  // the log set-up is what is looked at
     const std::string text = ReadAll(path);
     std::remove(path.c_str());
     const std::regex whole(
@@ -408,6 +408,22 @@ TEST_F(TraceLogTest, LinesOfFourThreadsAreNeverInterleaved) {
     }
     EXPECT_EQ(lastStampOfThread.size(), 4u);
     EXPECT_EQ(count, 4 * kCalls + 4 * 50 * 2);
+}
+
+// TRAX_ASSERT=log sends assertion reports to the trace log's output instead
+// of showing them; without it they are shown the usual way.
+TEST_F(TraceLogTest, AssertionReportsGoToTheLogWhenAsked) {
+    const platform::AssertionHook previous = platform::SetAssertionHook(nullptr);
+    SetVariable("TRAX_ASSERT", "log");
+    (void)session::ProcessAttach();  // the log set-up is what is looked at
+    trace::StartForTesting(trace::LevelCalls, &Capture);
+    platform::ReportAssertion("/x/transport/RingBuffer.cpp", 55);
+    ClearVariable("TRAX_ASSERT");
+    (void)session::ProcessAttach();  // the log set-up is what is looked at
+    platform::SetAssertionHook(previous);
+    const std::vector<std::string> captured = Captured();
+    ASSERT_FALSE(captured.empty());
+    EXPECT_NE(captured.back().find("Fatal error: assert[RingBuffer][55]"), std::string::npos) << captured.back();
 }
 
 }  // namespace

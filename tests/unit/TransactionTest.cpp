@@ -31,7 +31,7 @@ protected:
     size_t QueuedReceiveBytes() {
         uint8_t scratch[2048];
         uint32_t count = 0;
-        s.Receive(scratch, sizeof scratch, 1, &count);
+        (void)s.Receive(scratch, sizeof scratch, 1, &count);  // the count says it all
         return count;
     }
 };
@@ -82,13 +82,13 @@ TEST_F(TransactionTest, BusyAtOrAfterTheLimitEndsAtOnce) {
     protocol::SetEngineTiming(protocol::DefaultEngineTiming());
 }
 
-TEST_F(TransactionTest, LengthMismatchIsReportedAndDroppedThenWaitGoesOn) {
+TEST_F(TransactionTest, LengthMismatchIsDroppedThenWaitGoesOn) {
     ShortEngineLimits limits(100, 100);
     Bytes wrong = MakeSizedReply(43, 0, 20);
     wrong[1] = 30;  // claims 30 bytes, carries 20
     driver().Queue(Action::Answer(wrong));
     EXPECT_EQ(Status(), 0);
-    EXPECT_EQ(Assertions().size(), 1u);
+    EXPECT_TRUE(Assertions().empty()) << "the controller's bytes are a reason, not a fault of the library";
     EXPECT_EQ(QueuedReceiveBytes(), 0u);
 }
 

@@ -35,7 +35,7 @@ private:
 };
 
 TEST_F(PlatformWin32Test, AutoResetEventReleasesOneWaitPerSignal) {
-    Handle event = CreateAutoEvent();
+    EventHandle event = CreateAutoEvent();
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(WaitOne(event, 0), WaitResult::Timeout);  // created not signalled
     EXPECT_TRUE(SignalEvent(event));
@@ -46,8 +46,8 @@ TEST_F(PlatformWin32Test, AutoResetEventReleasesOneWaitPerSignal) {
 }
 
 TEST_F(PlatformWin32Test, WaitEitherReportsTheLowerIndexAndLeavesTheOtherSet) {
-    Handle first = CreateAutoEvent();
-    Handle second = CreateAutoEvent();
+    EventHandle first = CreateAutoEvent();
+    EventHandle second = CreateAutoEvent();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(WaitEither(first, second, 0), WaitResult::Timeout);
@@ -64,27 +64,29 @@ TEST_F(PlatformWin32Test, WaitEitherReportsTheLowerIndexAndLeavesTheOtherSet) {
 }
 
 TEST_F(PlatformWin32Test, NullHandlesFailInsteadOfBlocking) {
-    EXPECT_EQ(WaitOne(nullptr, kInfinite), WaitResult::Failed);
+    EXPECT_EQ(WaitOne(EventHandle{}, kInfinite), WaitResult::Failed);
     EXPECT_EQ(WaitEither(nullptr, nullptr, kInfinite), WaitResult::Failed);
     EXPECT_FALSE(SignalEvent(nullptr));
     EXPECT_FALSE(ReleaseLock(nullptr));
-    CloseHandle(nullptr);
+    EXPECT_FALSE(TakeLock(nullptr));
+    CloseHandle(EventHandle{});
+    CloseHandle(LockHandle{});
 }
 
 TEST_F(PlatformWin32Test, OneCountLockIsASemaphoreOfOne) {
-    Handle lock = CreateOneCountLock();
+    LockHandle lock = CreateOneCountLock();
     ASSERT_NE(lock, nullptr);
-    EXPECT_EQ(WaitOne(lock, 0), WaitResult::Signalled0);
-    EXPECT_EQ(WaitOne(lock, 0), WaitResult::Timeout);  // not recursive
+    EXPECT_TRUE(TryTakeLock(lock));
+    EXPECT_FALSE(TryTakeLock(lock));  // not recursive
     EXPECT_TRUE(ReleaseLock(lock));
     EXPECT_FALSE(ReleaseLock(lock));  // already at its maximum of one
-    EXPECT_EQ(WaitOne(lock, 0), WaitResult::Signalled0);
+    EXPECT_TRUE(TakeLock(lock));
     EXPECT_TRUE(ReleaseLock(lock));
     CloseHandle(lock);
 }
 
 TEST_F(PlatformWin32Test, WaitTimesOutAfterRoughlyItsLimit) {
-    Handle event = CreateAutoEvent();
+    EventHandle event = CreateAutoEvent();
     ASSERT_NE(event, nullptr);
     const uint64_t start = NowMilliseconds();
     EXPECT_EQ(WaitOne(event, 50), WaitResult::Timeout);
@@ -95,8 +97,8 @@ TEST_F(PlatformWin32Test, WaitTimesOutAfterRoughlyItsLimit) {
 }
 
 struct ThreadProbe {
-    Handle started;
-    Handle release;
+    EventHandle started;
+    EventHandle release;
     std::atomic<int> runs{0};
     std::atomic<DWORD> threadId{0};
 };
@@ -114,13 +116,13 @@ TEST_F(PlatformWin32Test, ThreadRunsItsRoutineAndJoinReleasesIt) {
     probe.started = CreateAutoEvent();
     probe.release = CreateAutoEvent();
     const int before = LiveHandleCount();
-    Handle thread = StartThread(ProbeRoutine, &probe);
+    ThreadHandle thread = StartThread(ProbeRoutine, &probe);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(LiveHandleCount(), before + 1);
     ASSERT_EQ(WaitOne(probe.started, 5000), WaitResult::Signalled0);
     EXPECT_NE(probe.threadId.load(), GetCurrentThreadId());
     // The thread is still running: its handle is not signalled yet.
-    EXPECT_EQ(WaitOne(thread, 0), WaitResult::Timeout);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(thread), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     SignalEvent(probe.release);
     JoinThread(thread);
     EXPECT_EQ(probe.runs.load(), 1);
@@ -148,9 +150,9 @@ TEST_F(PlatformWin32Test, ExclusiveLockKeepsOtherThreadsOutUntilReleased) {
     struct Other {
         ExclusiveLock* lock;
         std::atomic<bool> got{false};
-        Handle done;
+        EventHandle done;
     } other{&lock, {}, CreateAutoEvent()};
-    Handle thread = StartThread(
+    ThreadHandle thread = StartThread(
         [](void* argument) {
             auto* o = static_cast<Other*>(argument);
             o->lock->Lock();
@@ -198,7 +200,7 @@ TEST_F(PlatformWin32Test, NotificationPostedOnAnotherThreadStaysThere) {
         bool gotOwn = false;
         uintptr_t first = 0;
     } poster;
-    Handle thread = StartThread(
+    ThreadHandle thread = StartThread(
         [](void* argument) {
             auto* p = static_cast<Poster*>(argument);
             PostNotification(nullptr, 0, 12, 0);
