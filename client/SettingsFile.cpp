@@ -22,11 +22,12 @@ const char* const kHeadNames[2] = {"A", "B"};
 // A whole number within int, not a bool or a float.
 int IntegerAt(const Json& value, const std::string& key) {
     if (!value.is_number_integer()) Refuse(key, "a whole number is expected, not " + value.dump());
-    const long long n = value.is_number_unsigned()
-                            ? static_cast<long long>(value.get<unsigned long long>() & 0x7fffffffffffffffULL)
-                            : value.get<long long>();
-    if (n < -2147483647LL - 1 || n > 2147483647LL) Refuse(key, value.dump() + " is out of range");
-    return static_cast<int>(n);
+    // Unsigned first: a number above the long long range must not wrap into range.
+    if (value.is_number_unsigned()
+            ? value.get<unsigned long long>() > 2147483647ULL
+            : (value.get<long long>() < -2147483647LL - 1 || value.get<long long>() > 2147483647LL))
+        Refuse(key, value.dump() + " is out of range");
+    return static_cast<int>(value.get<long long>());
 }
 
 std::vector<int> ValuesAt(const Setting& s, const Json& value, const std::string& key) {

@@ -13,6 +13,9 @@ tests     make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev 
 python    python3-numpy python3-pytest python3-setuptools python3-wheel python3-venv python3-matplotlib python3-pandas mypy
 windows   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386 llvm lld
 fuzz      clang libclang-rt-14-dev llvm
+bindings  mono-mcs mono-runtime
+packages  dpkg-dev file lintian pkg-config python3-venv python3-setuptools python3-wheel
+web       libboost-dev nlohmann-json3-dev nodejs npm chromium
 '
 #   linux     the library, the simulated controller and traxctl (scripts/demo.sh)
 #   tests     the Linux test suite, the benchmarks and the format check
@@ -23,6 +26,12 @@ fuzz      clang libclang-rt-14-dev llvm
 #             but not run); llvm-dlltool and llvm-nm for the MSVC import
 #             libraries of the kit, lld-link to check them as MSVC's linker reads them
 #   fuzz      clang with libFuzzer and the sanitizers' run-time
+#   bindings  Mono's C# compiler and run time for the .NET binding's test program
+#   packages  CPack's Debian packages (dpkg-shlibdeps, dpkg-buildflags, file),
+#             lintian to check them, and what the wheel is built with
+#   web       traxctl serve: Boost.Beast (header-only), node and npm for the
+#             page's packages (web/package-lock.json), Debian's chromium for
+#             the browser tests
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(all)

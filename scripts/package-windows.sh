@@ -7,6 +7,10 @@
 #                          library), Trax.lib (MSVC import library), traxctl.exe
 #   simulator/x64/, x86/   the stand-in QelUsbDrv.dll with the simulated controller
 #   include/trax.h, examples/*.c, README-windows.txt, simulator/simulator.md
+#   dotnet/                Trax.cs (P/Invoke declarations, generated), Controller.cs
+#   vba/                   Trax.bas (Declares, generated), TraxExample.bas
+#   labview/README.md      the Call Library Function Node, family by family
+#   python/                the trax package as a pure wheel
 #
 # The DLLs and programs are stripped of their debug sections; the debug
 # information goes to dist/debug/ beside the zip.
@@ -69,10 +73,17 @@ done
 
 cp "$source_dir/include/trax.h" "$kit/include/"
 cp "$source_dir"/examples/*.c "$kit/examples/"
-# Text files for Windows: CRLF line ends.
+# Text files for Windows: CRLF line ends (the VBA editor imports nothing else).
 sed -e "s/@TRAX_VERSION@/$version/" -e 's/$/\r/' "$source_dir/cmake/win32/README-windows.txt" > "$kit/README-windows.txt"
 # The simulated controller's manual (its TRAX_SIM_* variables) beside it.
 sed -e 's/$/\r/' "$source_dir/sim/README.md" > "$kit/simulator/simulator.md"
+# The bindings as generated from this trax.h, never a stale copy.
+/usr/bin/python3 "$source_dir/bindings/generate.py" --check
+for f in dotnet/Trax.cs dotnet/Controller.cs vba/Trax.bas vba/TraxExample.bas labview/README.md; do
+  mkdir -p "$kit/$(dirname "$f")"
+  sed 's/$/\r/' "$source_dir/bindings/$f" > "$kit/$f"
+done
+"$source_dir/scripts/build-wheel.sh" "$kit/python" > /dev/null
 
 # ---- Checks of what goes out --------------------------------------------------
 failures=0
@@ -109,8 +120,13 @@ if command -v lld-link > /dev/null; then
     [ "$probe_imports" = "TRAX_GetCalcData TRAX_SetMode " ] || fail "$arch/Trax.lib links to: $probe_imports"
   done
 fi
+for f in dotnet/Trax.cs dotnet/Controller.cs vba/Trax.bas vba/TraxExample.bas labview/README.md \
+         "python/trax-$version-py3-none-any.whl"; do
+  [ -s "$kit/$f" ] || fail "the kit lacks $f"
+done
 [ "$failures" -eq 0 ] || exit 1
 
 rm -f "$zip"
-(cd "$kit" && cmake -E tar cf "$zip" --format=zip x64 x86 simulator include examples README-windows.txt)
+(cd "$kit" && cmake -E tar cf "$zip" --format=zip x64 x86 simulator include examples dotnet vba labview python \
+  README-windows.txt)
 echo "package-windows: wrote $zip"

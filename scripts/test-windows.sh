@@ -49,7 +49,7 @@ stage_start=0
 begin() { stage_start=$(date +%s); echo "==== test-windows: $1"; }
 end() {  # STAGE [NOTE]
   local took=$(($(date +%s) - stage_start))
-  timings+=("$(printf '%-10s %4d s  %s' "$1" "$took" "${2:-}")")
+  timings+=("$(printf '%-10s %4d s' "$1" "$took")${2:+  $2}")
   echo "==== test-windows: $1 took $took s"
 }
 
@@ -136,6 +136,7 @@ build_and_test() {  # ARCH: the whole build; its tests where its programs can ru
 
 begin x64
 build_and_test x64
+"$source_dir/scripts/test-web-windows.sh" "$(windows_build_dir "$build_root" x64)"  # traxctl.exe serve
 end x64
 
 # The programs find the stand-in driver through WINEPATH: without it, the

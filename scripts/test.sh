@@ -20,6 +20,15 @@ ctest --test-dir build/linux --output-on-failure -j2 --timeout 300
 # The Python package against the same build.
 stage "Python package"
 scripts/test-python.sh build/linux
+# The .NET and VBA bindings against the header, the C# program under Mono.
+stage "bindings"
+scripts/test-bindings.sh build/linux
+# Debian packages and the wheel, built in build/deb and checked unpacked.
+stage "packages"
+scripts/test-packages.sh build/deb
+# traxctl serve: API, refusals, the page in headless chromium, load check.
+stage "web"
+scripts/test-web.sh build/linux
 # Four threads, every function family, random latency and injected faults for
 # ten seconds: every failure explained, no thread or memory growth.
 stage "soak"

@@ -128,14 +128,26 @@ int RunValues(Context& ctx) {
     return 0;
 }
 
-namespace {
+namespace {}  // namespace
 
-// One CSV cell of a value: the text, empty unless valid.
 std::string CsvValue(const FloatValue& v, const DisplayUnit& unit) {
     return v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "";
 }
 
-}  // namespace
+std::string StorageCsv(int head, const DisplayUnit& unit, const FloatValue* values, int count, const std::string& start,
+                       const std::string& stop, const std::string& samplingCycle) {
+    // What the values alone do not say, as comment lines before the header.
+    auto known = [](const std::string& text) { return text.empty() ? std::string("not known") : text; };
+    std::string text = std::string("# head: ") + HeadName(head) + "\n# unit: " + known(unit.name) +
+                       "\n# count: " + std::to_string(count) + "\n# start: " + known(start) +
+                       "\n# stop: " + known(stop) + "\n# sampling-cycle: " + known(samplingCycle) +
+                       "\nindex,status,value,unit\n";
+    for (int i = 0; i < count; ++i) {
+        const FloatValue& v = values[i];
+        text += std::to_string(i) + "," + StatusName(v.status) + "," + CsvValue(v, unit) + "," + unit.name + "\n";
+    }
+    return text;
+}
 
 int RunWatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
@@ -176,12 +188,15 @@ int RunWatch(Context& ctx) {
             const std::string when = trax::client::IsoTime(wall);
             ++calls;
             const bool ok = TRAX_GetCalcData(&a, &b) == 1;
+            // The reason is taken at once, before another call adds to the tap.
+            trax::client::Failure failed;
+            if (!ok) failed = trax::client::FailureOf("TRAX_GetCalcData");
             if (InterruptRequested()) throw Interrupted{};
             std::string failure;
             if (!ok) {
-                if (!keepGoing) throw trax::client::CallError(trax::client::FailureOf("TRAX_GetCalcData"));
+                if (!keepGoing) throw trax::client::CallError(failed);
                 ++failures;
-                failure = trax::client::FailureOf("TRAX_GetCalcData").Text();
+                failure = failed.Text();
                 bool counted = false;
                 for (auto& r : reasons) {
                     if (r.first == failure) ++r.second, counted = true;
@@ -386,17 +401,8 @@ int StorageRead(Context& ctx) {
     TRAXCTL_CALL(TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
 
     if (csv) {
-        // What the values alone do not say, as comment lines before the header.
-        auto known = [](const std::string& text) { return text.empty() ? std::string("not known") : text; };
-        std::string text = std::string("# head: ") + HeadName(head) + "\n# unit: " + known(unit.name) +
-                           "\n# count: " + std::to_string(returned) + "\n# start: " + known(StorageCapture().start) +
-                           "\n# stop: " + known(StorageCapture().stop) + "\n# sampling-cycle: " + known(samplingCycle) +
-                           "\nindex,status,value,unit\n";
-        for (int i = 0; i < returned; ++i) {
-            const FloatValue& v = values[static_cast<size_t>(i)];
-            text += std::to_string(i) + "," + StatusName(v.status) + "," + CsvValue(v, unit) + "," + unit.name + "\n";
-        }
-        WriteOutput(*csv, text);
+        WriteOutput(*csv, StorageCsv(head, unit, values.data(), returned, StorageCapture().start, StorageCapture().stop,
+                                     samplingCycle));
     }
     if (ctx.json) {
         JsonWriter json(ctx.out);

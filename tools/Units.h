@@ -21,6 +21,14 @@ using trax::client::StatusName;
 // "1.235", "over+", "over-", "invalid": at least the unit's decimals, and
 // more when the value carries more (a unit named wrongly loses no digit).
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit);
+// One CSV cell of a value: the text, empty unless valid.
+std::string CsvValue(const FloatValue& v, const DisplayUnit& unit);
+// A storage run as CSV, as traxctl storage read --csv and the server write
+// it: comment lines with what the values alone do not say (head, unit,
+// count, start and stop times, sampling cycle; "" is written as not known),
+// then index,status,value,unit.
+std::string StorageCsv(int head, const DisplayUnit& unit, const FloatValue* values, int count, const std::string& start,
+                       const std::string& stop, const std::string& samplingCycle);
 // {"status":"valid","value":1.235} with value null unless valid; withUnit
 // adds "unit" as WriteUnit writes it.
 void WriteValue(JsonWriter& json, const FloatValue& v, const DisplayUnit& unit, bool withUnit = false);

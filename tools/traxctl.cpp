@@ -20,6 +20,9 @@
 #include "Identity.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingTable.h"
+#ifdef TRAXCTL_HAS_SERVE
+#include "ServeCommand.h"
+#endif
 
 namespace traxctl {
 
@@ -104,6 +107,15 @@ const std::vector<Command>& Commands() {
          {},
          true,
          RunDoctor},
+#ifdef TRAXCTL_HAS_SERVE
+        {"serve",
+         "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ]",
+         "the controller in a web browser: serves the page and its JSON API until Ctrl-C (a token is needed, "
+         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20)",
+         {{"port", true}, {"bind", true}, {"token", true}, {"read-only", false}, {"rate", true}},
+         false,
+         traxserve::RunServe},
+#endif
         {"batch",
          "batch [FILE] [--echo]",
          "runs commands from FILE (or standard input), one per line, in one process; stops at the first failure",
@@ -285,7 +297,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
         return 0;
     }
     const Command* command = FindCommand(name);
-    if (command == nullptr || (batchLine > 0 && name == "batch")) {
+    if (command == nullptr || (batchLine > 0 && (name == "batch" || name == "serve"))) {
         return Wrong(out, err, batchLine, "", "unknown command '" + name + "'", nullptr);
     }
 

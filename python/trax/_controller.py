@@ -378,8 +378,11 @@ class Controller:
     def settings(self, head: int) -> Dict[str, SettingValue]:
         """Every readable setting: the head settings of ``head`` and the
         controller's own."""
-        return {s.name: self.get(s.name, head if s.per_head else 0) if s.per_head else self._get_one(s.name)
-                for s in self._settings.values() if s.readable}
+        return {
+            s.name: self.get(s.name, head) if s.per_head else self._get_one(s.name)
+            for s in self._settings.values()
+            if s.readable
+        }
 
     def _get_one(self, name: str) -> SettingValue:
         value = self.get(name)

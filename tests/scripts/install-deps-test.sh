@@ -46,9 +46,9 @@ failures=0
 # name | arguments | stand-in settings | exit status | patterns the log must
 # hold (;-separated) | patterns it must not hold
 cases=(
-  "nothing missing|linux|STUB_INSTALLED='cmake ninja-build g++'|0||apt-get"
-  "demo group only|linux|STUB_INSTALLED=cmake|0|install -y --no-install-recommends ninja-build g\\+\\+$|mingw;wine;clang;gtest"
-  "groups add up|linux fuzz|STUB_INSTALLED=|0|install -y --no-install-recommends cmake ninja-build g\\+\\+ clang libclang-rt-14-dev llvm$|"
+  "nothing missing|linux|STUB_INSTALLED='cmake ninja-build g++ nlohmann-json3-dev'|0||apt-get"
+  "demo group only|linux|STUB_INSTALLED=cmake|0|install -y --no-install-recommends ninja-build g\\+\\+ nlohmann-json3-dev$|mingw;wine;clang;gtest"
+  "groups add up|linux fuzz|STUB_INSTALLED=|0|install -y --no-install-recommends cmake ninja-build g\\+\\+ nlohmann-json3-dev clang libclang-rt-14-dev llvm$|"
   "all: every group, each package once|all|STUB_INSTALLED=|0|googletest;python3-numpy;g\\+\\+-mingw-w64-i686;libclang-rt-14-dev;add-architecture i386;install -y --no-install-recommends wine32:i386$|llvm.*llvm"
   "no group named|winodws|STUB_INSTALLED=|2||apt-get"
   "i386 cannot be added|windows|STUB_INSTALLED= STUB_ADD_ARCH=fail|0|install -y --no-install-recommends g\\+\\+-mingw-w64-x86-64 .*wine64 llvm lld$|wine32"

@@ -119,6 +119,8 @@ TEST(SettingsFile, AFileThatCannotBeTrustedIsRefusedBeforeAnythingIsSent) {
         {head + R"("heads":{"A":{"offset":true}}})", "heads.A.offset: a whole number is expected, not true"},
         {head + R"("heads":{"A":{"offset":"5"}}})", "heads.A.offset: a whole number is expected, not \"5\""},
         {head + R"("heads":{"A":{"offset":99999999999}}})", "heads.A.offset: 99999999999 is out of range"},
+        {head + R"("heads":{"A":{"offset":18446744073709551615}}})",
+         "heads.A.offset: 18446744073709551615 is out of range"},
         {head + R"("heads":{"B":{"able-min-max":{"min":50,"max":10}}}})",
          "heads.B.able-min-max: min 50 is above max 10"},
         {head + R"("heads":{"B":{"able-min-max":{"min":50}}}})", "heads.B.able-min-max.max: missing"},

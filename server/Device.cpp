@@ -1,0 +1,137 @@
+#include "Device.h"
+
+#include "client/Failure.h"
+
+namespace traxserve {
+
+namespace {
+
+constexpr size_t kLogLength = 200;
+
+}  // namespace
+
+std::string ReasonOfFailure(const char* function) {
+    return std::string(function) + " returned 0: no answer, refused by the controller, or the USB driver did not start";
+}
+
+Device::Device(double rateHz, Poll poll, SampleSink sink)
+    : rateHz_(rateHz), poll_(std::move(poll)), sink_(std::move(sink)), started_(Clock::now()), thread_([this] {
+          Run();
+      }) {}
+
+Device::~Device() { Stop(); }
+
+void Device::Submit(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
+        queue_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+}
+
+void Device::Wake() {
+    // Taking the lock orders the wake after the waiter's predicate check.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_one();
+}
+
+void Device::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        queue_.clear();
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+}
+
+double Device::Uptime() const { return std::chrono::duration<double>(Clock::now() - started_).count(); }
+
+void Device::Run() {
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rateHz_));
+    Clock::time_point nextPoll = Clock::now();
+    for (;;) {
+        std::function<void()> job;
+        bool pollNow = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            for (;;) {
+                if (stopping_) return;
+                const bool watching = viewers_.load() > 0;
+                const auto now = Clock::now();
+                // A due poll goes before queued jobs so that the stream keeps
+                // its rate while pages make requests.
+                if (watching && now >= nextPoll) {
+                    pollNow = true;
+                    break;
+                }
+                if (!queue_.empty()) {
+                    job = std::move(queue_.front());
+                    queue_.pop_front();
+                    break;
+                }
+                if (watching)
+                    wake_.wait_until(lock, nextPoll);
+                else
+                    wake_.wait(lock);
+                if (!watching) nextPoll = Clock::now();
+            }
+        }
+        if (job) {
+            job();
+            continue;
+        }
+        if (pollNow) {
+            const auto now = Clock::now();
+            // Fell behind by more than a period (a slow job): start the beat
+            // again instead of firing a burst of polls to catch up.
+            nextPoll = now - nextPoll > period ? now + period : nextPoll + period;
+            Sample sample{Uptime(), true, "", {}};
+            try {
+                sample.json = poll_(*this);
+            } catch (const CallFailure& f) {
+                sample.ok = false;
+                sample.failure = f;
+            }
+            polls_.fetch_add(1);
+            sink_(sample);
+        }
+    }
+}
+
+void Device::Call(const char* function, const std::function<int()>& call, bool logSuccess) {
+    if (inFlight_.fetch_add(1) != 0) overlaps_.fetch_add(1);
+    const int result = call();
+    inFlight_.fetch_sub(1);
+    calls_.fetch_add(1);
+    if (result == 1) {
+        if (logSuccess) Record(function, true, "");
+        return;
+    }
+    // The library's reason is read on this thread, right after the call; the
+    // hint may ask the controller one more question, still from here.
+    trax::client::Failure known = trax::client::FailureOf(function);
+    trax::client::AddHint(known);
+    CallFailure failure{function, known.reason.empty() ? ReasonOfFailure(function) : known.reason, known.errorNumber,
+                        known.hint};
+    Record(function, false, failure.reason);
+    throw failure;
+}
+
+void Device::Record(const char* function, bool ok, const std::string& reason) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    log_.push_back(LogEntry{++sequence_, Uptime(), function, ok, reason});
+    if (log_.size() > kLogLength) log_.pop_front();
+}
+
+std::vector<LogEntry> Device::RecentCalls(std::uint64_t after) const {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    std::vector<LogEntry> entries;
+    for (const LogEntry& e : log_) {
+        if (e.sequence > after) entries.push_back(e);
+    }
+    return entries;
+}
+
+}  // namespace traxserve

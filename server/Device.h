@@ -1,0 +1,125 @@
+// The one thread that makes library calls for the server. HTTP handlers hand
+// it jobs through a queue; between jobs it polls the measured values for the
+// live stream while anybody watches. Because every call runs here, two
+// browser tabs can never interleave a settings bracket with a value read,
+// and a slow controller holds up the queue, not the HTTP thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace traxserve {
+
+// A library call that returned 0: its name and why. Thrown by Device::Call
+// on the device thread and turned into a 502 reply.
+struct CallFailure {
+    std::string function;
+    std::string reason;
+    std::optional<int> errorNumber;  // the controller's, when it sent one
+    std::string hint;                // what to try, "" when nothing is known
+};
+
+// One call as the Log panel shows it.
+struct LogEntry {
+    std::uint64_t sequence;
+    double seconds;  // since the server started
+    std::string function;
+    bool ok;
+    std::string reason;  // empty when ok
+};
+
+// One reading of both heads for the live stream, already as JSON text.
+struct Sample {
+    double seconds;  // since the server started
+    bool ok;
+    std::string json;     // when ok
+    CallFailure failure;  // when not
+};
+
+class Device {
+public:
+    using Clock = std::chrono::steady_clock;
+    using SampleSink = std::function<void(const Sample&)>;
+    // Reads both heads once as JSON; runs on the device thread and may throw
+    // CallFailure.
+    using Poll = std::function<std::string(Device&)>;
+
+    Device(double rateHz, Poll poll, SampleSink sink);
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    // Queues a job; jobs run one at a time, in order, on the device thread.
+    void Submit(std::function<void()> job);
+    // Waits for the job in flight, drops the rest and ends the thread.
+    void Stop();
+
+    // Live viewers; the poller runs only while there is at least one.
+    void AddViewer() {
+        viewers_.fetch_add(1);
+        Wake();
+    }
+    void RemoveViewer() { viewers_.fetch_sub(1); }
+    int Viewers() const { return viewers_.load(); }
+    double RateHz() const { return rateHz_; }
+
+    // Device thread only: makes one library call through `call`, records it
+    // in the log and throws CallFailure when it returns 0.
+    void Call(const char* function, const std::function<int()>& call, bool logSuccess = true);
+
+    // Device thread only: records a call made outside Call (by the settings
+    // file layer, which calls the library itself).
+    void Note(const char* function, bool ok, const std::string& reason) { Record(function, ok, reason); }
+
+    std::vector<LogEntry> RecentCalls(std::uint64_t after) const;
+    // Calls that started while another was in flight: must stay 0.
+    std::uint64_t Overlaps() const { return overlaps_.load(); }
+    std::uint64_t CallCount() const { return calls_.load(); }
+    std::uint64_t Polls() const { return polls_.load(); }
+    double Uptime() const;
+
+private:
+    void Run();
+    void Wake();
+    void Record(const char* function, bool ok, const std::string& reason);
+
+    const double rateHz_;
+    const Poll poll_;
+    const SampleSink sink_;
+    const Clock::time_point started_;
+
+    std::mutex mutex_;  // guards queue_ and stopping_
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    bool stopping_ = false;
+
+    mutable std::mutex logMutex_;  // guards log_ and sequence_
+    std::deque<LogEntry> log_;
+    std::uint64_t sequence_ = 0;
+
+    // Written by HTTP and device threads alike, hence atomic.
+    std::atomic<int> viewers_{0};
+    std::atomic<int> inFlight_{0};
+    std::atomic<std::uint64_t> overlaps_{0};
+    std::atomic<std::uint64_t> calls_{0};
+    std::atomic<std::uint64_t> polls_{0};
+
+    std::thread thread_;  // last: starts once everything above exists
+};
+
+// The reason of a failed call when the library's own is not known.
+std::string ReasonOfFailure(const char* function);
+
+}  // namespace traxserve
+
+// Makes library call fn(args...) on the device thread, recorded and checked.
+#define TRAXSERVE_CALL(device, fn, ...) (device).Call(#fn, [&] { return fn(__VA_ARGS__); })
