@@ -5,7 +5,9 @@
 #else
 #include <dlfcn.h>
 #include <limits.h>
+#include <link.h>
 #include <stdlib.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -138,16 +140,46 @@ std::string DriverFile() {
 #else
 constexpr const char* kLibraryFile = "libtrax.so.2";
 
+// The folders the loader would search for this program's own libraries
+// (LD_LIBRARY_PATH, its run path with $ORIGIN expanded, the system's), in
+// its order. Asked explicitly because dlopen searches the run path of its
+// caller, and a sanitizer's interception makes that caller its own library.
+std::vector<std::string> ProgramSearchFolders() {
+    std::vector<std::string> folders;
+    void* self = dlopen(nullptr, RTLD_LAZY);
+    Dl_serinfo size{};
+    if (self != nullptr && dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_size >= sizeof(Dl_serinfo)) {
+        std::vector<char> buffer(size.dls_size);
+        auto* info = reinterpret_cast<Dl_serinfo*>(buffer.data());
+        *info = size;
+        if (dlinfo(self, RTLD_DI_SERINFO, info) == 0) {
+            for (unsigned i = 0; i < info->dls_cnt; ++i) folders.emplace_back(info->dls_serpath[i].dls_name);
+        }
+    }
+    if (self != nullptr) dlclose(self);
+    return folders;
+}
+
+std::string FirstExisting(const std::vector<std::string>& folders, const char* file) {
+    for (const std::string& folder : folders) {
+        const std::string path = folder + "/" + file;
+        if (access(path.c_str(), R_OK) == 0) return path;
+    }
+    return file;  // the loader's own search, and its words when that fails
+}
+
 void Load(LibraryLoad& load) {
     // The program's run path finds the library of its kit or build tree;
     // TRAX_LIBRARY names another one.
     const char* wanted = std::getenv("TRAX_LIBRARY");
-    const char* file = wanted != nullptr && wanted[0] != '\0' ? wanted : kLibraryFile;
+    const std::string file = wanted != nullptr && wanted[0] != '\0'
+                                 ? std::string(wanted)
+                                 : FirstExisting(ProgramSearchFolders(), kLibraryFile);
     // Global, so that the driver it brings is found by name (QelUsbStandInDescription).
-    void* module = dlopen(file, RTLD_NOW | RTLD_GLOBAL);
+    void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (module == nullptr) {
         const char* why = dlerror();
-        load.problem = why != nullptr ? why : std::string(file) + " cannot be loaded";
+        load.problem = why != nullptr ? why : file + " cannot be loaded";
         load.driverMissing = load.problem.find("libQelUsbDrv") != std::string::npos;
         return;
     }

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/Platform.h"
 
@@ -21,6 +23,13 @@ void WriteDebugOutput(const char* line, int length) {
         line += written;
         length -= static_cast<int>(written);
     }
+}
+
+bool EnvironmentValue(const char* name, char* buffer, int size) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || size <= 0) return false;
+    std::snprintf(buffer, static_cast<size_t>(size), "%s", value);
+    return true;
 }
 
 uint32_t CurrentThreadId() {

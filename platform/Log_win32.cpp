@@ -16,6 +16,26 @@ namespace trax::platform {
 
 void WriteDebugOutput(const char* line, int /*length*/) { OutputDebugStringA(line); }
 
+bool EnvironmentValue(const char* name, char* buffer, int size) {
+    if (size <= 0) return false;
+    const DWORD n = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
+    if (n == 0) {
+        buffer[0] = '\0';
+        // Set but empty, or not set at all: both mean "not asked for" here.
+        return false;
+    }
+    if (n >= static_cast<DWORD>(size)) {
+        // Too long for the buffer: the caller gets it cut, as on POSIX.
+        char* whole = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, n));
+        if (whole == nullptr) return false;
+        GetEnvironmentVariableA(name, whole, n);
+        for (int i = 0; i < size - 1; ++i) buffer[i] = whole[i];
+        buffer[size - 1] = '\0';
+        HeapFree(GetProcessHeap(), 0, whole);
+    }
+    return true;
+}
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }

@@ -150,6 +150,12 @@ void ModuleNameFromPath(const char* path, char* out, int outSize);
 // the system's debug channel: standard error on POSIX, OutputDebugStringA on
 // Windows. It never fails the caller; a write error is dropped.
 void WriteDebugOutput(const char* line, int length);
+// The value of environment variable `name`, copied into buffer (cut to
+// size - 1 characters); false when it is not set. On Windows it is the
+// process's own environment, which a host that sets a variable just before
+// loading the library (Python, .NET, VBA) changes; the C run-time's copy may
+// have been taken before.
+bool EnvironmentValue(const char* name, char* buffer, int size);
 // A number that tells the calling thread from every other running thread.
 uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "Cli.h"
+#include "Identity.h"
 #include "Security.h"
 #include "Units.h"
 #include "client/SettingTable.h"
@@ -415,7 +416,8 @@ Reply GetSettingsFile(ApiContext& ctx, const Request&) {
     // Half a setup saved as if it were whole would be loaded back as one: no file then.
     if (!failures.empty()) return FailuresReply(*ctx.device, failures);
     doc.written = tc::UtcNow();
-    doc.library = ctx.version;
+    // The library's own version, as traxctl settings save writes it.
+    doc.library = traxctl::LibraryVersion();
     Reply reply;
     reply.body = tc::SettingsJson(doc);
     reply.headers["Content-Disposition"] = "attachment; filename=\"settings.json\"";

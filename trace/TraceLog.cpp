@@ -141,10 +141,13 @@ void StartFromEnvironment() {
     pendingSetup = Setup{};
     // The tap is the tools' own and independent of the user's log: a tap that
     // cannot be opened leaves the tools without reasons and nothing else.
-    const char* tapPath = std::getenv("TRAX_LOG_TAP");
-    if (tapPath != nullptr && tapPath[0] != '\0') tapFile = std::fopen(tapPath, "ab");
-    const char* value = std::getenv("TRAX_LOG");
-    if (value == nullptr || value[0] == '\0' || std::strcmp(value, "off") == 0) return;
+    // The variables as the process has them now (see EnvironmentValue).
+    static char tapPath[1024], value[64], format[64], path[1024];
+    if (platform::EnvironmentValue("TRAX_LOG_TAP", tapPath, sizeof tapPath) && tapPath[0] != '\0') {
+        tapFile = std::fopen(tapPath, "ab");
+    }
+    if (!platform::EnvironmentValue("TRAX_LOG", value, sizeof value)) return;
+    if (value[0] == '\0' || std::strcmp(value, "off") == 0) return;
     int wanted = LevelOff;
     if (std::strcmp(value, "calls") == 0) {
         wanted = LevelCalls;
@@ -154,20 +157,19 @@ void StartFromEnvironment() {
         std::snprintf(pendingSetup.problem, sizeof pendingSetup.problem,
                       "TRAX_LOG='%.64s' is neither 'calls' nor 'bytes', so the log stays off", value);
     }
-    const char* format = std::getenv("TRAX_LOG_FORMAT");
-    if (format != nullptr && std::strcmp(format, "json") == 0) {
+    if (!platform::EnvironmentValue("TRAX_LOG_FORMAT", format, sizeof format)) format[0] = '\0';
+    if (std::strcmp(format, "json") == 0) {
         pendingSetup.json = true;
-    } else if (format != nullptr && format[0] != '\0' && std::strcmp(format, "text") != 0 &&
-               pendingSetup.problem[0] == '\0') {
+    } else if (format[0] != '\0' && std::strcmp(format, "text") != 0 && pendingSetup.problem[0] == '\0') {
         std::snprintf(pendingSetup.problem, sizeof pendingSetup.problem,
                       "TRAX_LOG_FORMAT='%.64s' is neither 'text' nor 'json', so the log stays off", format);
     }
-    const char* path = std::getenv("TRAX_LOG_FILE");
-    if (path != nullptr && std::strcmp(path, "stderr") == 0) {
+    if (!platform::EnvironmentValue("TRAX_LOG_FILE", path, sizeof path)) path[0] = '\0';
+    if (std::strcmp(path, "stderr") == 0) {
         // Standard error on every system: on Windows the one way to see the
         // log in a console without a debugger.
         logFile = stderr;
-    } else if (path != nullptr && path[0] != '\0') {
+    } else if (path[0] != '\0') {
         logFile = std::fopen(path, "ab");
         if (logFile == nullptr && pendingSetup.problem[0] == '\0') {
             // Said on the system's debug output, the only place left.
