@@ -69,7 +69,7 @@ void CloseFile() TRAX_REQUIRES(OutputLock()) {
     logFile = nullptr;
 }
 
-void CloseTap() {
+void CloseTap() TRAX_REQUIRES(OutputLock()) {
     tapOn.store(false);
     if (tapFile != nullptr) std::fclose(tapFile);
     tapFile = nullptr;
