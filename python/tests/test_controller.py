@@ -199,7 +199,8 @@ def test_error_number_from_the_message_queue_is_carried(ctl: trax.Controller, mo
 
 def test_error_number_left_by_an_earlier_call_is_not_blamed(ctl: trax.Controller, monkeypatch: pytest.MonkeyPatch) -> None:
     # A number queued before the call (posted during an earlier call that
-    # succeeded) is taken away before the call, so the failure carries none.
+    # succeeded) is taken away before the call: the failure carries the number
+    # of its own refusal (from the library's reason), never the stale one.
     queue = [9]
     monkeypatch.setattr(ctl.library, "take_error_number", lambda: queue.pop() if queue else None)
     ctl.able_start(trax.B)
@@ -207,7 +208,7 @@ def test_error_number_left_by_an_earlier_call_is_not_blamed(ctl: trax.Controller
     try:
         with pytest.raises(trax.TraxError) as caught:
             ctl.values()
-        assert caught.value.error_number is None
+        assert caught.value.error_number == 5
     finally:
         ctl.able_cancel()
 
