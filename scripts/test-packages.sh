@@ -96,7 +96,7 @@ if [ -x "$work/read_values" ]; then
 fi
 
 out=$(cd "$work" && LD_LIBRARY_PATH="$r/$lib:$r/$lib/trax/simulator" PYTHONPATH="$r/usr/lib/python3/dist-packages" \
-  /usr/bin/python3 -c 'import trax; a, b = trax.Controller().values(); print(trax.__file__, a.status, b.status)') ||
+  /usr/bin/python3 -c 'import trax; a, b = trax.Controller().values(); print(trax.__file__, int(a.status), int(b.status))') ||
   fail "packaged Python package failed: $out"
 case "$out" in "$r/"*" 0 0") ;; *) fail "packaged Python package printed: $out" ;; esac
 
@@ -110,7 +110,7 @@ assert trax.__file__.startswith(sys.prefix), trax.__file__
 ctl = trax.Controller()
 a, b = ctl.values()
 ctl.set("offset", trax.A, 250)
-print(a.status, b.status, ctl.get("offset", trax.A))') || fail "the wheel failed its smoke test: $out"
+print(int(a.status), int(b.status), ctl.get("offset", trax.A))') || fail "the wheel failed its smoke test: $out"
 [ "$out" = "0 0 250" ] || fail "the wheel's smoke test printed: $out"
 
 for p in libtrax2 libtrax-dev trax-tools; do echo "test-packages: $(basename "$(deb $p)")"; done
