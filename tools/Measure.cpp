@@ -15,17 +15,10 @@
 
 #include "Commands.h"
 #include "Profile.h"
+#include "Progress.h"
 #include "Units.h"
 #include "client/AtomicFile.h"
 #include "client/SettingsAccess.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define TRAXCTL_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define TRAXCTL_ISATTY(fd) isatty(fd)
-#endif
 
 namespace traxctl {
 
@@ -164,7 +157,7 @@ int RunWatch(Context& ctx) {
     LineFile csv(ctx.args.Option("csv"));
     csv.Write("time,elapsed_s,a_status,a_value,a_unit,b_status,b_value,b_unit\n");
     // Refresh in place only on a terminal; a pipe or file gets one line per reading.
-    bool inPlace = !ctx.json && &ctx.out == &std::cout && TRAXCTL_ISATTY(1);
+    bool inPlace = !ctx.json && &ctx.out == &std::cout && IsTerminal(1);
     const auto start = std::chrono::steady_clock::now();
     const auto wallStart = std::chrono::system_clock::now();
     long long calls = 0, failures = 0;

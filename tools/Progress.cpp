@@ -12,10 +12,12 @@
 
 namespace traxctl {
 
+bool IsTerminal(int fd) { return TRAXCTL_ISATTY(fd) != 0; }
+
 ProgressLine::ProgressLine(std::ostream& err, std::string what)
     : err_(err),
       what_(std::move(what)),
-      terminal_(&err == &std::cerr && TRAXCTL_ISATTY(2)),
+      terminal_(&err == &std::cerr && IsTerminal(2)),
       start_(std::chrono::steady_clock::now()) {}
 
 ProgressLine::~ProgressLine() { Clear(); }

@@ -11,6 +11,9 @@
 
 namespace traxctl {
 
+// Whether the file descriptor (1 standard output, 2 standard error) is a terminal.
+bool IsTerminal(int fd);
+
 class ProgressLine {
 public:
     // what: "reading settings"; err must be the process's standard error for
