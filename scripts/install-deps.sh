@@ -49,6 +49,9 @@ done
 
 missing=()
 for p in $(printf '%s\n' "${packages[@]}" | awk '!seen[$0]++'); do
+  # Node.js may come from another source than Debian's (whose npm package
+  # then conflicts with it): a working node and npm on the PATH will do.
+  case $p in nodejs | npm) command -v "${p/nodejs/node}" > /dev/null && continue ;; esac
   dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
