@@ -36,6 +36,17 @@ std::string Joined(const std::vector<std::string>& folders) {
     return text;
 }
 
+// Where the loader looks for the driver, as a user can act on it.
+#if defined(_WIN32)
+constexpr const char* kDriverPlacement =
+    "put QelUsbDrv.dll beside the program, in a folder on PATH or in a system folder "
+    "(not only beside Trax.dll, unless that is the program's folder)";
+#else
+constexpr const char* kDriverPlacement =
+    "put libQelUsbDrv.so in the folder of libtrax.so, in a folder on LD_LIBRARY_PATH, or in a system library "
+    "folder known to ldconfig";
+#endif
+
 }  // namespace
 
 std::vector<DoctorCheck> RunDoctor() {
@@ -50,9 +61,7 @@ std::vector<DoctorCheck> RunDoctor() {
         if (load.driverMissing) {
             std::string where =
                 load.driverSearch.empty() ? "" : "; searched, in this order: " + Joined(load.driverSearch);
-            checks.push_back(Failed("driver", "the USB driver was not found" + where,
-                                    "put QelUsbDrv.dll beside the program, in a folder on PATH or in a system folder "
-                                    "(not only beside Trax.dll, unless that is the program's folder)"));
+            checks.push_back(Failed("driver", "the USB driver was not found" + where, kDriverPlacement));
         } else if (load.startupFailed) {
             checks.push_back(Failed("driver start-up", "the driver's start-up failed, so the library refused to load",
                                     "connect and power the controller, check the driver's installation, and "
