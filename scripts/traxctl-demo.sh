@@ -36,6 +36,13 @@ run storage read B --csv "$out/storage-B.csv"
 echo "(first lines of the CSV)"
 head -4 "$out/storage-B.csv"
 
+step "The whole setup in one settings file, changed, compared and put back"
+run settings save "$out/setup.json"
+run set able-min-max B 20 80
+run settings diff "$out/setup.json" || true
+run settings load "$out/setup.json"
+run settings diff "$out/setup.json" || true
+
 step "Light-intensity profile of head A"
 run light A
 
