@@ -14,7 +14,7 @@ if TYPE_CHECKING:
     import numpy.typing as npt
 
 from . import _settings_file, _table
-from ._csv import write_csv
+from ._csv import status_text, write_csv
 from ._errors import ArgumentError, RangeError, TraxError
 from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library
 from ._settings import Setting
@@ -244,7 +244,6 @@ class Controller:
             import pandas  # type: ignore[import]
         except ImportError:
             raise ImportError("storage_frame needs pandas (Debian: apt install python3-pandas)") from None
-        from ._csv import status_text
 
         values, statuses = self.storage_read(head, max_count, with_status=True)
         return pandas.DataFrame({"status": [status_text(int(c)) for c in statuses], "value": values})

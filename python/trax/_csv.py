@@ -18,14 +18,6 @@ from ._types import Status
 
 __all__ = ["value_text", "status_text", "write_csv", "write_file_atomically"]
 
-_STATUS_TEXT = {
-    Status.VALID: "valid",
-    Status.OVER_POSITIVE: "over+",
-    Status.OVER_NEGATIVE: "over-",
-    Status.INVALID: "invalid",
-}
-
-
 def value_text(value: float, min_decimals: Optional[int] = None) -> str:
     """Fixed-point text of a single-precision value with at least
     ``min_decimals`` decimals and as many more as it takes to read back as the
@@ -48,7 +40,7 @@ def value_text(value: float, min_decimals: Optional[int] = None) -> str:
 def status_text(code: int) -> str:
     """"valid", "over+", "over-", "invalid" (or "status N")."""
     try:
-        return _STATUS_TEXT[Status(code)]
+        return str(Status(code))
     except ValueError:
         return f"status {code}"
 
