@@ -404,11 +404,16 @@ class Controller:
         program = ctypes.c_int(0)
         self._call("TRAX_GetProgramNo", ctypes.byref(program))
         doc.program = program.value
-        for name, head in keys:
-            value = self.get(name, "AB".index(head)) if head is not None else self._get_one(name)
-            assert not isinstance(value, dict)
-            doc.values[(name, head)] = value if isinstance(value, tuple) else (value,)
+        for key in keys:
+            doc.values[key] = self._read_key(key)
         return doc
+
+    def _read_key(self, key: _settings_file.Key) -> _settings_file.Values:
+        """One setting of a settings file, read from the controller as the file holds it."""
+        name, head = key
+        value = self.get(name, "AB".index(head)) if head is not None else self._get_one(name)
+        assert not isinstance(value, dict)
+        return value if isinstance(value, tuple) else (value,)
 
     def load_settings(
         self, path: Union[str, "os.PathLike[str]", _settings_file.SettingsDocument], dry_run: bool = False
@@ -448,13 +453,10 @@ class Controller:
                 report.written.append(key)
         now = _settings_file.SettingsDocument()
         for key in report.written:
-            name, head = key
             try:
-                value = self.get(name, "AB".index(head)) if head is not None else self._get_one(name)
+                now.values[key] = self._read_key(key)
             except TraxError as error:
                 report.read_failures[key] = error
-                continue
-            now.values[key] = value if isinstance(value, tuple) else (value,)
         expected = _settings_file.SettingsDocument(values={k: doc.values[k] for k in now.values})
         report.differences = _settings_file.diff_settings(expected, now)
         try:
