@@ -209,11 +209,7 @@ def parse_settings(text: str) -> SettingsDocument:
                 raise _refuse(key, "a string is expected")
             setattr(doc, key, value)
         elif key == "program":
-            number = _integer(value, key)
-            program = _table.settings()["program"].fields[0]
-            if not program.low <= number <= program.high:
-                raise _refuse(key, f"{number} is out of range {program.low}..{program.high}")
-            doc.program = number
+            doc.program = _values(_table.settings()["program"], value, key)[0]
         elif key == "heads":
             if not isinstance(value, dict):
                 raise _refuse(key, 'an object with "A" and "B" is expected')
