@@ -1,7 +1,6 @@
 #include "session/DeviceSession.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "driver/DriverCall.h"
@@ -65,8 +64,12 @@ platform::ExclusiveLock& CallLock() {
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
     trace::StartFromEnvironment();
-    const char* assertion = std::getenv("TRAX_ASSERT");
-    platform::SetAssertionSink(assertion != nullptr && std::strcmp(assertion, "log") == 0 ? &LogAssertion : nullptr);
+    // Read as the trace log's variables are: what the host set just before
+    // loading the library counts. Longer than "log", it stays longer when cut.
+    char assertion[16];
+    const bool assertionsToLog =
+        platform::EnvironmentValue("TRAX_ASSERT", assertion, sizeof assertion) && std::strcmp(assertion, "log") == 0;
+    platform::SetAssertionSink(assertionsToLog ? &LogAssertion : nullptr);
     // The start-up calls go through the driver-call wrapper, which learns the
     // driver's calling convention; the trace log's first line names it.
     trace::SetDriverCallingConventionProbe(&driver::ObservedConvention);

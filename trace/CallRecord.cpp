@@ -223,21 +223,19 @@ void CallScope::End() {
     const uint64_t endUs = platform::NowMicroseconds();
     const uint64_t tookUs = endUs >= r.startUs ? endUs - r.startUs : 0;
     char buffer[2048];
+    // The tap wants failures only; the log every call. One JSON object
+    // serves the tap and a log in JSON alike.
+    const bool tap = TapOn() && r.result == 0;
+    const bool lines = LinesOn();
     const bool json = JsonLines();
-    // The tap wants failures only; the log every call.
-    if (TapOn() && r.result == 0) {
+    if (tap || (lines && json)) {
         LineBuilder line(buffer, sizeof buffer);
         const int length = CallJson(line, r, endUs, tookUs);
-        EmitTap(line.Text(), length);
-        if (json && LinesOn()) Emit(line.Text(), length);
+        if (tap) EmitTap(line.Text(), length);
+        if (lines && json) Emit(line.Text(), length);
     }
-    if (!LinesOn() || (json && TapOn() && r.result == 0)) return;
+    if (!lines || json) return;
     LineBuilder line(buffer, sizeof buffer);
-    if (json) {
-        const int length = CallJson(line, r, endUs, tookUs);
-        Emit(line.Text(), length);
-        return;
-    }
     // Stamped with its end, so that it follows its own request and reply
     // lines in time order; the start is said in the line.
     line.AddPrefix(endUs);

@@ -69,6 +69,14 @@ void CloseFile() TRAX_REQUIRES(OutputLock()) {
     logFile = nullptr;
 }
 
+void WriteTapLine(const char* line, int length) TRAX_REQUIRES(OutputLock()) {
+    if (tapFile == nullptr) return;
+    // Like the log: a failed write is dropped and never fails the call.
+    if (std::fwrite(line, 1, static_cast<size_t>(length), tapFile) == static_cast<size_t>(length)) {
+        std::fflush(tapFile);
+    }
+}
+
 void CloseTap() TRAX_REQUIRES(OutputLock()) {
     tapOn.store(false);
     if (tapFile != nullptr) std::fclose(tapFile);
@@ -120,11 +128,7 @@ bool TapOn() { return tapOn.load(std::memory_order_relaxed); }
 
 void EmitTap(const char* line, int length) {
     platform::ExclusiveGuard guard(OutputLock());
-    if (tapFile == nullptr) return;
-    // Like the log: a failed write is dropped and never fails the call.
-    if (std::fwrite(line, 1, static_cast<size_t>(length), tapFile) == static_cast<size_t>(length)) {
-        std::fflush(tapFile);
-    }
+    WriteTapLine(line, length);
 }
 
 // Held from one handler to the other, which the analysis cannot follow.
@@ -192,9 +196,7 @@ void WriteFirstLine(const driver::StartupResults& results, bool usable) {
     if (tapFile != nullptr) {
         LineBuilder line(buffer, sizeof buffer);
         const int length = FirstLineJson(line, results, usable, LevelCalls, nullptr);
-        if (std::fwrite(line.Text(), 1, static_cast<size_t>(length), tapFile) == static_cast<size_t>(length)) {
-            std::fflush(tapFile);
-        }
+        WriteTapLine(line.Text(), length);
         tapOn.store(true);
     }
     // The tap needs the calls recorded even with the user's log off.
