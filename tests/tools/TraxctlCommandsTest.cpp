@@ -822,6 +822,25 @@ TEST(ValueText, EveryUnitsValuesReadBackAsTheSameFloat) {
     EXPECT_EQ(trax::client::ValueText(-0.0f, 2), "0.00");
 }
 
+TEST(ValueText, IsoTimeWithAndWithoutMilliseconds) {
+    using std::chrono::milliseconds;
+    struct TimeCase {
+        long long ms;
+        const char* withMs;
+        const char* seconds;
+    };
+    const TimeCase cases[] = {
+        {1796793000123LL, "2026-12-09T05:10:00.123Z", "2026-12-09T05:10:00Z"},
+        // Before the epoch the second still counts down, the milliseconds up.
+        {-1LL, "1969-12-31T23:59:59.999Z", "1969-12-31T23:59:59Z"},
+    };
+    for (const TimeCase& c : cases) {
+        const std::chrono::system_clock::time_point when{milliseconds(c.ms)};
+        EXPECT_EQ(trax::client::IsoTime(when), c.withMs) << c.ms;
+        EXPECT_EQ(trax::client::IsoTime(when, false), c.seconds) << c.ms;
+    }
+}
+
 TEST(JsonWriter, PlacesCommasNestsEscapesAndFormatsNumbers) {
     using traxctl::JsonWriter;
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
