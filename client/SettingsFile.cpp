@@ -2,10 +2,11 @@
 
 #include <trax.h>
 
-#include <ctime>
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "AtomicFile.h"
+#include "ValueText.h"
 
 namespace trax::client {
 
@@ -204,18 +205,7 @@ void SaveSettingsFile(const std::string& path, const SettingsDocument& doc) {
     if (!error.empty()) throw SettingsFileError{error};
 }
 
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
+std::string UtcNow() { return IsoTime(std::chrono::system_clock::now(), false); }
 
 std::vector<SettingsDifference> DiffSettings(const SettingsDocument& left, const SettingsDocument& right) {
     std::vector<SettingsDifference> differences;

@@ -47,7 +47,7 @@ std::string StatusName(int status) {
     }
 }
 
-std::string IsoTime(std::chrono::system_clock::time_point when) {
+std::string IsoTime(std::chrono::system_clock::time_point when, bool milliseconds) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
     std::tm utc{};
@@ -58,7 +58,10 @@ std::string IsoTime(std::chrono::system_clock::time_point when) {
 #endif
     char text[40];
     const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(((ms % 1000) + 1000) % 1000));
+    if (milliseconds)
+        std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(((ms % 1000) + 1000) % 1000));
+    else
+        std::snprintf(text + n, sizeof text - n, "Z");
     return text;
 }
 

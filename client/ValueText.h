@@ -29,7 +29,8 @@ DisplayUnit LookUpUnit(UnitSystem system, int code);
 // status is a TRAX_VALUE_* code; unknown codes give "status N".
 std::string StatusName(int status);
 
-// UTC time with milliseconds, ISO 8601: "2026-12-09T05:10:00.123Z".
-std::string IsoTime(std::chrono::system_clock::time_point when);
+// UTC time, ISO 8601, with milliseconds ("2026-12-09T05:10:00.123Z") or
+// whole seconds ("2026-12-09T05:10:00Z").
+std::string IsoTime(std::chrono::system_clock::time_point when, bool milliseconds = true);
 
 }  // namespace trax::client

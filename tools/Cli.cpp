@@ -150,10 +150,16 @@ int ParseInt(const std::string& text, long long low, long long high, const std::
     return static_cast<int>(value);
 }
 
-int ParseHead(const std::string& text, bool allowBoth) {
+int HeadOf(const std::string& text, bool allowBoth) {
     if (text == "A" || text == "a") return 0;
     if (text == "B" || text == "b") return 1;
     if (allowBoth && (text == "both" || text == "BOTH" || text == "Both")) return 2;
+    return -1;
+}
+
+int ParseHead(const std::string& text, bool allowBoth) {
+    const int head = HeadOf(text, allowBoth);
+    if (head >= 0) return head;
     throw UsageError{"unknown head '" + text + "' (use A" + std::string(allowBoth ? ", B or both)" : " or B)")};
 }
 

@@ -98,7 +98,9 @@ Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
 // Whole decimal number within [low, high]; `what` names it in the message.
 int ParseInt(const std::string& text, long long low, long long high, const std::string& what);
 
-// "A"/"a" -> 0, "B"/"b" -> 1, and when allowBoth, "both" -> 2.
+// "A"/"a" -> 0, "B"/"b" -> 1, and when allowBoth, "both" -> 2; HeadOf gives
+// -1 for any other word, ParseHead throws UsageError.
+int HeadOf(const std::string& text, bool allowBoth);
 int ParseHead(const std::string& text, bool allowBoth);
 const char* HeadName(int head);  // "A", "B", "both"
 

@@ -8,13 +8,19 @@
 
 namespace traxctl {
 
+namespace {
+
+// "head A", "head B", "both heads": what a command for A|B|both acted on.
+std::string Heads(int head) { return head == 2 ? std::string("both heads") : std::string("head ") + HeadName(head); }
+
+}  // namespace
+
 int RunZero(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ctx.args.words.size() == 2 ? ParseOnOff(ctx.args.words[1]) : 1;
     TRAXCTL_CALL(TRAX_SetZero, head, onOff);
-    ctx.out << "zero " << (onOff ? "set" : "cleared") << (head == 2 ? " on both heads" : " on head ")
-            << (head == 2 ? "" : HeadName(head)) << "\n";
+    ctx.out << "zero " << (onOff ? "set" : "cleared") << " on " << Heads(head) << "\n";
     return 0;
 }
 
@@ -23,8 +29,7 @@ int RunTiming(Context& ctx) {
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ParseOnOff(ctx.args.words[1]);
     TRAXCTL_CALL(TRAX_SetTiming, head, onOff);
-    ctx.out << "timing input " << (onOff ? "on" : "off") << (head == 2 ? " for both heads" : " for head ")
-            << (head == 2 ? "" : HeadName(head)) << "\n";
+    ctx.out << "timing input " << (onOff ? "on" : "off") << " for " << Heads(head) << "\n";
     return 0;
 }
 
@@ -32,7 +37,7 @@ int RunReset(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], true);
     TRAXCTL_CALL(TRAX_SetReset, head);
-    ctx.out << (head == 2 ? std::string("both heads") : std::string("head ") + HeadName(head)) << " reset\n";
+    ctx.out << Heads(head) << " reset\n";
     return 0;
 }
 

@@ -80,7 +80,7 @@ int PrintVersion(std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int TakeTraceOption(std::vector<std::string>& args, char** argv) {
+int TakeTraceOption(std::vector<std::string>& args) {
     const char* level = nullptr;
     for (size_t i = 0; i < args.size();) {
         const std::string& a = args[i];
@@ -98,7 +98,6 @@ int TakeTraceOption(std::vector<std::string>& args, char** argv) {
         args.erase(args.begin() + static_cast<long>(i));
     }
     if (level == nullptr) return 0;
-    (void)argv;
     // The library is loaded after this (client/LibraryLoader), so setting the
     // variables is enough. Standard error on Windows too, where the log would
     // otherwise go to the debugger; a TRAX_LOG_FILE of the user's own stays.

@@ -19,6 +19,6 @@ std::string LibraryVersion();
 // TRAX_LOG_FILE=stderr unless the user named a file) for the library, which
 // is loaded afterwards; returns the exit status when traxctl must end here
 // (a bad value), else 0.
-int TakeTraceOption(std::vector<std::string>& args, char** argv);
+int TakeTraceOption(std::vector<std::string>& args);
 
 }  // namespace traxctl

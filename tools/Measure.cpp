@@ -121,27 +121,6 @@ int RunValues(Context& ctx) {
     return 0;
 }
 
-namespace {}  // namespace
-
-std::string CsvValue(const FloatValue& v, const DisplayUnit& unit) {
-    return v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "";
-}
-
-std::string StorageCsv(int head, const DisplayUnit& unit, const FloatValue* values, int count, const std::string& start,
-                       const std::string& stop, const std::string& samplingCycle) {
-    // What the values alone do not say, as comment lines before the header.
-    auto known = [](const std::string& text) { return text.empty() ? std::string("not known") : text; };
-    std::string text = std::string("# head: ") + HeadName(head) + "\n# unit: " + known(unit.name) +
-                       "\n# count: " + std::to_string(count) + "\n# start: " + known(start) +
-                       "\n# stop: " + known(stop) + "\n# sampling-cycle: " + known(samplingCycle) +
-                       "\nindex,status,value,unit\n";
-    for (int i = 0; i < count; ++i) {
-        const FloatValue& v = values[i];
-        text += std::to_string(i) + "," + StatusName(v.status) + "," + CsvValue(v, unit) + "," + unit.name + "\n";
-    }
-    return text;
-}
-
 int RunWatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
     int count = 0;  // 0: until Ctrl-C
@@ -197,8 +176,7 @@ int RunWatch(Context& ctx) {
                 if (!counted) reasons.emplace_back(failure, 1);
             }
             if (ok) {
-                csv.Write(when + "," + elapsed + "," + StatusName(a.status) + "," + CsvValue(a, ua) + "," + ua.name +
-                          "," + StatusName(b.status) + "," + CsvValue(b, ub) + "," + ub.name + "\n");
+                csv.Write(when + "," + elapsed + "," + CsvCells(a, ua) + "," + CsvCells(b, ub) + "\n");
             } else {
                 csv.Write(when + "," + elapsed + ",failed,,,failed,,\n");
             }

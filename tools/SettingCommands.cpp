@@ -95,10 +95,6 @@ int PrintRead(Context& ctx, const std::vector<SettingRef>& refs, bool header) {
     return 1;
 }
 
-bool IsHeadWord(const std::string& w) {
-    return w == "A" || w == "a" || w == "B" || w == "b" || w == "both" || w == "BOTH" || w == "Both";
-}
-
 // The file's settings as the controller holds them now, read (only reads) in
 // one pass; a failed read is reported and fails the command.
 SettingsDocument ReadLikeFile(Context& ctx, const SettingsDocument& file) {
@@ -316,7 +312,7 @@ int RunSet(Context& ctx) {
         if (ctx.args.words.size() < 2) throw UsageError{std::string(s.name) + " needs a head (A or B)"};
         head = ParseHead(ctx.args.words[1], false);
         firstValue = 2;
-    } else if (ctx.args.words.size() >= 2 && IsHeadWord(ctx.args.words[1])) {
+    } else if (ctx.args.words.size() >= 2 && HeadOf(ctx.args.words[1], true) >= 0) {
         throw UsageError{std::string(s.name) + " belongs to the controller and takes no head"};
     }
     std::vector<std::string> words(ctx.args.words.begin() + static_cast<long>(firstValue), ctx.args.words.end());

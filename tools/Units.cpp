@@ -15,6 +15,24 @@ std::string FormatValue(const FloatValue& v, const DisplayUnit& unit) {
     }
 }
 
+std::string CsvCells(const FloatValue& v, const DisplayUnit& unit) {
+    return StatusName(v.status) + "," + (v.status == TRAX_VALUE_VALID ? FormatValue(v, unit) : "") + "," + unit.name;
+}
+
+std::string StorageCsv(int head, const DisplayUnit& unit, const FloatValue* values, int count, const std::string& start,
+                       const std::string& stop, const std::string& samplingCycle) {
+    // What the values alone do not say, as comment lines before the header.
+    auto known = [](const std::string& text) { return text.empty() ? std::string("not known") : text; };
+    std::string text = std::string("# head: ") + HeadName(head) + "\n# unit: " + known(unit.name) +
+                       "\n# count: " + std::to_string(count) + "\n# start: " + known(start) +
+                       "\n# stop: " + known(stop) + "\n# sampling-cycle: " + known(samplingCycle) +
+                       "\nindex,status,value,unit\n";
+    for (int i = 0; i < count; ++i) {
+        text += std::to_string(i) + "," + CsvCells(values[i], unit) + "\n";
+    }
+    return text;
+}
+
 void WriteValue(JsonWriter& json, const FloatValue& v, const DisplayUnit& unit, bool withUnit) {
     json.BeginObject().Key("status").String(StatusName(v.status)).Key("value");
     if (v.status == TRAX_VALUE_VALID)

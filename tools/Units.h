@@ -21,8 +21,8 @@ using trax::client::StatusName;
 // "1.235", "over+", "over-", "invalid": at least the unit's decimals, and
 // more when the value carries more (a unit named wrongly loses no digit).
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit);
-// One CSV cell of a value: the text, empty unless valid.
-std::string CsvValue(const FloatValue& v, const DisplayUnit& unit);
+// The three CSV cells of a value, status,value,unit: the value empty unless valid.
+std::string CsvCells(const FloatValue& v, const DisplayUnit& unit);
 // A storage run as CSV, as traxctl storage read --csv and the server write
 // it: comment lines with what the values alone do not say (head, unit,
 // count, start and stop times, sampling cycle; "" is written as not known),

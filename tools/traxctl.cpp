@@ -346,7 +346,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // --trace turns the library's log on, which the library reads from the
     // environment when it loads; traxctl loads it below, after setting it.
-    const int traced = traxctl::TakeTraceOption(args, argv);
+    const int traced = traxctl::TakeTraceOption(args);
     if (traced != 0) return traced;
     // After the trace's variables are set: the library reads them when it loads.
     trax::client::LoadTraxLibrary();

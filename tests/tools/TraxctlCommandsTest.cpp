@@ -58,6 +58,7 @@ TEST(TraxctlCommands, EachFamilySucceedsAndPrintsWhatItDid) {
         {{"set", "calc-method", "A", "3", "7"}, "^calc-method +A +method=3 parameter=7\\n$"},
         {{"set", "strobe-time", "2"}, "^strobe-time +- +2\\n$"},
         {{"zero", "both"}, "^zero set on both heads\\n$"},
+        {{"zero", "A"}, "^zero set on head A\\n$"},
         {{"zero", "BOTH", "off"}, "^zero cleared on both heads\\n$"},
         {{"timing", "A", "off"}, "^timing input off for head A\\n$"},
         {{"timing", "both", "on"}, "^timing input on for both heads\\n$"},
@@ -200,6 +201,7 @@ TEST(TraxctlCommands, WrongInputIsRefusedWithUsageAndNothingIsSent) {
         {{"set", "able-min-max", "A", "0", "40"}, "min: 0 is out of range 1..99"},
         {{"set", "sampling-cycle", "6"}, "out of range 0..5"},
         {{"set", "sampling-cycle", "A", "3"}, "sampling-cycle belongs to the controller and takes no head"},
+        {{"set", "sampling-cycle", "Both", "3"}, "sampling-cycle belongs to the controller and takes no head"},
         {{"settings", "A", "--dry-run"}, "--dry-run goes with settings load"},
         {{"settings", "save"}, "missing argument"},
         {{"settings", "diff", "a", "b", "c"}, "unexpected argument 'c'"},
@@ -820,6 +822,25 @@ TEST(ValueText, EveryUnitsValuesReadBackAsTheSameFloat) {
     // The case that lost digits: an inch value shown with the decimals of millimetres.
     EXPECT_EQ(trax::client::ValueText(0.01235f, 3), "0.01235");
     EXPECT_EQ(trax::client::ValueText(-0.0f, 2), "0.00");
+}
+
+TEST(ValueText, IsoTimeWithAndWithoutMilliseconds) {
+    using std::chrono::milliseconds;
+    struct TimeCase {
+        long long ms;
+        const char* withMs;
+        const char* seconds;
+    };
+    const TimeCase cases[] = {
+        {1796793000123LL, "2026-12-09T05:10:00.123Z", "2026-12-09T05:10:00Z"},
+        // Before the epoch the second still counts down, the milliseconds up.
+        {-1LL, "1969-12-31T23:59:59.999Z", "1969-12-31T23:59:59Z"},
+    };
+    for (const TimeCase& c : cases) {
+        const std::chrono::system_clock::time_point when{milliseconds(c.ms)};
+        EXPECT_EQ(trax::client::IsoTime(when), c.withMs) << c.ms;
+        EXPECT_EQ(trax::client::IsoTime(when, false), c.seconds) << c.ms;
+    }
 }
 
 TEST(JsonWriter, PlacesCommasNestsEscapesAndFormatsNumbers) {
