@@ -415,7 +415,6 @@ Reply GetSettingsFile(ApiContext& ctx, const Request&) {
     tc::SettingsDocument doc = tc::ReadController(tc::FileSettings(), &failures);
     // Half a setup saved as if it were whole would be loaded back as one: no file then.
     if (!failures.empty()) return FailuresReply(*ctx.device, failures);
-    doc.written = tc::UtcNow();
     // The library's own version, as traxctl settings save writes it.
     doc.library = traxctl::LibraryVersion();
     Reply reply;
