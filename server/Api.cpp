@@ -385,8 +385,7 @@ json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, con
 // The library's calls inside the settings-file layer are not made through
 // Device::Call; their failures still belong in the log.
 CallFailure Logged(Device& device, const tc::Failure& f) {
-    CallFailure failure{f.function, f.reason.empty() ? ReasonOfFailure(f.function.c_str()) : f.reason, f.errorNumber,
-                        f.hint};
+    const CallFailure failure = WithReason(f);
     device.Note(failure.function.c_str(), false, failure.reason);
     return failure;
 }
