@@ -49,6 +49,14 @@ Reply JsonReply(const json& body, int status = 200) {
     return reply;
 }
 
+// The members that say why a call failed, as every failure reply has them.
+void AddFailure(json& body, const CallFailure& failure) {
+    body["function"] = failure.function;
+    body["reason"] = failure.reason;
+    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
+    if (!failure.hint.empty()) body["hint"] = failure.hint;
+}
+
 // --- input --------------------------------------------------------------
 
 std::string Required(const Request& request, const char* name) {
@@ -394,10 +402,7 @@ Reply FailuresReply(Device& device, const std::vector<tc::SettingValue>& failure
     json list = json::array();
     for (const auto& f : failures) {
         json entry = RefJson(f.ref);
-        const CallFailure failure = Logged(device, f.failure);
-        entry["function"] = failure.function;
-        entry["reason"] = failure.reason;
-        if (failure.errorNumber) entry["errorNumber"] = *failure.errorNumber;
+        AddFailure(entry, Logged(device, f.failure));
         list.push_back(entry);
     }
     extra["error"] =
@@ -469,10 +474,7 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
         body["error"] = "values read back differ from the file";
         return JsonReply(body, 409);
     }
-    body["function"] = failure.function;
-    body["reason"] = failure.reason;
-    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
-    if (!failure.hint.empty()) body["hint"] = failure.hint;
+    AddFailure(body, failure);
     return JsonReply(body, 502);
 }
 
@@ -607,9 +609,8 @@ std::string MethodsOf(const std::string& path) {
 Reply ErrorReply(int status, const std::string& error) { return JsonReply({{"error", error}}, status); }
 
 Reply FailureReply(const CallFailure& failure) {
-    json body = {{"error", failure.function + " failed"}, {"function", failure.function}, {"reason", failure.reason}};
-    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
-    if (!failure.hint.empty()) body["hint"] = failure.hint;
+    json body = {{"error", failure.function + " failed"}};
+    AddFailure(body, failure);
     return JsonReply(body, 502);
 }
 
