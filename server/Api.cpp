@@ -146,11 +146,15 @@ Reply Info(ApiContext& ctx, const Request&) {
                       {"settings", settings}});
 }
 
-Reply Values(ApiContext& ctx, const Request&) {
+// Both heads' values; the live poll leaves its many successes out of the log.
+json BothValues(Device& device, const std::string& unit, bool logSuccess) {
     FloatValue a{}, b{};
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetCalcData, &a, &b);
-    return JsonReply({{"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(ctx.unit)}});
+    device.Call(
+        "TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&a, &b); }, logSuccess);
+    return {{"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(unit)}};
 }
+
+Reply Values(ApiContext& ctx, const Request&) { return JsonReply(BothValues(*ctx.device, ctx.unit, true)); }
 
 Reply Figure(ApiContext& ctx, const Request& request) {
     const int head = HeadFrom(Required(request, "head"), "head", false);
@@ -627,10 +631,9 @@ Reply Handle(const Route& route, ApiContext& context, const Request& request) {
 }
 
 std::string PollValues(Device& device, const std::string& unit) {
-    FloatValue a{}, b{};
-    device.Call(
-        "TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&a, &b); }, false);
-    return json({{"t", device.Uptime()}, {"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(unit)}}).dump();
+    json values = BothValues(device, unit, false);
+    values["t"] = device.Uptime();
+    return values.dump();
 }
 
 }  // namespace traxserve
