@@ -269,6 +269,13 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
 
 // --- settings -----------------------------------------------------------
 
+// {"min": 10, "max": 90}: a setting's values named as in the setting table.
+json NamedValues(const tc::Setting& s, const int* values) {
+    json out = json::object();
+    for (int i = 0; i < s.arity; ++i) out[s.fields[i].name] = values[i];
+    return out;
+}
+
 const tc::Setting& SettingNamed(const std::string& name) {
     const tc::Setting* s = tc::FindSetting(name);
     if (s == nullptr) throw BadInput{400, "unknown setting '" + name.substr(0, 60) + "'"};
@@ -278,9 +285,8 @@ const tc::Setting& SettingNamed(const std::string& name) {
 json ReadSetting(Device& device, const tc::Setting& s, int head) {
     int values[4] = {0, 0, 0, 0};
     device.Call(s.getterName, [&] { return s.get(head, values); });
-    json out = {{"setting", s.name}, {"head", nullptr}, {"values", json::object()}};
+    json out = {{"setting", s.name}, {"head", nullptr}, {"values", NamedValues(s, values)}};
     if (s.scope == tc::Scope::Head) out["head"] = traxctl::HeadName(head);
-    for (int i = 0; i < s.arity; ++i) out["values"][s.fields[i].name] = values[i];
     return out;
 }
 
@@ -360,9 +366,8 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
     if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};
     ctx.device->Call(s.setterName, [&] { return s.set(head, values.data()); });
     if (s.get == nullptr) {
-        json out = {{"setting", s.name}, {"head", nullptr}, {"values", json::object()}, {"readBack", false}};
-        for (int i = 0; i < s.arity; ++i) out["values"][s.fields[i].name] = values[static_cast<size_t>(i)];
-        return JsonReply(out);
+        return JsonReply(
+            {{"setting", s.name}, {"head", nullptr}, {"values", NamedValues(s, values.data())}, {"readBack", false}});
     }
     json out = ReadSetting(*ctx.device, s, head);
     out["readBack"] = true;
@@ -378,9 +383,7 @@ json RefJson(const tc::SettingRef& ref) {
 
 json ValuesJson(const tc::Setting& s, const std::optional<std::vector<int>>& values) {
     if (!values) return nullptr;
-    json out = json::object();
-    for (int i = 0; i < s.arity; ++i) out[s.fields[i].name] = (*values)[static_cast<size_t>(i)];
-    return out;
+    return NamedValues(s, values->data());
 }
 
 json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, const char* left, const char* right) {
