@@ -49,6 +49,14 @@ Reply JsonReply(const json& body, int status = 200) {
     return reply;
 }
 
+// The members that say why a call failed, as every failure reply has them.
+void AddFailure(json& body, const CallFailure& failure) {
+    body["function"] = failure.function;
+    body["reason"] = failure.reason;
+    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
+    if (!failure.hint.empty()) body["hint"] = failure.hint;
+}
+
 // --- input --------------------------------------------------------------
 
 std::string Required(const Request& request, const char* name) {
@@ -138,11 +146,15 @@ Reply Info(ApiContext& ctx, const Request&) {
                       {"settings", settings}});
 }
 
-Reply Values(ApiContext& ctx, const Request&) {
+// Both heads' values; the live poll leaves its many successes out of the log.
+json BothValues(Device& device, const std::string& unit, bool logSuccess) {
     FloatValue a{}, b{};
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetCalcData, &a, &b);
-    return JsonReply({{"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(ctx.unit)}});
+    device.Call(
+        "TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&a, &b); }, logSuccess);
+    return {{"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(unit)}};
 }
+
+Reply Values(ApiContext& ctx, const Request&) { return JsonReply(BothValues(*ctx.device, ctx.unit, true)); }
 
 Reply Figure(ApiContext& ctx, const Request& request) {
     const int head = HeadFrom(Required(request, "head"), "head", false);
@@ -257,6 +269,13 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
 
 // --- settings -----------------------------------------------------------
 
+// {"min": 10, "max": 90}: a setting's values named as in the setting table.
+json NamedValues(const tc::Setting& s, const int* values) {
+    json out = json::object();
+    for (int i = 0; i < s.arity; ++i) out[s.fields[i].name] = values[i];
+    return out;
+}
+
 const tc::Setting& SettingNamed(const std::string& name) {
     const tc::Setting* s = tc::FindSetting(name);
     if (s == nullptr) throw BadInput{400, "unknown setting '" + name.substr(0, 60) + "'"};
@@ -266,9 +285,8 @@ const tc::Setting& SettingNamed(const std::string& name) {
 json ReadSetting(Device& device, const tc::Setting& s, int head) {
     int values[4] = {0, 0, 0, 0};
     device.Call(s.getterName, [&] { return s.get(head, values); });
-    json out = {{"setting", s.name}, {"head", nullptr}, {"values", json::object()}};
+    json out = {{"setting", s.name}, {"head", nullptr}, {"values", NamedValues(s, values)}};
     if (s.scope == tc::Scope::Head) out["head"] = traxctl::HeadName(head);
-    for (int i = 0; i < s.arity; ++i) out["values"][s.fields[i].name] = values[i];
     return out;
 }
 
@@ -348,9 +366,8 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
     if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};
     ctx.device->Call(s.setterName, [&] { return s.set(head, values.data()); });
     if (s.get == nullptr) {
-        json out = {{"setting", s.name}, {"head", nullptr}, {"values", json::object()}, {"readBack", false}};
-        for (int i = 0; i < s.arity; ++i) out["values"][s.fields[i].name] = values[static_cast<size_t>(i)];
-        return JsonReply(out);
+        return JsonReply(
+            {{"setting", s.name}, {"head", nullptr}, {"values", NamedValues(s, values.data())}, {"readBack", false}});
     }
     json out = ReadSetting(*ctx.device, s, head);
     out["readBack"] = true;
@@ -366,9 +383,7 @@ json RefJson(const tc::SettingRef& ref) {
 
 json ValuesJson(const tc::Setting& s, const std::optional<std::vector<int>>& values) {
     if (!values) return nullptr;
-    json out = json::object();
-    for (int i = 0; i < s.arity; ++i) out[s.fields[i].name] = (*values)[static_cast<size_t>(i)];
-    return out;
+    return NamedValues(s, values->data());
 }
 
 json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, const char* left, const char* right) {
@@ -385,8 +400,7 @@ json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, con
 // The library's calls inside the settings-file layer are not made through
 // Device::Call; their failures still belong in the log.
 CallFailure Logged(Device& device, const tc::Failure& f) {
-    CallFailure failure{f.function, f.reason.empty() ? ReasonOfFailure(f.function.c_str()) : f.reason, f.errorNumber,
-                        f.hint};
+    const CallFailure failure = WithReason(f);
     device.Note(failure.function.c_str(), false, failure.reason);
     return failure;
 }
@@ -395,10 +409,7 @@ Reply FailuresReply(Device& device, const std::vector<tc::SettingValue>& failure
     json list = json::array();
     for (const auto& f : failures) {
         json entry = RefJson(f.ref);
-        const CallFailure failure = Logged(device, f.failure);
-        entry["function"] = failure.function;
-        entry["reason"] = failure.reason;
-        if (failure.errorNumber) entry["errorNumber"] = *failure.errorNumber;
+        AddFailure(entry, Logged(device, f.failure));
         list.push_back(entry);
     }
     extra["error"] =
@@ -415,7 +426,6 @@ Reply GetSettingsFile(ApiContext& ctx, const Request&) {
     tc::SettingsDocument doc = tc::ReadController(tc::FileSettings(), &failures);
     // Half a setup saved as if it were whole would be loaded back as one: no file then.
     if (!failures.empty()) return FailuresReply(*ctx.device, failures);
-    doc.written = tc::UtcNow();
     // The library's own version, as traxctl settings save writes it.
     doc.library = traxctl::LibraryVersion();
     Reply reply;
@@ -471,10 +481,7 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
         body["error"] = "values read back differ from the file";
         return JsonReply(body, 409);
     }
-    body["function"] = failure.function;
-    body["reason"] = failure.reason;
-    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
-    if (!failure.hint.empty()) body["hint"] = failure.hint;
+    AddFailure(body, failure);
     return JsonReply(body, 502);
 }
 
@@ -609,9 +616,8 @@ std::string MethodsOf(const std::string& path) {
 Reply ErrorReply(int status, const std::string& error) { return JsonReply({{"error", error}}, status); }
 
 Reply FailureReply(const CallFailure& failure) {
-    json body = {{"error", failure.function + " failed"}, {"function", failure.function}, {"reason", failure.reason}};
-    if (failure.errorNumber) body["errorNumber"] = *failure.errorNumber;
-    if (!failure.hint.empty()) body["hint"] = failure.hint;
+    json body = {{"error", failure.function + " failed"}};
+    AddFailure(body, failure);
     return JsonReply(body, 502);
 }
 
@@ -628,10 +634,9 @@ Reply Handle(const Route& route, ApiContext& context, const Request& request) {
 }
 
 std::string PollValues(Device& device, const std::string& unit) {
-    FloatValue a{}, b{};
-    device.Call(
-        "TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&a, &b); }, false);
-    return json({{"t", device.Uptime()}, {"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(unit)}}).dump();
+    json values = BothValues(device, unit, false);
+    values["t"] = device.Uptime();
+    return values.dump();
 }
 
 }  // namespace traxserve

@@ -1,6 +1,6 @@
 #include "Device.h"
 
-#include "client/Failure.h"
+#include <utility>
 
 namespace traxserve {
 
@@ -10,8 +10,11 @@ constexpr size_t kLogLength = 200;
 
 }  // namespace
 
-std::string ReasonOfFailure(const char* function) {
-    return std::string(function) + " returned 0: no answer, refused by the controller, or the USB driver did not start";
+CallFailure WithReason(trax::client::Failure failure) {
+    if (failure.reason.empty())
+        failure.reason =
+            failure.function + " returned 0: no answer, refused by the controller, or the USB driver did not start";
+    return failure;
 }
 
 Device::Device(double rateHz, Poll poll, SampleSink sink)
@@ -113,8 +116,7 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
     // hint may ask the controller one more question, still from here.
     trax::client::Failure known = trax::client::FailureOf(function);
     trax::client::AddHint(known);
-    CallFailure failure{function, known.reason.empty() ? ReasonOfFailure(function) : known.reason, known.errorNumber,
-                        known.hint};
+    const CallFailure failure = WithReason(std::move(known));
     Record(function, false, failure.reason);
     throw failure;
 }

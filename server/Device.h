@@ -12,21 +12,18 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "client/Failure.h"
+
 namespace traxserve {
 
-// A library call that returned 0: its name and why. Thrown by Device::Call
-// on the device thread and turned into a 502 reply.
-struct CallFailure {
-    std::string function;
-    std::string reason;
-    std::optional<int> errorNumber;  // the controller's, when it sent one
-    std::string hint;                // what to try, "" when nothing is known
-};
+// A library call that returned 0: the tools' own account of it (call,
+// reason, error number, hint), its reason always filled in. Thrown by
+// Device::Call on the device thread and turned into a 502 reply.
+using CallFailure = trax::client::Failure;
 
 // One call as the Log panel shows it.
 struct LogEntry {
@@ -116,8 +113,9 @@ private:
     std::thread thread_;  // last: starts once everything above exists
 };
 
-// The reason of a failed call when the library's own is not known.
-std::string ReasonOfFailure(const char* function);
+// The failure as the server reports and logs it: the library's reason, or
+// a general one when the library's own is not known.
+CallFailure WithReason(trax::client::Failure failure);
 
 }  // namespace traxserve
 

@@ -83,7 +83,6 @@ struct Server {
     std::list<std::weak_ptr<Session>> sessions;
     std::vector<std::shared_ptr<Session>> viewers;
     bool stopping = false;
-    std::uint64_t samplesSent = 0;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -251,7 +250,6 @@ private:
                           [self = shared_from_this()](beast::error_code ec, std::size_t) {
                               if (ec) return self->EndStream();
                               self->queue_.pop_front();
-                              ++self->server_.samplesSent;
                               if (!self->queue_.empty()) self->WriteNextEvent();
                           });
     }
@@ -329,7 +327,7 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     }
     const unsigned short port = acceptor.local_endpoint().port();
 
-    Server server{io, {}, {}, {}, {}, false, 0};
+    Server server{io, {}, {}, {}, {}, false};
     server.policy.port = port;
     server.policy.token = options.token;
     server.policy.readOnly = options.readOnly;
