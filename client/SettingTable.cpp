@@ -42,4 +42,9 @@ std::string ValuesProblem(const Setting& s, const std::vector<int>& values) {
     return "";
 }
 
+const Setting& StorageSetting() {
+    static const Setting* const storage = FindSetting("storage");
+    return *storage;
+}
+
 }  // namespace trax::client

@@ -38,6 +38,9 @@ struct Setting {
 const std::vector<Setting>& SettingTable();
 // Null when there is no setting of that name.
 const Setting* FindSetting(const std::string& name);
+// The "storage" row (target, count, cycle with their ranges), which the
+// storage set-up of traxctl and of the server checks its values against.
+const Setting& StorageSetting();
 
 // Why `values` cannot be written to `s` ("min: 100 is out of range 1..99",
 // "min 50 is above max 10"), or "" when they can. The count must be s.arity.

@@ -200,13 +200,12 @@ Reply StorageStatus(ApiContext& ctx, const Request&) {
 Reply StorageSetup(ApiContext& ctx, const Request& request) {
     const json body = Body(request);
     OnlyKeys(body, {"target", "count", "cycle"});
-    const char* names[3] = {"target", "count", "cycle"};
-    const int low[3] = {0, 1, 0}, high[3] = {3, kStorageMax, 9};
+    const tc::Field* fields = tc::StorageSetting().fields;
     bool given[3] = {false, false, false};
     int values[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i) {
-        if (Has(body, names[i])) {
-            values[i] = IntMember(body, names[i], low[i], high[i]);
+        if (Has(body, fields[i].name)) {
+            values[i] = IntMember(body, fields[i].name, fields[i].low, fields[i].high);
             given[i] = true;
         }
     }

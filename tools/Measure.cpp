@@ -310,11 +310,10 @@ int StorageSetup(Context& ctx) {
     // Check every given value before the first call.
     const int* given[3] = {nullptr, nullptr, nullptr};
     int parsed[3] = {0, 0, 0};
-    const char* names[3] = {"target", "count", "cycle"};
-    const int low[3] = {0, 1, 0}, high[3] = {3, 65536, 9};
+    const trax::client::Field* fields = trax::client::StorageSetting().fields;
     for (int i = 0; i < 3; ++i) {
-        if (auto* v = ctx.args.Option(names[i])) {
-            parsed[i] = ParseInt(*v, low[i], high[i], std::string("--") + names[i]);
+        if (auto* v = ctx.args.Option(fields[i].name)) {
+            parsed[i] = ParseInt(*v, fields[i].low, fields[i].high, std::string("--") + fields[i].name);
             given[i] = &parsed[i];
         }
     }
