@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "ValueText.h"
@@ -19,6 +21,43 @@ const char* const kHeadNames[2] = {"A", "B"};
 [[noreturn]] void Refuse(const std::string& key, const std::string& why) {
     throw SettingsFileError{key.empty() ? why : key + ": " + why};
 }
+
+// Refuses a key given twice in one object, naming it, while the text is
+// parsed: the parsed object would keep only one of them, unseen.
+class DuplicateKeys {
+public:
+    bool operator()(int /*depth*/, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+        case Json::parse_event_t::object_start:
+        case Json::parse_event_t::array_start:
+            frames_.push_back({{}, key_});
+            break;
+        case Json::parse_event_t::object_end:
+        case Json::parse_event_t::array_end:
+            if (!frames_.empty()) frames_.pop_back();
+            break;
+        case Json::parse_event_t::key:
+            key_ = parsed.get<std::string>();
+            if (!frames_.empty() && !frames_.back().keys.insert(key_).second) {
+                std::string path;
+                for (size_t i = 1; i < frames_.size(); ++i) path += frames_[i].name + ".";
+                Refuse(path + key_, "given twice; each key may appear once");
+            }
+            break;
+        case Json::parse_event_t::value:
+            break;
+        }
+        return true;
+    }
+
+private:
+    struct Frame {
+        std::set<std::string> keys;
+        std::string name;
+    };
+    std::vector<Frame> frames_;
+    std::string key_;
+};
 
 // A whole number within int, not a bool or a float.
 int IntegerAt(const Json& value, const std::string& key) {
@@ -116,9 +155,12 @@ const SettingsEntry* SettingsDocument::Find(const SettingRef& ref) const {
 }
 
 SettingsDocument ParseSettings(const std::string& text) {
+    if (text.size() > kMaxSettingsFileBytes) {
+        Refuse("", "too large for a settings file (at most " + std::to_string(kMaxSettingsFileBytes) + " bytes)");
+    }
     Json root;
     try {
-        root = Json::parse(text);
+        root = Json::parse(text, DuplicateKeys());
     } catch (const Json::parse_error& e) {
         Refuse("", std::string("not JSON: ") + e.what());
     }
@@ -191,7 +233,8 @@ std::string SettingsJson(const SettingsDocument& doc) {
 
 SettingsDocument LoadSettingsFile(const std::string& path) {
     std::string error;
-    const std::string text = ReadWholeFile(path, &error);
+    // Refused before it is read whole: a huge file costs no memory.
+    const std::string text = ReadWholeFile(path, &error, kMaxSettingsFileBytes + 1);
     if (!error.empty()) throw SettingsFileError{error};
     try {
         return ParseSettings(text);

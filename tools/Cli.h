@@ -24,9 +24,11 @@ struct UsageError {
 // library's reason; exit status 1.
 
 // A file could not be opened or written: exit status 1 with the system's
-// words for it. Raised before anything is sent.
+// words for it. Raised before anything is sent. A file that was read but
+// refused (a settings file with a typo) is wrong input: status 2.
 struct FileError {
     std::string message;
+    int status = 1;
 };
 
 // Ctrl-C was pressed: the call in flight has ended, nothing more is sent,

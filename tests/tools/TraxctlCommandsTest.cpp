@@ -3,6 +3,8 @@
 // writer behind --json on its own.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -109,6 +111,15 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     EXPECT_EQ(stops.status, 2);
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
     EXPECT_EQ(stops.err, "traxctl batch: line 3: set: offset: 1000000 is out of range -999999..999999\n");
+    // Every line is checked before anything is sent: a typo on line 2 leaves line 1 unsent.
+    TempDir steps;
+    std::ofstream(steps.Path("steps")) << "set offset A 5\nset ofset A 5\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"batch"}, {"batch", steps.Path("steps")}}) {
+        Result typo = Traxctl(args, kTrace, "set offset A 5\nset ofset A 5\n");
+        EXPECT_EQ(typo.status, 2) << Joined(args);
+        EXPECT_NE(typo.err.find("traxctl batch: line 2: set: unknown setting 'ofset'"), std::string::npos) << typo.err;
+        EXPECT_EQ(TracedRequests(typo), 0) << Joined(args) << " sent line 1:\n" << typo.err;
+    }
     // A file name with a space, quoted either way.
     TempDir dir;
     Result quoted = Traxctl(
@@ -247,7 +258,7 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"values"},
          "traxctl values: TRAX_GetCalcData failed: library unusable: the USB driver did not start\n"
-         "traxctl values: hint: the USB driver libQelUsbDrv.so must be in the folder of libtrax.so"},
+         "traxctl values: hint: the USB driver did not start: connect and power the controller"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"values", "--read-unit", "--units", "inch"},
          "TRAX_GetDisplayUnit failed: library unusable: the USB driver did not start\n"},
