@@ -143,6 +143,38 @@ static class ControllerTest
             Expect(ReasonTap.JsonNumber("{\"error\":255,\"command\":-3}", "command") == -3, "command -3");
             Expect(ReasonTap.JsonNumber("{\"error\":\"x\"}", "error") == null, "no number");
         });
+        add("the shared tap fixture gives each thread its own last reason", () =>
+        {
+            // The same lines and questions as the C++ and Python readers' tests.
+            string data = Environment.GetEnvironmentVariable("TRAX_TEST_DATA");
+            byte[] lines = System.IO.File.ReadAllBytes(System.IO.Path.Combine(data, "reason-tap.jsonl"));
+            string[] questions = System.IO.File.ReadAllLines(System.IO.Path.Combine(data, "reason-tap-takes.jsonl"));
+            foreach (int piece in new[] { lines.Length, 7 })
+            {
+                var reader = new ReasonReader(4242);
+                for (int at = 0; at < lines.Length; at += piece)
+                {
+                    int n = Math.Min(piece, lines.Length - at);
+                    var part = new byte[n];
+                    Array.Copy(lines, at, part, 0, n);
+                    reader.Feed(part, n);
+                }
+                Expect(reader.StartupVersion == ReasonTap.JsonString(questions[0], "startup"), "this process's start-up");
+                Expect(reader.StartupUsable, "usable");
+                for (int i = 1; i < questions.Length; i++)
+                {
+                    string q = questions[i];
+                    string reason;
+                    int? error;
+                    reader.Take(ReasonTap.JsonString(q, "call"), ReasonTap.JsonNumber(q, "thread").Value, out reason,
+                                out error);
+                    long? expected = ReasonTap.JsonNumber(q, "error");
+                    Expect(reason == ReasonTap.JsonString(q, "reason") && error == expected,
+                           q + " (got " + reason + ", " + error + ", pieces of " + piece + ")");
+                }
+                Expect(reader.HeldLines == 0, "lines of threads that asked are used up");
+            }
+        });
         add("out-of-range arguments are refused before anything is sent", () =>
         {
             ExpectThrows<ArgumentOutOfRangeException>(() => ctl.Set("offset", Controller.HeadA, 1000000), "offset range",
