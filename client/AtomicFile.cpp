@@ -53,13 +53,12 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
         temporary = target + ".tmp" + std::to_string(attempt);
         why.clear();
         file = system::CreateExclusive(temporary, target, why);
-        struct stat there {};
         // Only a name taken by another file is worth another attempt.
-        if (file == -1 && lstat(temporary.c_str(), &there) != 0) return Reason("write", path, why);
+        if (file == -1 && !system::NameTaken(temporary)) return Reason("write", path, why);
     }
     if (file == -1) return Reason("write", path, why);
     why = system::WriteAndCloseFile(file, text);
-    if (why.empty()) why = system::ReplaceFile(temporary, target);
+    if (why.empty()) why = system::RenameOver(temporary, target);
     if (!why.empty()) {
         system::RemoveFile(temporary);
         return Reason("write", path, why);

@@ -60,7 +60,9 @@ intptr_t CreateExclusive(const std::string& path, const std::string& like, std::
 std::string WriteAndCloseFile(intptr_t file, const std::string& text);
 // Renames `from` over `to` (replacing it), then makes the rename itself
 // lasting (POSIX: the folder is synced); "" or the system's words.
-std::string ReplaceFile(const std::string& from, const std::string& to);
+std::string RenameOver(const std::string& from, const std::string& to);
+// Something (a file, a folder, a link, even a dangling one) has this name.
+bool NameTaken(const std::string& path);
 // Removes a file, quietly.
 void RemoveFile(const std::string& path);
 // The text of the last failed system call of the C run-time (errno).

@@ -143,7 +143,7 @@ std::string WriteAndCloseFile(intptr_t file, const std::string& text) {
     return error == 0 ? "" : ErrnoText(error);
 }
 
-std::string ReplaceFile(const std::string& from, const std::string& to) {
+std::string RenameOver(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) return ErrnoText(errno);
     // The rename lives in the folder: synced, so that a write reported done
     // survives a power loss. A folder that cannot be synced (some file
@@ -156,6 +156,11 @@ std::string ReplaceFile(const std::string& from, const std::string& to) {
         close(fd);
     }
     return "";
+}
+
+bool NameTaken(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
 }
 
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }

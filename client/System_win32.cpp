@@ -167,11 +167,13 @@ std::string WriteAndCloseFile(intptr_t file, const std::string& text) {
     return error == 0 ? "" : SystemMessage(error);
 }
 
-std::string ReplaceFile(const std::string& from, const std::string& to) {
+std::string RenameOver(const std::string& from, const std::string& to) {
     // MoveFileEx sets only the system's last error, never errno.
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return "";
     return SystemMessage(GetLastError());
 }
+
+bool NameTaken(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void RemoveFile(const std::string& path) {
     // A read-only temporary file (kept from the file it replaces) is removed too.

@@ -63,9 +63,13 @@ using trax::client::UnitSystem;
 // to setting mode and back. Without either, the unit is shown as not known.
 struct UnitOptions {
     UnitSystem system = UnitSystem::Unknown;
-    std::string name;  // --unit, "" when not given
+    std::string name;  // --unit, else TRAX_UNIT, "" when neither is given
     bool readCode = false;
 };
+
+// The unit named once for every run (TRAX_UNIT=mm|um|inch|mil; --unit
+// overrides it); UsageError for another value.
+UnitOptions UnitsFromEnvironment();
 
 // One parsed command line: positional words and --options.
 struct Args {

@@ -110,7 +110,7 @@ const std::vector<Command>& Commands() {
          RunDoctor},
 #ifdef TRAXCTL_HAS_SERVE
         {"serve",
-         "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ]",
+         "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ] [--unit mm|um|inch|mil]",
          "the controller in a web browser: serves the page and its JSON API until Ctrl-C (a token is needed, "
          "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20)",
          {{"port", true}, {"bind", true}, {"token", true}, {"read-only", false}, {"rate", true}},
@@ -400,7 +400,14 @@ int main(int argc, char** argv) {
         if (a.rfind("-", 0) != 0) break;
     }
     traxctl::InstallInterruptHandler();
-    int status = traxctl::Dispatch(args, std::cout, std::cerr, 0, traxctl::UnitOptions{});
+    traxctl::UnitOptions units;
+    try {
+        units = traxctl::UnitsFromEnvironment();
+    } catch (const traxctl::UsageError& e) {
+        std::cerr << "traxctl: " << e.message << "\n";
+        return 2;
+    }
+    int status = traxctl::Dispatch(args, std::cout, std::cerr, 0, units);
     std::cout.flush();
     return status;
 }

@@ -495,14 +495,27 @@ TEST(TraxctlOnARunningController, UnitLabelsAreNeverGuessed) {
         {"inch", {"values", "--units", "inch", "--read-unit"}, "A  0.01235 inch\nB  -0.02009 inch\n"},
         {"metric", {"--units", "inch", "values"}, "A  1.235\nB  -2.009\n"},
         {"metric", {"values", "--unit", "mm"}, "A  1.235 mm\nB  -2.009 mm\n"},
+        // Named once for every run; --unit still decides.
+        {"metric+env", {"values"}, "A  1.235 um\nB  -2.009 um\n"},
+        {"metric+env", {"values", "--unit", "mm"}, "A  1.235 mm\nB  -2.009 mm\n"},
     };
     for (const Case& c : cases) {
-        Result r = Traxctl(c.args, {{"TRAX_SIM_UNITS", c.simUnits}});
+        const std::string sim = c.simUnits;
+        std::map<std::string, std::string> env = {{"TRAX_SIM_UNITS", sim.substr(0, sim.find('+'))}};
+        if (sim.find("+env") != std::string::npos) env["TRAX_UNIT"] = "um";
+        Result r = Traxctl(c.args, env);
         EXPECT_EQ(r.status, 0) << Joined(c.args) << "\n" << r.err;
         EXPECT_EQ(r.out, c.out) << Joined(c.args);
-        const bool named = r.out.find(" mm") != std::string::npos || r.out.find(" inch") != std::string::npos;
-        EXPECT_EQ(r.err.find("the unit of the values is not known") == std::string::npos, named) << r.err;
+        const bool named = r.out.find(" mm") != std::string::npos || r.out.find(" inch") != std::string::npos ||
+                           r.out.find(" um") != std::string::npos;
+        EXPECT_EQ(
+            r.err.find("traxctl: unit not known (name it: --unit mm|um|inch|mil, or TRAX_UNIT)\n") == std::string::npos,
+            named)
+            << r.err;
     }
+    Result wrong = Traxctl({"values"}, {{"TRAX_UNIT", "furlong"}});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.err, "traxctl: TRAX_UNIT takes mm, um, inch or mil, not 'furlong'\n");
 }
 
 // Starts traxctl with its standard output on a pipe, waits for the first
