@@ -137,7 +137,7 @@ void Open(const char* name) TRAX_REQUIRES(FileLock()) {
     std::snprintf(path, sizeof path, "%s", name);
     exchanges = 0;
     startUs = platform::NowMicroseconds();
-    file = std::fopen(name, "ab");
+    file = std::fopen(name, "wb");
     if (file == nullptr) {
         char text[1300];
         std::snprintf(text, sizeof text, "recording to '%.1024s' is off: the file cannot be opened (%s)", name,

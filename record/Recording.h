@@ -3,7 +3,7 @@
 // stand-in driver answers from such a file: TRAX_SIM_REPLAY).
 //
 // Off unless the environment asks for it when the library loads:
-//   TRAX_RECORD=PATH   append the recording to this file.
+//   TRAX_RECORD=PATH   write the recording to this file, made anew at each load.
 // Read like the trace log's variables (on Windows from the process's own
 // environment). Nothing changes when it is unset.
 //
