@@ -45,7 +45,8 @@ LinkProblem Refusal(int rc) {
     case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
         return {true, "the broker refused the login: bad user name or password"};
     case MQTT_RC_NOT_AUTHORIZED:
-        return {true, "the broker refused the login: not authorized"};
+        // mosquitto answers so to a wrong password too.
+        return {true, "the broker refused the login: not authorized (wrong user name or password?)"};
     case MQTT_RC_CLIENTID_NOT_VALID:
         return {true, "the broker refused the client id"};
     case MQTT_RC_BANNED:

@@ -464,7 +464,7 @@ void Publisher::LinkLoop() {
 int Publisher::Run() {
     std::unique_ptr<MetricsEndpoint> metrics;
     if (options_.metricsPort >= 0) {
-        metrics = std::make_unique<MetricsEndpoint>(options_.metricsPort, [this] { return stats_.Text(); });
+        metrics = std::make_unique<MetricsEndpoint>(options_.metricsPort, [this] { return stats_.Text(options_.unit); });
         Say("metrics at http://127.0.0.1:" + std::to_string(metrics->Port()) + "/metrics");
     }
     std::thread controllerThread([this] { ControllerLoop(); });
