@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include "Metrics.h"
+
 #include <utility>
 
 namespace traxserve {
@@ -27,7 +29,7 @@ Device::~Device() { Stop(); }
 void Device::Submit(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) return;
+        if (stopping_ || stopRequested_.load()) return;
         queue_.push_back(std::move(job));
     }
     wake_.notify_one();
@@ -36,6 +38,16 @@ void Device::Submit(std::function<void()> job) {
 void Device::Wake() {
     // Taking the lock orders the wake after the waiter's predicate check.
     { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_one();
+}
+
+void Device::Drain(std::function<void()> then) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopRequested_.store(true);
+        queue_.clear();
+        if (!stopping_) queue_.push_back(std::move(then));
+    }
     wake_.notify_one();
 }
 
@@ -82,7 +94,12 @@ void Device::Run() {
             }
         }
         if (job) {
-            job();
+            // A job's own failures are its reply's business; anything that
+            // still escapes must not end the thread every request depends on.
+            try {
+                job();
+            } catch (...) {
+            }
             continue;
         }
         if (pollNow) {
@@ -96,6 +113,9 @@ void Device::Run() {
             } catch (const CallFailure& f) {
                 sample.ok = false;
                 sample.failure = f;
+            } catch (const std::exception& e) {
+                sample.ok = false;
+                sample.failure = WithReason(trax::client::Failure{"TRAX_GetCalcData", e.what(), std::nullopt, ""});
             }
             polls_.fetch_add(1);
             sink_(sample);
@@ -105,10 +125,13 @@ void Device::Run() {
 
 void Device::Call(const char* function, const std::function<int()>& call, bool logSuccess) {
     if (inFlight_.fetch_add(1) != 0) overlaps_.fetch_add(1);
+    const auto started = Clock::now();
     const int result = call();
+    const auto took = Clock::now() - started;
     inFlight_.fetch_sub(1);
     calls_.fetch_add(1);
     if (result == 1) {
+        ServerCallStats().Record(function, nullptr, took);
         if (logSuccess) Record(function, true, "");
         return;
     }
@@ -117,8 +140,18 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
     trax::client::Failure known = trax::client::FailureOf(function);
     trax::client::AddHint(known);
     const CallFailure failure = WithReason(std::move(known));
+    ServerCallStats().Record(function, &failure, took);
     Record(function, false, failure.reason);
     throw failure;
+}
+
+void Device::Note(const char* function, bool ok, const std::string& reason) {
+    calls_.fetch_add(1);
+    if (!ok) {
+        const CallFailure failure{function, reason, std::nullopt, ""};
+        ServerCallStats().Record(function, &failure, Clock::duration::zero());
+    }
+    Record(function, ok, reason);
 }
 
 void Device::Record(const char* function, bool ok, const std::string& reason) {

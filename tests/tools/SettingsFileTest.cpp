@@ -144,6 +144,18 @@ TEST(SettingsFile, AFileThatCannotBeTrustedIsRefusedBeforeAnythingIsSent) {
         {head + R"("heads":{"B":{"able-min-max":{"min":1,"max":9,"min":2}}}})",
          "heads.B.able-min-max.min: given twice"},
         {std::string(trax::client::kMaxSettingsFileBytes, ' ') + head + "}", "too large for a settings file"},
+        // Hostile files: nothing deeper than the limit is built, nothing is
+        // echoed whole, and the parser's words become plain ones.
+        {head + R"("heads":{"A":{"offset":1e999}}})",
+         "not JSON: line 1, column 67: 1e999 is beyond the range of any number"},
+        {head + R"("heads":{"A":{"offs)", "not JSON: line 1, column 58: the text ends before the JSON is complete"},
+        {head + "\n\"written\":\"\xff\"}", "not JSON: line 2, column 13: a string holds bytes that are not UTF-8"},
+        {head + R"("heads":{"A":{"offset":)" + std::string(100000, '['),
+         "not JSON: heads.A.offset[0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0]"
+         "[0][0]: nested deeper than 32 levels"},
+        {head + R"("heads":{"A":{"offset":[[[[[[1]]]]]]}}})",
+         "heads.A.offset: a whole number is expected, not an array"},
+        {head + "\"" + std::string(5000, 'k') + "\":1}", "kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...: not part of"},
     };
     TempDir dir;
     const std::string path = dir.Path("bad.json");
