@@ -28,15 +28,16 @@ using System.Text;
 
 namespace Trax
 {
-    /// <summary>A library call returned 0, or an argument was refused before anything was sent.</summary>
+    /// <summary>A library call returned 0. An argument is checked before anything is sent and
+    /// refused with ArgumentOutOfRangeException (out of its range, named by ParamName) or
+    /// ArgumentException (an unknown setting name, a wrong number of values), never with this.</summary>
     public class TraxException : Exception
     {
         /// <summary>The C function concerned, e.g. "TRAX_GetCalcData".</summary>
         public string Function { get; private set; }
 
         /// <summary>Why the call failed, as the library's trace words it, e.g. "refused by the
-        /// controller (error 5, command 8)"; empty when the trace could not be read, or for a
-        /// refused argument (which never reaches the library).</summary>
+        /// controller (error 5, command 8)"; empty when the trace could not be read.</summary>
         public string Reason { get; private set; }
 
         /// <summary>The controller's error number (0..255) when it answered with an error reply;
@@ -160,6 +161,22 @@ namespace Trax
 #endif
         }
 
+        /// <summary>Loads the library (a call with an argument out of range, which sends
+        /// nothing). DllNotFoundException says which is missing, the library or its USB driver,
+        /// and where the simulated controller is.</summary>
+        public Controller()
+        {
+            try
+            {
+                NativeMethods.TRAX_SetMode(-1);
+            }
+            catch (DllNotFoundException e)
+            {
+                throw new DllNotFoundException(LibraryProblem.Explain(e.Message), e);
+            }
+            ReasonTap.Opened();
+        }
+
         // ---- results and arguments ------------------------------------------
 
         void Check(int result, string function)
@@ -232,6 +249,20 @@ namespace Trax
         public void StorageStop()
         {
             Check(NativeMethods.TRAX_DataStorageStop(), "TRAX_DataStorageStop");
+        }
+
+        /// <summary>Sets up the data storage: target 0..3, count 1..65536 values per head, sampling
+        /// cycle 0..9 (the setting table's "storage" row; traxctl storage setup). Ranges are
+        /// checked before anything is sent (ArgumentOutOfRangeException).</summary>
+        public void StorageSetup(int target, int count, int cycle)
+        {
+            Set("storage", target, count, cycle);
+        }
+
+        /// <summary>The data storage's set-up: target, count, cycle.</summary>
+        public int[] GetStorageSetup()
+        {
+            return Get("storage");
         }
 
         /// <summary>Whether the controller is storing, and how many values the head holds.</summary>
@@ -411,6 +442,60 @@ namespace Trax
             return number;
         }
     }
+    /// <summary>Why the library did not load, in words that say which file is missing.</summary>
+    static class LibraryProblem
+    {
+        [DllImport("libc.so.6", EntryPoint = "dlopen")]
+        static extern IntPtr DlOpen(string file, int flags);
+
+        [DllImport("libc.so.6", EntryPoint = "dlerror")]
+        static extern IntPtr DlError();
+
+        internal static string Explain(string runtimeWords)
+        {
+            if (Environment.OSVersion.Platform == PlatformID.Win32NT)
+            {
+                string beside = Path.Combine(AppDomain.CurrentDomain.BaseDirectory, "Trax.dll");
+                if (!File.Exists(beside))
+                    return "Trax.dll was not found: put it beside the program (" + runtimeWords + ")";
+                return "Trax.dll is there, but its USB driver QelUsbDrv.dll is not: put it beside the program, " +
+                       "in a folder on PATH or in a system folder; to try without hardware, copy the kit's " +
+                       "simulator\\" + (IntPtr.Size == 8 ? "x64" : "x86") + "\\QelUsbDrv.dll beside the program";
+            }
+            string why;
+            try
+            {
+                // The loader's own words: they name the file it could not find.
+                if (DlOpen("libtrax.so.2", 2) != IntPtr.Zero)
+                    return runtimeWords;
+                why = Marshal.PtrToStringAnsi(DlError()) ?? runtimeWords;
+            }
+            catch (Exception e) when (e is DllNotFoundException || e is EntryPointNotFoundException)
+            {
+                return runtimeWords;
+            }
+            if (!why.Contains("libQelUsbDrv"))
+                return "libtrax.so.2 was not found (" + why + "): install libtrax2, or put its folder on " +
+                       "LD_LIBRARY_PATH";
+            string simulator = null;
+            var folders = new List<string>((Environment.GetEnvironmentVariable("LD_LIBRARY_PATH") ?? "").Split(':'));
+            folders.AddRange(new[] { "/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/usr/local/lib", "/usr/lib" });
+            foreach (string folder in folders)
+            {
+                string place = Path.Combine(folder, "trax", "simulator");
+                if (folder.Length > 0 && File.Exists(Path.Combine(place, "libQelUsbDrv.so")))
+                {
+                    simulator = place;
+                    break;
+                }
+            }
+            return "libtrax.so.2 is there, but its USB driver libQelUsbDrv.so is not (" + why + "): the " +
+                   "controller's driver installation puts it on the loader's path; to try without hardware, " +
+                   (simulator != null ? "LD_LIBRARY_PATH=" + simulator + " uses the simulated controller"
+                                      : "use the simulated controller of trax-tools (traxctl-sim)");
+        }
+    }
+
     /// <summary>The tap's lines as one process reads them (the contract is in the library's
     /// trace/Trace.h): fed what the file holds, in order, it keeps each failure line of this
     /// process until the thread that made the call asks for it, so that no thread takes

@@ -32,6 +32,22 @@ static class ControllerTest
 
     static int Main(string[] args)
     {
+        if (args.Length == 1 && args[0] == "--driver-missing")
+        {
+            // Run with a libtrax.so.2 whose driver cannot be found.
+            try
+            {
+                new Controller();
+            }
+            catch (DllNotFoundException e)
+            {
+                bool told = e.Message.StartsWith("libtrax.so.2 is there, but its USB driver libQelUsbDrv.so is not");
+                Console.WriteLine(told ? "driver named" : "said: " + e.Message);
+                return told ? 0 : 1;
+            }
+            Console.WriteLine("the library loaded");
+            return 1;
+        }
         if (args.Length != 3)
         {
             Console.Error.WriteLine("usage: ControllerTest.exe SIZEOF_FLOATVALUE SIZEOF_FIGUREDATA SIZEOF_LIGHTDATA");
@@ -174,6 +190,15 @@ static class ControllerTest
                 }
                 Expect(reader.HeldLines == 0, "lines of threads that asked are used up");
             }
+        });
+        add("the storage is set up by its own method, its ranges checked first", () =>
+        {
+            ctl.StorageSetup(2, 500, 3);
+            int[] setup = ctl.GetStorageSetup();
+            Expect(setup.Length == 3 && setup[0] == 2 && setup[1] == 500 && setup[2] == 3,
+                   "target 2, count 500, cycle 3, got " + string.Join(",", setup));
+            ExpectThrows<ArgumentOutOfRangeException>(() => ctl.StorageSetup(2, 65537, 3), "count range",
+                                                      e => e.ParamName == "count" && e.Message.Contains("1..65536"));
         });
         add("out-of-range arguments are refused before anything is sent", () =>
         {
