@@ -491,9 +491,13 @@ int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested
             if (settingRequested != nullptr && session.UnansweredExchanges() == unanswered) *settingRequested = false;
             return SwitchFailed(mode, "the request (command 6)");
         }
-        if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
-        if (current == ModeMeasure && settingRequested != nullptr) *settingRequested = false;
-        if (current == ModeSetting) return 1;
+        const int queried = QueryMode(session, &current);
+        if (queried == 1 && current == ModeSetting) return 1;
+        // Every exchange since the request got an answer (an error reply is
+        // one): the controller is in a state it told, and nothing more is
+        // sent. Only a lost exchange leaves room for a setting mode unseen.
+        if (settingRequested != nullptr && session.UnansweredExchanges() == unanswered) *settingRequested = false;
+        if (queried != 1) return SwitchFailed(mode, "the mode query after the request");
         std::snprintf(step, sizeof step, "the mode query after the request: %s mode", ModeName(current));
         return SwitchFailed(mode, step);
     }

@@ -75,7 +75,7 @@ public:
 
     // Device thread only: records a call made outside Call (by the settings
     // file layer, which calls the library itself).
-    void Note(const char* function, bool ok, const std::string& reason) { Record(function, ok, reason); }
+    void Note(const char* function, bool ok, const std::string& reason);
 
     std::vector<LogEntry> RecentCalls(std::uint64_t after) const;
     // Calls that started while another was in flight: must stay 0.

@@ -24,6 +24,9 @@
 #ifdef TRAXCTL_HAS_SERVE
 #include "ServeCommand.h"
 #endif
+#ifdef TRAXCTL_HAS_PUBLISH
+#include "PublishCommand.h"
+#endif
 
 namespace traxctl {
 
@@ -131,6 +134,21 @@ const std::vector<Command>& Commands() {
          {{"log", true}},
          false,
          RunSupport},
+#ifdef TRAXCTL_HAS_PUBLISH
+        {"publish",
+         "publish --broker mqtt[s]://HOST[:PORT] [--topic PREFIX] [--rate HZ] [--qos 0|1] [--client-id ID] "
+         "[--username U --password-file F] [--cafile F] [--cert F --key F] [--spool DIR] [--spool-max SIZE] "
+         "[--storage] [--allow-commands [--insecure-commands]] [--metrics-port P] [--connect-timeout S] "
+         "[--no-settings]",
+         "publishes values, status, settings, storage runs and events to an MQTT broker until Ctrl-C, keeping "
+         "what the broker cannot take while it is away (the password from --password-file or TRAX_MQTT_PASSWORD)",
+         {{"broker", true}, {"topic", true}, {"rate", true}, {"qos", true}, {"client-id", true},
+          {"username", true}, {"password", true}, {"password-file", true}, {"cafile", true}, {"cert", true},
+          {"key", true}, {"spool", true}, {"spool-max", true}, {"storage", false}, {"allow-commands", false},
+          {"insecure-commands", false}, {"metrics-port", true}, {"connect-timeout", true}, {"no-settings", false}},
+         false,
+         RunPublish},
+#endif
         {"batch",
          "batch [FILE] [--echo]",
          "runs commands from FILE (or standard input), one per line, in one process; stops at the first failure",
@@ -316,7 +334,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
         return 0;
     }
     const Command* command = FindCommand(name);
-    if (command == nullptr || (batchLine > 0 && (name == "batch" || name == "serve"))) {
+    if (command == nullptr || (batchLine > 0 && (name == "batch" || name == "serve" || name == "publish"))) {
         return Wrong(out, err, batchLine, "", "unknown command '" + name + "'", nullptr);
     }
 
