@@ -3,6 +3,7 @@ and arguments refused before anything is sent."""
 
 from __future__ import annotations
 
+import json
 import math
 from typing import Callable, List, Tuple
 
@@ -299,3 +300,29 @@ def test_storage_frame_when_pandas_is_there(ctl: trax.Controller) -> None:
     assert list(frame.columns) == ["status", "value"] and len(frame) == 50
     assert frame["value"].dtype == np.float32
     assert set(frame["status"]) <= {"valid", "over+", "over-", "invalid"}
+
+
+def test_record_writes_every_exchange_and_the_stand_in_replays_it(tmp_path) -> None:
+    from conftest import child_result, start_child
+
+    recording = tmp_path / "values.jsonl"
+    code = (
+        "import json, trax\n"
+        f"ctl = trax.Controller(record={str(recording)!r})\n"
+        "a, b = ctl.values()\n"
+        "print(json.dumps([a.value, b.value]))\n"
+    )
+    recorded = child_result(start_child(code, {}))
+    lines = recording.read_text(encoding="ascii").splitlines()
+    first = json.loads(lines[0])
+    assert (first["format"], first["version"], first["stand_in"]) == ("trax-recording", 1, True)
+    exchange = json.loads(lines[1])
+    assert (exchange["call"], exchange["end"], exchange["request"]) == ("TRAX_GetCalcData", "answered", "00 06 07 14 00 FF")
+    # The same values from the recording, without the simulated controller.
+    replay = "import json, trax\na, b = trax.Controller().values()\nprint(json.dumps([a.value, b.value]))\n"
+    assert child_result(start_child(replay, {"TRAX_SIM_REPLAY": str(recording)})) == recorded
+
+
+def test_record_after_the_library_loaded_is_refused(ctl: trax.Controller, tmp_path) -> None:
+    with pytest.raises(trax.TraxError, match="before the library loads"):
+        trax.Controller(record=tmp_path / "late.jsonl")
