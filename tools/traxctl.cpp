@@ -113,9 +113,10 @@ const std::vector<Command>& Commands() {
          RunDoctor},
 #ifdef TRAXCTL_HAS_SERVE
         {"serve",
-         "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ]",
+         "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ] [--record FILE]",
          "the controller in a web browser: serves the page and its JSON API until Ctrl-C (a token is needed, "
-         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20)",
+         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20; "
+         "--record: every exchange with the controller to FILE, and the page says so)",
          {{"port", true}, {"bind", true}, {"token", true}, {"read-only", false}, {"rate", true}},
          false,
          traxserve::RunServe},
