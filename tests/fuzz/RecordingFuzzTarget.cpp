@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         replay.ChannelStarted();
         for (const auto& request : requests) {
             unsigned long length = static_cast<unsigned long>(reply.size());
-            const auto answer = replay.Exchange(request.data(), static_cast<unsigned long>(request.size()),
-                                                reply.data(), &length);
+            const auto answer =
+                replay.Exchange(request.data(), static_cast<unsigned long>(request.size()), reply.data(), &length);
             if (answer.result > 1) std::abort();
         }
     }

@@ -42,31 +42,60 @@ TEST(RecordingReaderTest, BadRecordingsGetAClearAnswer) {
     const std::string good = kHeader + "\n" + kValues + "\n";
     const std::vector<BadRecording> cases = {
         {"a good one", good, true, ""},
-        {"newer format version", R"({"format":"trax-recording","version":2,"library":"3.0.0"})" "\n" + kValues, false,
-         "format version 2 (made by library 3.0.0), newer than this driver reads (version 1)"},
-        {"not a recording", R"({"trax":"2.2.0","log":"calls"})" "\n", false, "line 1: not a trax recording"},
+        {"newer format version",
+         R"({"format":"trax-recording","version":2,"library":"3.0.0"})"
+         "\n" +
+             kValues,
+         false, "format version 2 (made by library 3.0.0), newer than this driver reads (version 1)"},
+        {"not a recording",
+         R"({"trax":"2.2.0","log":"calls"})"
+         "\n",
+         false, "line 1: not a trax recording"},
         {"empty", "", false, "the recording is empty"},
-        {"version not a number", R"({"format":"trax-recording","version":"1"})" "\n", false,
-         "format version is missing"},
+        {"version not a number",
+         R"({"format":"trax-recording","version":"1"})"
+         "\n",
+         false, "format version is missing"},
         {"last line cut by a crash", good + kValues.substr(0, 40), true,
          "line 3 is cut short, as a crash while writing it leaves it; the 1 exchanges before it are replayed"},
         {"line cut in the middle", kHeader + "\n" + kValues.substr(0, 40) + "\n" + kValues + "\n", false,
          "line 2: a string is not closed"},
         {"bad hex digit", kHeader + "\n" + Line(1, 7, "TRAX_GetCalcData", "answered", "00 06 07 1G", "") + "\n", false,
          "line 2: the request's bytes hold 'G' at character 11, which is not a hexadecimal digit"},
-        {"hex without spaces", kHeader + "\n" + Line(1, 7, "TRAX_GetCalcData", "answered", "00 06 07 14", "0008") + "\n",
-         false, "line 2: the reply's bytes are not bytes in hexadecimal"},
+        {"hex without spaces",
+         kHeader + "\n" + Line(1, 7, "TRAX_GetCalcData", "answered", "00 06 07 14", "0008") + "\n", false,
+         "line 2: the reply's bytes are not bytes in hexadecimal"},
         {"hex with two spaces", kHeader + "\n" + Line(1, 7, "X", "answered", "00  06 07", "") + "\n", false,
          "line 2: the request's bytes are not bytes in hexadecimal"},
         {"empty request", kHeader + "\n" + Line(1, 7, "X", "answered", "", "") + "\n", false,
          "line 2: the request has no bytes"},
         {"unknown ending", kHeader + "\n" + Line(1, 7, "X", "lost", "00 04 07 2A", "") + "\n", false,
          "line 2: \"end\" is missing or not one of"},
-        {"key twice", kHeader + "\n" + R"({"n":1,"n":2})" "\n", false, "line 2: \"n\" appears twice"},
-        {"nested object", kHeader + "\n" + R"({"n":{"x":1}})" "\n", false, "objects inside objects"},
-        {"arrays in arrays", kHeader + "\n" + R"({"args":[[[[1]]]]})" "\n", false, "arrays inside arrays"},
-        {"number beyond any range", kHeader + "\n" + R"({"n":1e999})" "\n", false, "the number 1e999 is out of range"},
-        {"negative exchange number", kHeader + "\n" + R"({"n":-1,"thread":1})" "\n", false, "\"n\" is missing"},
+        {"key twice",
+         kHeader + "\n" +
+             R"({"n":1,"n":2})"
+             "\n",
+         false, "line 2: \"n\" appears twice"},
+        {"nested object",
+         kHeader + "\n" +
+             R"({"n":{"x":1}})"
+             "\n",
+         false, "objects inside objects"},
+        {"arrays in arrays",
+         kHeader + "\n" +
+             R"({"args":[[[[1]]]]})"
+             "\n",
+         false, "arrays inside arrays"},
+        {"number beyond any range",
+         kHeader + "\n" +
+             R"({"n":1e999})"
+             "\n",
+         false, "the number 1e999 is out of range"},
+        {"negative exchange number",
+         kHeader + "\n" +
+             R"({"n":-1,"thread":1})"
+             "\n",
+         false, "\"n\" is missing"},
         {"control character", kHeader + "\n{\"call\":\"a\x01\"}\n", false, "a control character inside a string"},
         {"text after the object", kHeader + "\n" + kValues + " x\n", false, "line 2: text after the object"},
         {"not an object", kHeader + "\n[1,2]\n", false, "line 2: not a JSON object"},
@@ -100,8 +129,8 @@ struct Played {
 
 Played Play(Replay& replay, const std::vector<uint8_t>& request, unsigned long capacity = 4096) {
     Played p{0, std::vector<uint8_t>(capacity), capacity, ""};
-    const Replay::Answer a = replay.Exchange(request.data(), static_cast<unsigned long>(request.size()),
-                                             p.reply.data(), &p.length);
+    const Replay::Answer a =
+        replay.Exchange(request.data(), static_cast<unsigned long>(request.size()), p.reply.data(), &p.length);
     p.result = a.result;
     p.report = a.report;
     if (p.length <= capacity) p.reply.resize(p.length);
@@ -138,7 +167,8 @@ TEST(ReplayTest, EachEndingIsReproduced) {
 }
 
 TEST(ReplayTest, DivergenceFailsTheExchangeAndIsReportedOnceWithPositionCallAndBytes) {
-    Replay replay = Make({kValues, Line(2, 7, "TRAX_GetProgramNo", "answered", "00 04 07 2A", "00 08 07 2B 00 00 00 00")});
+    Replay replay =
+        Make({kValues, Line(2, 7, "TRAX_GetProgramNo", "answered", "00 04 07 2A", "00 08 07 2B 00 00 00 00")});
     Played p = Play(replay, {0x00, 0x06, 0x07, 0x14, 0x00, 0x00});
     EXPECT_EQ(p.result, 0u);
     EXPECT_EQ(p.report,

@@ -74,7 +74,10 @@ TEST_F(RecordingTest, EachEndingIsRecordedWithTheWholeReply) {
     const Bytes malformed = WrongLength(20, 30);
     const std::vector<EndingCase> cases = {
         {"answered", {Action::Answer(answer)}, 1, sim::RecordedEnding::Answered, answer},
-        {"refused", {Action::Answer(MakeSizedReply(255, 5, 8))}, 0, sim::RecordedEnding::Answered,
+        {"refused",
+         {Action::Answer(MakeSizedReply(255, 5, 8))},
+         0,
+         sim::RecordedEnding::Answered,
          MakeSizedReply(255, 5, 8)},
         {"driver failure", {Action::Failure()}, 0, sim::RecordedEnding::DriverFailure, {}},
         {"cut reply", {Action::TooLong()}, 0, sim::RecordedEnding::CutReply, {}},
@@ -176,7 +179,8 @@ TEST_F(RecordingTest, WriteFailureIsReportedOnceAndNeverFailsACall) {
     EXPECT_EQ(TRAX_GetCalcData(&a, &b), 1);
     EXPECT_FALSE(record::On());
     int reports = 0;
-    for (const std::string& line : traceLines) reports += line.find("recording to '/dev/full' stopped") != std::string::npos;
+    for (const std::string& line : traceLines)
+        reports += line.find("recording to '/dev/full' stopped") != std::string::npos;
     EXPECT_EQ(reports, 1);
 }
 
