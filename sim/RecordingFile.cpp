@@ -450,7 +450,7 @@ bool ReadRecordingFile(const std::string& path, Recording* out, std::string* pro
     }
     file.seekg(0, std::ios::beg);
     std::string text(static_cast<size_t>(size), '\0');
-    if (size > 0 && !file.read(&text[0], size)) {
+    if (size > 0 && !file.read(&text[0], static_cast<std::streamsize>(size))) {
         *problem = "cannot read '" + path + "'";
         return false;
     }
