@@ -422,9 +422,11 @@ void Publisher::LinkLoop() {
             json fields = {{"dropped", 0}, {"topics", json::object()}};
             std::uint64_t total = 0;
             for (const auto& [kind, range] : drops) {
-                total += range.count;
-                fields["topics"][KindName(kind)] = {
-                    {"count", range.count}, {"firstSeq", range.firstSeq}, {"lastSeq", range.lastSeq}};
+                total += range.count + range.unconfirmed;
+                fields["topics"][KindName(kind)] = {{"count", range.count},
+                                                    {"unconfirmed", range.unconfirmed},
+                                                    {"firstSeq", range.firstSeq},
+                                                    {"lastSeq", range.lastSeq}};
             }
             fields["dropped"] = total;
             Event("spool-overflow", fields);
@@ -442,6 +444,7 @@ void Publisher::LinkLoop() {
             if (r->qos == 0) {
                 outbox_.Ack(r->id);
             } else {
+                outbox_.MarkSent(r->id);
                 inflight[mid] = r->id;
             }
         }
@@ -509,10 +512,9 @@ int Publisher::Run() {
 int RunPublish(PublishOptions options, std::ostream&, std::ostream& err) {
     InitMqttLibrary();
     Stats stats;
-    LibraryController controller(
-        [&stats](const char* function, const CallResult& result, std::chrono::nanoseconds took) {
-            stats.Call(function, result, took);
-        });
+    LibraryController controller([&stats](client::CallRecord& call) {
+        stats.calls.Record(call.function, call.failure, call.duration);
+    });
     try {
         Publisher publisher(std::move(options), controller, stats, err);
         return publisher.Run();

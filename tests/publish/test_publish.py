@@ -117,9 +117,13 @@ def test_outage_beyond_the_spool_reports_the_gap(servers, tmp_path):
     for o in overflows:
         r = o["topics"]["values"]
         reported |= set(range(r["firstSeq"], r["lastSeq"] + 1))
-        assert o["dropped"] >= r["count"]
-    assert sum(o["topics"]["values"]["count"] for o in overflows) == len(missing)
-    assert reported == missing, "the drop report names exactly the seqs that never came"
+        assert o["dropped"] >= r["count"] + r["unconfirmed"]
+    never_sent = sum(o["topics"]["values"]["count"] for o in overflows)
+    unconfirmed = sum(o["topics"]["values"]["unconfirmed"] for o in overflows)
+    # Dropped before they were sent: certainly missing. Sent without an
+    # answer when the broker went: the broker may have taken them.
+    assert never_sent <= len(missing) <= never_sent + unconfirmed, (never_sent, unconfirmed, len(missing))
+    assert missing <= reported and len(reported) == never_sent + unconfirmed
     # The oldest went: what is left runs up to the newest without a hole.
     assert max(missing) < max(received) and min(missing) > 50
 
@@ -296,7 +300,7 @@ def test_hostile_messages_get_clear_answers_and_change_nothing(servers):
     # Wildcards and other topics as a reply address are not published to.
     sub.request("line/pc10/cmd/zero", {"head": "A", "on": False}, "replies/#", b"w")
     time.sleep(1)
-    assert not [m for m in sub.messages if m[3] == b"w"]
+    assert not [m for m in sub.messages if m[3] == b"w" and "/cmd/" not in m[0]]
     assert pub.process.poll() is None
     assert pub.interrupt() == 130
 
