@@ -29,6 +29,10 @@ scripts/test-packages.sh build/deb
 # traxctl serve: API, refusals, the page in headless chromium, load check.
 stage "web"
 scripts/test-web.sh build/linux
+# traxctl publish against a real mosquitto (outages, TLS, passwords, faults,
+# commands) and serve's /metrics scraped by a real prometheus.
+stage "MQTT broker and Prometheus"
+scripts/test-publish.sh build/linux
 # Four threads, every function family, random latency and injected faults for
 # ten seconds: every failure explained, no thread or memory growth.
 stage "soak"
