@@ -33,7 +33,7 @@ enum class Kind : std::uint8_t { Values = 1, Storage = 2, Events = 3, Response =
 const char* KindName(Kind kind);
 
 struct Record {
-    std::uint64_t id = 0;   // given by the outbox, one more for each message
+    std::uint64_t id = 0;  // given by the outbox, one more for each message
     Kind kind = Kind::Values;
     std::uint64_t seq = 0;  // the message's seq within its topic
     std::string topic;

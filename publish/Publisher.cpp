@@ -360,8 +360,7 @@ void Publisher::LinkLoop() {
             if (!everConnected && now - firstAttempt >= options_.connectTimeout) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 fatal_ = lastProblem.empty() ? "no connection to " + options_.link.broker.Text() : lastProblem;
-                fatal_ += " (no connection within " +
-                          std::to_string(options_.connectTimeout.count() / 1000) + " s)";
+                fatal_ += " (no connection within " + std::to_string(options_.connectTimeout.count() / 1000) + " s)";
                 break;
             }
             if (now < nextAttempt) {
@@ -388,14 +387,12 @@ void Publisher::LinkLoop() {
             if (everConnected) {
                 ++stats_.reconnects;
                 const auto down = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lostAt);
-                Event("reconnected",
-                      {{"downMs", down.count()}, {"attempts", attempts}, {"queued", outbox_.Count()}});
+                Event("reconnected", {{"downMs", down.count()}, {"attempts", attempts}, {"queued", outbox_.Count()}});
                 Say("connected again after " + std::to_string(down.count()) + " ms; sending " +
                     std::to_string(outbox_.Count()) + " queued messages");
             } else {
                 Say("connected to " + options_.link.broker.Text() + ", publishing under " + options_.prefix + "/");
-                if (outbox_.Recovered() > 0)
-                    Event("spool-recovered", {{"messages", outbox_.Recovered()}});
+                if (outbox_.Recovered() > 0) Event("spool-recovered", {{"messages", outbox_.Recovered()}});
             }
             everConnected = true;
             lostAt = Clock::time_point{};
@@ -435,9 +432,9 @@ void Publisher::LinkLoop() {
         while (static_cast<int>(inflight.size()) < options_.window) {
             std::optional<Record> r = outbox_.Next(nextSend);
             if (!r) break;
-            const int mid = link.Publish(r->topic, r->payload, r->qos, false,
-                                         r->kind == Kind::Response && !r->correlation.empty() ? &r->correlation
-                                                                                              : nullptr);
+            const int mid =
+                link.Publish(r->topic, r->payload, r->qos, false,
+                             r->kind == Kind::Response && !r->correlation.empty() ? &r->correlation : nullptr);
             if (mid < 0) break;
             ++stats_.published;
             nextSend = r->id + 1;
@@ -467,7 +464,8 @@ void Publisher::LinkLoop() {
 int Publisher::Run() {
     std::unique_ptr<MetricsEndpoint> metrics;
     if (options_.metricsPort >= 0) {
-        metrics = std::make_unique<MetricsEndpoint>(options_.metricsPort, [this] { return stats_.Text(options_.unit); });
+        metrics =
+            std::make_unique<MetricsEndpoint>(options_.metricsPort, [this] { return stats_.Text(options_.unit); });
         Say("metrics at http://127.0.0.1:" + std::to_string(metrics->Port()) + "/metrics");
     }
     std::thread controllerThread([this] { ControllerLoop(); });
@@ -501,9 +499,10 @@ int Publisher::Run() {
     }
     if (interrupted) {
         const std::size_t left = outbox_.Count();
-        Say(left == 0 ? "stopped by Ctrl-C; everything was sent"
-                      : "stopped by Ctrl-C; " + std::to_string(left) + " messages not sent" +
-                            (options_.spoolDir.empty() ? " (lost: no --spool)" : " (kept in the spool for the next run)"));
+        Say(left == 0
+                ? "stopped by Ctrl-C; everything was sent"
+                : "stopped by Ctrl-C; " + std::to_string(left) + " messages not sent" +
+                      (options_.spoolDir.empty() ? " (lost: no --spool)" : " (kept in the spool for the next run)"));
         return 130;
     }
     return 1;
@@ -512,9 +511,8 @@ int Publisher::Run() {
 int RunPublish(PublishOptions options, std::ostream&, std::ostream& err) {
     InitMqttLibrary();
     Stats stats;
-    LibraryController controller([&stats](client::CallRecord& call) {
-        stats.calls.Record(call.function, call.failure, call.duration);
-    });
+    LibraryController controller(
+        [&stats](client::CallRecord& call) { stats.calls.Record(call.function, call.failure, call.duration); });
     try {
         Publisher publisher(std::move(options), controller, stats, err);
         return publisher.Run();

@@ -88,10 +88,10 @@ private:
     // Shared between the threads; guarded by mutex_.
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool stopping_ = false;        // the controller thread ends
-    bool linkStopping_ = false;    // the link thread flushes and ends
+    bool stopping_ = false;      // the controller thread ends
+    bool linkStopping_ = false;  // the link thread flushes and ends
     bool linkDone_ = false;
-    std::string fatal_;            // why the run must end
+    std::string fatal_;  // why the run must end
     StatusFacts status_;
     std::uint64_t statusVersion_ = 1;
     std::string settingsPayload_;  // "" until read

@@ -31,9 +31,8 @@ Record Message(std::uint64_t seq, std::size_t size = 100, Kind kind = Kind::Valu
 class SpoolFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("trax-spool-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("trax-spool-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -200,8 +199,9 @@ TEST(ParseBroker, Table) {
         int port;
         bool tls;
     };
-    for (const Row& r : {Row{"mqtt://broker", "broker", 1883, false}, Row{"mqtts://broker:8884/", "broker", 8884, true},
-                         Row{"mqtt://10.0.0.5:1884", "10.0.0.5", 1884, false}, Row{"mqtt://[::1]:1885", "::1", 1885, false}}) {
+    for (const Row& r :
+         {Row{"mqtt://broker", "broker", 1883, false}, Row{"mqtts://broker:8884/", "broker", 8884, true},
+          Row{"mqtt://10.0.0.5:1884", "10.0.0.5", 1884, false}, Row{"mqtt://[::1]:1885", "::1", 1885, false}}) {
         const BrokerAddress a = ParseBroker(r.url);
         EXPECT_EQ(a.host, r.host) << r.url;
         EXPECT_EQ(a.port, r.port) << r.url;
@@ -223,9 +223,8 @@ TEST(CommandName, OnlyKnownNamesOneLevelBelowCmd) {
 TEST(UsableResponseTopic, Table) {
     EXPECT_TRUE(UsableResponseTopic("replies/me"));
     EXPECT_TRUE(UsableResponseTopic("r\xc3\xa9ponses/1"));
-    for (const std::string& bad : {std::string(""), std::string("a/#"), std::string("a/+/b"),
-                                   std::string("a\x01"), std::string("a\xff"), std::string(600, 'a'),
-                                   std::string("a\0b", 3)})
+    for (const std::string& bad : {std::string(""), std::string("a/#"), std::string("a/+/b"), std::string("a\x01"),
+                                   std::string("a\xff"), std::string(600, 'a'), std::string("a\0b", 3)})
         EXPECT_FALSE(UsableResponseTopic(bad)) << bad;
 }
 
@@ -249,7 +248,10 @@ TEST(RunCommand, CheckedBeforeAnyCallAndCarriedOut) {
         {"zero", R"({"head":"A","on":true,"x":1})", 400, "unknown member 'x'", {}},
         {"storage-start", "{}", 200, "", {"StorageStart"}},
         {"storage-stop", R"({"now":true})", 400, "unknown member 'now'", {}},
-        {"settings", R"({"setting":"offset","head":"A","values":{"offset":100}})", 200, "",
+        {"settings",
+         R"({"setting":"offset","head":"A","values":{"offset":100}})",
+         200,
+         "",
          {"WriteSetting offset 0 100"}},
         {"settings", R"({"setting":"offset","head":"A","values":1000000})", 400, "out of range", {}},
         {"settings", R"({"setting":"offset","head":"A","values":18446744073709551615})", 400, "offset", {}},
@@ -258,10 +260,16 @@ TEST(RunCommand, CheckedBeforeAnyCallAndCarriedOut) {
         {"settings", R"({"setting":"sampling-cycle","values":[2]})", 200, "", {"WriteSetting sampling-cycle 0 2"}},
         {"settings", R"({"setting":"sampling-cycle","head":"A","values":2})", 400, "takes no head", {}},
         {"settings-read", "{}", 200, "", {}},
-        {"settings-file", R"({"format":"trax-settings","version":1,"heads":{"A":{"offset":5}}})", 200, "",
+        {"settings-file",
+         R"({"format":"trax-settings","version":1,"heads":{"A":{"offset":5}}})",
+         200,
+         "",
          {"LoadSettings 1"}},
-        {"settings-file", R"({"format":"trax-settings","version":1,"heads":{"A":{"offset":5000000}}})", 400,
-         "settings file:", {}},
+        {"settings-file",
+         R"({"format":"trax-settings","version":1,"heads":{"A":{"offset":5000000}}})",
+         400,
+         "settings file:",
+         {}},
         {"zero", "[1,2]", 400, "must be a JSON object", {}},
         {"zero", "{\"head\":\"\xff\"}", 400, "not valid JSON", {}},
         {"zero", std::string(20 * 1024, ' ') + "{}", 413, "too large", {}},
