@@ -65,6 +65,15 @@ cmake --build build/fuzz --target trax_fuzz
 mkdir -p build/fuzz/corpus build/fuzz/findings
 build/fuzz/tests/fuzz/trax_fuzz -max_total_time=60 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
       build/fuzz/corpus tests/fuzz/corpus
+# traxctl publish's command messages, when it is built (libmosquitto): a short run.
+if grep -q trax_fuzz_publish build/fuzz/build.ninja; then
+  cmake --build build/fuzz --target trax_fuzz_publish
+  mkdir -p build/fuzz/publish-corpus
+  build/fuzz/publish/trax_fuzz_publish -max_total_time=20 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
+        build/fuzz/publish-corpus tests/fuzz/publish-corpus
+else
+  echo "test.sh: the publish fuzzer is not built here (no libmosquitto)"
+fi
 
 stage "Windows under wine"
 if [ -x scripts/test-windows.sh ]; then
