@@ -155,9 +155,14 @@ void Publisher::PollStorage() {
     bool storing = false;
     int countA = 0, countB = 0;
     if (controller_.StorageStatus(storing, countA, countB)) return;  // counted; the sampler tells failures
-    const bool completed = storing_ && !storing;
+    // A run ends when storing stops, or, for a run started and completed
+    // between two polls (by the panel or another program), when the counts
+    // changed while nothing stores.
+    const bool countsChanged = storageCounts_ && *storageCounts_ != std::make_pair(countA, countB);
+    const bool completed = (storing_ && !storing) || (!storing_ && !storing && countsChanged && countA + countB > 0);
     if (storing && !storing_ && storageStart_.empty()) storageStart_ = client::IsoTime(Now());
     storing_ = storing;
+    storageCounts_ = std::make_pair(countA, countB);
     if (!completed) return;
     if (storageStop_.empty()) storageStop_ = client::IsoTime(Now());
     StorageRun run;
@@ -198,6 +203,7 @@ void Publisher::RunCommandJob(const std::string& name, const std::string& payloa
     if (outcome.storageStarted) {
         storageStart_ = client::IsoTime(Now());
         storageStop_.clear();
+        storing_ = true;  // the run may be complete before the next poll sees it storing
     }
     if (outcome.storageStopped) storageStop_ = client::IsoTime(Now());
     Respond(request, name, outcome);

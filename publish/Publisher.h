@@ -23,6 +23,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "publish/Backoff.h"
 #include "publish/Commands.h"
@@ -106,6 +107,7 @@ private:
     std::string failingWhat_;  // function and reason of the first failure of a run of them
     std::uint64_t failedCalls_ = 0;
     bool storing_ = false;
+    std::optional<std::pair<int, int>> storageCounts_;  // at the last poll
     std::string storageStart_, storageStop_;
 };
 

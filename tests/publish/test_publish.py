@@ -276,6 +276,22 @@ def test_commands_answer_with_correlation_and_the_apis_refusals(servers, tmp_pat
     assert pub.interrupt() == 130
 
 
+def test_storage_runs_are_published_whole(servers):
+    broker = servers.broker()
+    pub = servers.publisher(url(broker), "line/pc15", "--storage", "--allow-commands", "--insecure-commands",
+                            "--no-settings", "--unit", "um")
+    sub = commander(servers, broker, "line/pc15")
+    sub.wait(lambda s: s.on("status"), what="status")
+    sub.request("line/pc15/cmd/storage-start", {}, "replies/me", b"go")
+    assert answer(sub, b"go")["status"] == 200
+    sub.wait(lambda s: s.on("storage"), what="the storage run")
+    run = sub.on("storage")[0][2]
+    assert run["seq"] == 1 and run["unit"] == "um" and ISO_MS.match(run["start"]) and ISO_MS.match(run["stop"])
+    assert run["A"]["count"] == len(run["A"]["values"]) > 0 and run["B"]["count"] == run["A"]["count"]
+    assert all(isinstance(v, float) or v in ("over+", "over-", "invalid") for v in run["A"]["values"])
+    assert pub.interrupt() == 130
+
+
 # payload, expected status, words in the error
 HOSTILE = [
     (b"\xff\xfe not utf-8", 400, "not valid JSON"),
