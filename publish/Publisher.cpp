@@ -3,6 +3,7 @@
 #include <trax.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -494,9 +495,17 @@ int Publisher::Run() {
     // The call in flight ends first; its sample still goes out.
     controllerThread.join();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         linkStopping_ = true;
         wake_.notify_all();
+        // A connection attempt to a host that does not answer can block for
+        // minutes inside the MQTT library: Ctrl-C does not wait for it. What
+        // was queued is in the spool already (written, if not yet synced).
+        if (!wake_.wait_for(lock, options_.flushBound + std::chrono::seconds(2), [this] { return linkDone_; })) {
+            Say("stopped by Ctrl-C while the broker did not answer");
+            err_.flush();
+            std::_Exit(interrupted ? 130 : 1);
+        }
     }
     linkThread.join();
     if (!fatal_.empty()) {

@@ -208,7 +208,7 @@ def test_allow_commands_needs_tls_and_a_login(servers, tmp_path):
     broker = servers.broker()
     pub = servers.publisher(url(broker), "line/pc8", "--allow-commands")
     code, cpu = pub.wait_rusage(10)
-    assert code == 2 and "--allow-commands needs an mqtts:// broker and --username" in pub.errors()
+    assert code == 2 and "--allow-commands needs an mqtts:// broker and --username (or a client certificate)" in pub.errors()
 
 
 def serve_error(tmp_path, path, body):
