@@ -155,7 +155,14 @@ void Publisher::TakeSample(std::vector<Sample>& batch, std::size_t batchSize) {
 void Publisher::PollStorage() {
     bool storing = false;
     int countA = 0, countB = 0;
-    if (controller_.StorageStatus(storing, countA, countB)) return;  // counted; the sampler tells failures
+    if (CallResult failure = controller_.StorageStatus(storing, countA, countB)) {
+        // One event for a run of failed polls, as for the values.
+        if (!storageFailing_) Event("call-failed", FailureJson(*failure));
+        storageFailing_ = true;
+        return;
+    }
+    if (storageFailing_) Event("storage-recovered", json::object());
+    storageFailing_ = false;
     // A run ends when storing stops, or, for a run started and completed
     // between two polls (by the panel or another program), when the counts
     // changed while nothing stores.

@@ -107,6 +107,7 @@ private:
     std::string failingWhat_;  // function and reason of the first failure of a run of them
     std::uint64_t failedCalls_ = 0;
     bool storing_ = false;
+    bool storageFailing_ = false;
     std::optional<std::pair<int, int>> storageCounts_;  // at the last poll
     std::string storageStart_, storageStop_;
 };

@@ -145,6 +145,34 @@ def test_spool_hands_unsent_messages_to_the_next_run(servers, tmp_path):
     assert pub.interrupt() == 130
 
 
+def test_ctrl_c_while_the_broker_is_away_keeps_the_queue_in_the_spool(servers, tmp_path):
+    broker = servers.broker()
+    pub = servers.publisher(url(broker), "line/pc16", "--rate", "50", "--no-settings", "--spool",
+                            str(tmp_path / "spool"))
+    sub = servers.subscriber(broker, "line/pc16/values")
+    sub.wait(lambda s: s.on("values"), what="values")
+    broker.stop()
+    time.sleep(1)
+    started = time.monotonic()
+    assert pub.interrupt() == 130
+    assert time.monotonic() - started < 6, "the flush is bounded"
+    assert re.search(r"stopped by Ctrl-C; \d+ messages not sent \(kept in the spool", pub.errors()), pub.errors()
+
+
+def test_storage_poll_failures_are_one_event(servers):
+    broker = servers.broker()
+    sub = servers.subscriber(broker, "line/pc17/#")
+    pub = servers.publisher(url(broker), "line/pc17", "--storage", "--no-settings",
+                            env={"TRAX_SIM_ERROR_REPLY": "7", "TRAX_SIM_ERROR_COMMAND": "42"})
+    sub.wait(lambda s: [m for m in s.on("events") if m[2].get("function") == "TRAX_DataStorageGetStatus"],
+             what="the storage poll's failure")
+    time.sleep(2.5)
+    failed = [m for m in sub.on("events") if m[2].get("function") == "TRAX_DataStorageGetStatus"]
+    assert len(failed) == 1 and failed[0][2]["errorNumber"] == 7
+    assert len(sub.on("values")) > 10, "values go on"
+    assert pub.interrupt() == 130
+
+
 def test_controller_faults_are_events_and_publishing_goes_on(servers):
     broker = servers.broker()
     sub = servers.subscriber(broker, "line/pc5/#")
