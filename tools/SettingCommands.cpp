@@ -2,6 +2,8 @@
 // settings files (settings save, load, diff).
 #include <trax.h>
 
+#include <sys/stat.h>
+#include <cerrno>
 #include <cstdio>
 
 #include "Commands.h"
@@ -9,6 +11,7 @@
 #include "JsonWriter.h"
 #include "Progress.h"
 #include "client/AtomicFile.h"
+#include "client/LibraryLoader.h"
 #include "client/SettingsFile.h"
 
 namespace traxctl {
@@ -159,6 +162,14 @@ void PrintDifferences(Context& ctx, const std::vector<SettingsDifference>& diffe
 
 // A file that cannot be read: status 1 (for diff, 2: its 1 means
 // differences); a file read but refused is wrong input: status 2.
+// A batch's check of its lines cannot read a file that an earlier line is
+// still to write (settings save, then load): such a file is checked when its
+// line runs.
+bool WrittenLater(const std::string& path) {
+    struct stat st {};
+    return trax::client::CallsHeld() && ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
 SettingsDocument LoadFile(const std::string& path, int unreadable = 1) {
     std::string error;
     (void)trax::client::ReadWholeFile(path, &error, 0);
@@ -204,6 +215,8 @@ int SettingsSave(Context& ctx) {
 // As diff(1): 0 no differences, 1 differences, 2 trouble.
 int SettingsDiff(Context& ctx) {
     ExpectWords(ctx.args, 2, 3);
+    for (size_t i = 1; i < ctx.args.words.size(); ++i)
+        if (WrittenLater(ctx.args.words[i])) return 0;
     const SettingsDocument left = LoadFile(ctx.args.words[1], 2);
     if (ctx.args.words.size() == 3) {
         const SettingsDocument right = LoadFile(ctx.args.words[2], 2);
@@ -223,6 +236,7 @@ int SettingsDiff(Context& ctx) {
 
 int SettingsLoad(Context& ctx) {
     ExpectWords(ctx.args, 2, 2);
+    if (WrittenLater(ctx.args.words[1])) return 0;
     const SettingsDocument file = LoadFile(ctx.args.words[1]);
     if (ctx.args.Has("dry-run")) {
         const SettingsDocument now = ReadLikeFile(ctx, file);

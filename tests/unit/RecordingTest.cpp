@@ -21,7 +21,9 @@ void KeepTraceLine(const char* line, int length) { traceLines.emplace_back(line,
 
 class RecordingTest : public DriverTest {
 protected:
-    std::string path = ::testing::TempDir() + "trax-recording-test.jsonl";
+    // One file a test: ctest runs the tests of this suite side by side.
+    std::string path = ::testing::TempDir() + "trax-recording-" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
 
     void SetUp() override {
         DriverTest::SetUp();
