@@ -205,7 +205,7 @@ void SaveSettingsFile(const std::string& path, const SettingsDocument& doc) {
     if (!error.empty()) throw SettingsFileError{error};
 }
 
-std::string UtcNow() { return IsoTime(std::chrono::system_clock::now(), false); }
+std::string UtcNow() { return IsoTime(WallClockNow(), false); }
 
 std::vector<SettingsDifference> DiffSettings(const SettingsDocument& left, const SettingsDocument& right) {
     std::vector<SettingsDifference> differences;

@@ -9,6 +9,7 @@
 
 #include "Cli.h"
 #include "Identity.h"
+#include "Metrics.h"
 #include "Security.h"
 #include "Units.h"
 #include "client/JsonText.h"
@@ -629,6 +630,7 @@ const std::vector<Route>& Routes() {
         {"GET", "/api/control", false, 0, GetControl, true},
         {"POST", "/api/control", true, kSmallBody, Control},
         {"GET", "/api/log", false, 0, Log},
+        {"GET", "/metrics", false, 0, MetricsRoute},
     };
     return kRoutes;
 }

@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include "Metrics.h"
+
 #include <utility>
 
 namespace traxserve {
@@ -123,10 +125,13 @@ void Device::Run() {
 
 void Device::Call(const char* function, const std::function<int()>& call, bool logSuccess) {
     if (inFlight_.fetch_add(1) != 0) overlaps_.fetch_add(1);
+    const auto started = Clock::now();
     const int result = call();
+    const auto took = Clock::now() - started;
     inFlight_.fetch_sub(1);
     calls_.fetch_add(1);
     if (result == 1) {
+        ServerCallStats().Record(function, nullptr, took);
         if (logSuccess) Record(function, true, "");
         return;
     }
@@ -135,8 +140,16 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
     trax::client::Failure known = trax::client::FailureOf(function);
     trax::client::AddHint(known);
     const CallFailure failure = WithReason(std::move(known));
+    ServerCallStats().Record(function, &failure, took);
     Record(function, false, failure.reason);
     throw failure;
+}
+
+void Device::Note(const char* function, bool ok, const std::string& reason) {
+    calls_.fetch_add(1);
+    const CallFailure failure{function, reason, std::nullopt, ""};
+    ServerCallStats().Record(function, ok ? nullptr : &failure, Clock::duration::zero());
+    Record(function, ok, reason);
 }
 
 void Device::Record(const char* function, bool ok, const std::string& reason) {

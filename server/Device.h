@@ -75,10 +75,7 @@ public:
 
     // Device thread only: counts and records a call made outside Call (by
     // the settings layer, which calls the library itself).
-    void Note(const char* function, bool ok, const std::string& reason) {
-        calls_.fetch_add(1);
-        Record(function, ok, reason);
-    }
+    void Note(const char* function, bool ok, const std::string& reason);
 
     // Ctrl-C: the job in flight is asked to stop at its next step (a long
     // settings-file load checks StopRequested between settings), queued jobs

@@ -418,7 +418,7 @@ int RunStorage(Context& ctx) {
     if (action == "start" || action == "stop") {
         only({});
         ExpectWords(ctx.args, 1, 1);
-        const std::string when = trax::client::IsoTime(std::chrono::system_clock::now());
+        const std::string when = trax::client::IsoTime(trax::client::WallClockNow());
         if (action == "start") {
             TRAXCTL_CALL(TRAX_DataStorageStart);
             StorageCapture() = {when, ""};
