@@ -16,9 +16,13 @@ class CallError extends Error {
   }
 }
 
+// Every request carries the page's mark: reads that switch the controller to
+// setting mode need a proof of where they come from, and another site's page
+// cannot send this header.
+const pageMark = { 'X-Trax-Request': 'page' };
 async function api(path, body) {
-  const init = body === undefined ? {} : {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+  const init = body === undefined ? { headers: pageMark } : {
+    method: 'POST', headers: { 'Content-Type': 'application/json', ...pageMark }, body: JSON.stringify(body),
   };
   let response;
   try {
@@ -385,16 +389,43 @@ async function applySetting(s, head, td) {
 $('settings-read').onclick = readAllSettings;
 
 // Settings file: upload, the difference to the controller shown, then apply.
+// Apply exists only for the file last shown as accepted: any new upload
+// forgets the previous one first, whether it is accepted or not.
 let loadedFile = null;
 function differenceText(d, left, right) {
   const text = (x, v) => (v ? settingText(settingNamed(x.setting), v) : '(none)');
   return d.map((x) => `${x.setting}${x.head ? ' ' + x.head : ''}: ${text(x, x[left])}  →  ${text(x, x[right])}`).join('\n');
 }
+// Saved through fetch, not a plain link: the read needs the page's mark.
+$('file-save').onclick = async (event) => {
+  event.preventDefault();
+  let response;
+  try {
+    response = await fetch('/api/settings-file', { headers: pageMark });
+  } catch (e) {
+    showFailure('server', 'traxctl serve does not answer: ' + e.message);
+    return;
+  }
+  if (!response.ok) {
+    const b = await response.json().catch(() => ({}));
+    showFailure(b.function || `HTTP ${response.status}`, b.reason || b.error || '');
+    return;
+  }
+  const url = URL.createObjectURL(await response.blob());
+  const a = document.createElement('a');
+  a.href = url;
+  a.download = 'settings.json';
+  document.body.appendChild(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
+};
 $('file-load').onchange = async () => {
   const file = $('file-load').files[0];
   $('file-load').value = '';
-  if (!file) return;
+  loadedFile = null;
   $('file-apply').hidden = true;
+  if (!file) return;
   let document_;
   try {
     document_ = JSON.parse(await file.text());
@@ -404,7 +435,7 @@ $('file-load').onchange = async () => {
   }
   try {
     const r = await api('/api/settings-file?dry_run=1', document_);
-    loadedFile = document_;
+    loadedFile = { name: file.name, document: document_, changes: r.differences.length };
     $('file-diff').textContent = r.differences.length
       ? `${file.name}: ${r.differences.length} of ${r.settings} settings differ (controller → file)\n` +
         differenceText(r.differences, 'controller', 'file')
@@ -415,10 +446,14 @@ $('file-load').onchange = async () => {
   }
 };
 $('file-apply').onclick = async () => {
-  if (!loadedFile || !confirmChange('Write the settings of the file to the controller?')) return;
+  const chosen = loadedFile;
+  if (!chosen) return;
+  const n = chosen.changes;
+  if (!confirmChange(`Write ${chosen.name} to the controller? ${n} setting${n === 1 ? '' : 's'} will change.`)) return;
+  loadedFile = null;
   $('file-apply').hidden = true;
   try {
-    const r = await api('/api/settings-file', loadedFile);
+    const r = await api('/api/settings-file', chosen.document);
     $('file-diff').textContent = `written: ${r.written.length} settings, every one read back equal`;
     readAllSettings();
   } catch (e) {
