@@ -365,14 +365,31 @@ async function readAllSettings() {
   }
 }
 
+// The setting's ranges, as the server's table gives them, checked before the
+// confirmation; a setting of one value is named once ("offset: ...").
+function valuesProblem(s, values) {
+  const label = (f) => (s.fields.length === 1 ? s.name : `${s.name} ${f.name}`);
+  for (const f of s.fields) {
+    const v = values[f.name];
+    if (!Number.isInteger(v)) return `${label(f)}: a whole number is needed`;
+    if (v < f.low || v > f.high) return `${label(f)}: ${v} is out of range ${f.low}..${f.high}`;
+  }
+  if (s.ordered && values[s.fields[0].name] > values[s.fields[1].name])
+    return `${s.name}: ${s.fields[0].name} ${values[s.fields[0].name]} is above ${s.fields[1].name} ${values[s.fields[1].name]}`;
+  return '';
+}
+
 async function applySetting(s, head, td) {
   const values = {};
   for (const input of td.querySelectorAll('input')) {
-    if (input.value.trim() === '' || !Number.isInteger(Number(input.value))) {
-      showFailure(s.name, `${input.dataset.field}: a whole number is needed`);
-      return;
-    }
-    values[input.dataset.field] = Number(input.value);
+    values[input.dataset.field] = input.value.trim() === '' ? NaN : Number(input.value);
+  }
+  const problem = valuesProblem(s, values);
+  if (problem) {
+    const cell = td.querySelector('.readback');
+    cell.textContent = problem;
+    cell.className = 'readback bad';
+    return;
   }
   if (!confirmChange(`Write ${s.name}${head ? ' of head ' + head : ''}: ${settingText(s, values)}?`)) return;
   const cell = td.querySelector('.readback');

@@ -131,7 +131,8 @@ def test_reads_answer_with_json(server):
 
 def test_page_and_its_scripts_come_from_the_program(server):
     for path, kind in [("/", "text/html"), ("/app.js", "text/javascript"), ("/style.css", "text/css"),
-                       ("/uPlot.iife.min.js", "text/javascript"), ("/uPlot.min.css", "text/css")]:
+                       ("/uPlot.iife.min.js", "text/javascript"), ("/uPlot.min.css", "text/css"),
+                       ("/favicon.ico", "image/svg+xml")]:
         status, body, response = server.request("GET", path)
         assert status == 200 and response.getheader("Content-Type").startswith(kind) and len(body) > 100, path
         assert "default-src 'self'" in response.getheader("Content-Security-Policy")
