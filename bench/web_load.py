@@ -1,10 +1,14 @@
 #!/usr/bin/python3
 """A bounded load check of traxctl serve, on loopback only, ending by itself:
 CLIENTS browser-less viewers on the live stream and RPS API requests a second
-for SECONDS. Fails when the server's memory or thread count grows, when two
-library calls overlapped, or when a request failed; reports the stream's rate.
+for SECONDS, and with --hostile a stream of hostile requests (bytes that are
+not UTF-8, numbers beyond every range, nesting without end, repeated headers,
+cross-site reads, garbage) beside them. Fails when the server ends, its
+memory or thread count grows, two library calls overlapped, a request failed
+or a hostile one was not refused; reports the stream's rate and the API
+requests' latency (median, p99, max).
 
-    bench/web_load.py TRAXCTL [--seconds 60] [--clients 20] [--rps 10] [--rate 50]
+    bench/web_load.py TRAXCTL [--seconds 60] [--clients 20] [--rps 10] [--rate 50] [--hostile 0]
 """
 import argparse
 import http.client
@@ -12,6 +16,7 @@ import json
 import os
 import re
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -36,12 +41,14 @@ def main():
     parser.add_argument("--clients", type=int, default=20)
     parser.add_argument("--rps", type=float, default=10)
     parser.add_argument("--rate", type=int, default=50)
+    parser.add_argument("--hostile", type=float, default=0, help="hostile requests a second")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="trax-load-")
     env = {k: v for k, v in os.environ.items() if not k.startswith(("TRAX_SIM_", "TRAX_LOG"))}
     env["TRAX_SIM_STATE"] = os.path.join(work, "controller.state")
-    server = subprocess.Popen([args.traxctl, "serve", "--port", "0", "--rate", str(args.rate)], env=env,
+    server = subprocess.Popen([args.traxctl, "serve", "--port", "0", "--rate", str(args.rate),
+                               "--max-viewers", str(max(250, args.clients))], env=env,
                               stdout=subprocess.PIPE, text=True)
     host = re.search(r"http://([^/]+)/", server.stdout.readline()).group(1)
     port = int(host.rsplit(":", 1)[1])
@@ -69,13 +76,53 @@ def main():
 
     def get(path):
         c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
-        c.request("GET", path, headers={"Host": host})
+        # The page's mark: reading settings or the program number needs it.
+        c.request("GET", path, headers={"Host": host, "X-Trax-Request": "page"})
         r = c.getresponse()
         body = r.read()
         c.close()
         return r.status, body
 
+    h = host.encode()
+    deep = b'{"setting":"offset","head":"A","values":{"offset":' + b"[" * 7000 + b"]" * 7000 + b"}}"
+    post = (lambda body, extra=b"": b"POST /api/settings HTTP/1.1\r\nHost: " + h + b"\r\nOrigin: http://" + h +
+            b"\r\nContent-Type: application/json\r\n" + extra + b"Content-Length: " + str(len(body)).encode() +
+            b"\r\n\r\n" + body)
+    hostile_requests = [
+        b"GET /api/figure?head=%FF HTTP/1.1\r\nHost: " + h + b"\r\n\r\n",
+        b"GET /api/live?rate=1e-300 HTTP/1.1\r\nHost: " + h + b"\r\n\r\n",
+        b"GET /api/values HTTP/1.1\r\nHost: " + h + b"\r\nHost: evil.com\r\n\r\n",
+        b"GET /api/values HTTP/1.1\r\nHost: 127.0.0.1\xff\r\n\r\n",
+        b"GET /api/settings?setting=offset&head=A HTTP/1.1\r\nHost: " + h + b"\r\nSec-Fetch-Site: cross-site\r\n\r\n",
+        b"GET /api/settings-file HTTP/1.1\r\nHost: " + h + b"\r\n\r\n",
+        post(deep),
+        post(b'{"setting":"offset","head":"A","values":{"offset":18446744073709551516}}'),
+        post(b'{"setting":"offset","head":"A","values":{"offset":1e999}}'),
+        post(b'{"setting":"\xff"}'),
+        b"\x00\xff garbage \r\n\r\n",
+    ]
+    hostile_sent = [0]
+
+    def hostile():
+        i = 0
+        while not stop.is_set():
+            data = hostile_requests[i % len(hostile_requests)]
+            i += 1
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
+                    s.sendall(data)
+                    reply = s.recv(100)
+                if not re.match(rb"HTTP/1\.1 4\d\d ", reply):
+                    failures.append(f"hostile request {data[:40]!r}: {reply[:40]!r}")
+            except OSError as e:
+                if not stop.is_set():
+                    failures.append(f"hostile request {data[:40]!r}: {e}")
+            hostile_sent[0] += 1
+            time.sleep(1 / args.hostile)
+
     threads = [threading.Thread(target=viewer, args=(i,), daemon=True) for i in range(args.clients)]
+    if args.hostile > 0:
+        threads.append(threading.Thread(target=hostile, daemon=True))
     for t in threads:
         t.start()
     time.sleep(1)  # the viewers connect; measured from here
@@ -105,6 +152,7 @@ def main():
     elapsed = time.monotonic() - started
     received = [counts[i] - start_counts[i] for i in range(args.clients)]
     health = json.loads(get("/api/status")[1])
+    ended_early = server.poll() is not None
     stop.set()
     server.send_signal(signal.SIGINT)
     exit_status = server.wait(timeout=10)
@@ -124,6 +172,8 @@ def main():
         "seconds": round(elapsed, 1), "clients": args.clients, "requests": requests,
         "request_rate": round(requests / elapsed, 2),
         "request_latency_ms_median": round(statistics.median(latencies) * 1000, 1),
+        "request_latency_ms_p99": round(sorted(latencies)[int(len(latencies) * 0.99)] * 1000, 1),
+        "hostile_requests": hostile_sent[0], "server_ended_early": ended_early,
         "request_latency_ms_max": round(max(latencies) * 1000, 1),
         "server_rate_hz": args.rate,
         "stream_rate_hz_min": round(min(rates), 2), "stream_rate_hz_mean": round(statistics.mean(rates), 2),
@@ -144,7 +194,7 @@ def main():
         problems.append(f"memory grew from {rss_start} to {rss_end} KiB")
     if failures:
         problems.append(f"{len(failures)} failures")
-    if exit_status != 130:
+    if ended_early or exit_status != 130:
         problems.append(f"exit status {exit_status}, not 130")
     if problems:
         print("load check failed: " + "; ".join(problems), file=sys.stderr)

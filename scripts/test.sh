@@ -79,6 +79,18 @@ if grep -q trax_fuzz_publish build/fuzz/build.ninja; then
 else
   echo "test.sh: the publish fuzzer is not built here (no libmosquitto)"
 fi
+# traxctl serve's request handling and settings files, half a minute each
+# from their seeds (every API request; settings files); built when serve is.
+if cmake --build build/fuzz --target help | grep -q trax_http_fuzz; then
+  cmake --build build/fuzz --target trax_http_fuzz trax_settings_fuzz
+  for target in http settings; do
+    mkdir -p build/fuzz/corpus-$target
+    build/fuzz/tests/fuzz-serve/trax_${target}_fuzz -max_total_time=30 -timeout=10 -print_final_stats=1 \
+          -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus-$target tests/fuzz-serve/corpus-$target
+  done
+else
+  echo "test.sh: traxctl serve is not built here (see the configure warning): its fuzzers are skipped"
+fi
 
 stage "Windows under wine"
 if [ -x scripts/test-windows.sh ]; then

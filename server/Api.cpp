@@ -368,9 +368,9 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
                                 (s.arity > 1 ? "s" : "") + ", got " + std::to_string(words.size())};
     std::vector<int> values;
     for (int i = 0; i < s.arity; ++i) {
-        // The table's own range is checked below, with the order of pairs.
+        // Each value within the table's range; the order of pairs is checked below.
         const std::string what = s.arity == 1 ? std::string(s.name) : std::string(s.name) + "." + s.fields[i].name;
-        values.push_back(IntIn(words[static_cast<size_t>(i)], -2147483647LL - 1, 2147483647LL, what));
+        values.push_back(IntIn(words[static_cast<size_t>(i)], s.fields[i].low, s.fields[i].high, what));
     }
     // The one check of ranges and of the order of Able min/max, shared with
     // traxctl and settings files.

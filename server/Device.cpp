@@ -147,10 +147,8 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
 
 void Device::Note(const char* function, bool ok, const std::string& reason) {
     calls_.fetch_add(1);
-    if (!ok) {
-        const CallFailure failure{function, reason, std::nullopt, ""};
-        ServerCallStats().Record(function, &failure, Clock::duration::zero());
-    }
+    const CallFailure failure{function, reason, std::nullopt, ""};
+    ServerCallStats().Record(function, ok ? nullptr : &failure, Clock::duration::zero());
     Record(function, ok, reason);
 }
 

@@ -1,5 +1,7 @@
 #include "Dispatch.h"
 
+#include <algorithm>
+
 #include "WebAssets.h"
 #include "client/Number.h"
 
@@ -10,6 +12,8 @@ namespace http = boost::beast::http;
 namespace {
 
 constexpr std::size_t kNoBody = 1024;
+// A live viewer's slowest rate: one sample every 100 s.
+constexpr double kSlowestRate = 0.01;
 
 // Every value of a header, counted: a second Host or Origin is refused.
 int CountOf(const HttpRequest& request, http::field field) {
@@ -112,7 +116,7 @@ std::optional<Reply> CheckHeader(HttpParser& parser) {
     return std::nullopt;
 }
 
-Decision Decide(const Policy& policy, const HttpRequest& req) {
+Decision Decide(const Policy& policy, const HttpRequest& req, double serverRate) {
     const RequestFacts facts = FactsOf(req);
     const bool close = !req.keep_alive();
     const std::string path = PathOf(facts.target);
@@ -122,7 +126,16 @@ Decision Decide(const Policy& policy, const HttpRequest& req) {
         if (facts.method != "GET") return Answer(ErrorReply(405, "the live stream is read with GET"), true);
         Decision d;
         d.kind = Decision::Kind::Stream;
-        d.target = facts.target;
+        if (auto r = QueryValue(facts.target, "rate")) {
+            // The slowest rate keeps the stride (server rate / rate) far inside unsigned.
+            double wanted = 0;
+            try {
+                wanted = trax::client::ReadDecimal(*r, kSlowestRate, serverRate, "rate");
+            } catch (const trax::client::InputError& e) {
+                return Answer(ErrorReply(400, e.message + " (samples per second)"), true);
+            }
+            d.stride = static_cast<unsigned>(std::max(1.0, serverRate / wanted + 0.5));
+        }
         return d;
     }
     const std::string methods = MethodsOf(path);

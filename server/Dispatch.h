@@ -29,7 +29,7 @@ struct Decision {
     bool close = false;            // close the connection after the reply
     const Route* route = nullptr;  // Kind::Api
     Request request;               // Kind::Api
-    std::string target;            // Kind::Stream: path and query
+    unsigned stride = 1;           // Kind::Stream: every stride-th sample is sent
 };
 
 // A parser set up with the server's limits.
@@ -40,8 +40,8 @@ std::optional<Reply> ReadRefusal(const boost::system::error_code& ec);
 // Once the header is in: the target's checks and the route's body limit,
 // set on the parser. A reply when the request is refused already.
 std::optional<Reply> CheckHeader(HttpParser& parser);
-// Once the whole request is in.
-Decision Decide(const Policy& policy, const HttpRequest& request);
+// Once the whole request is in; serverRate is the live poller's rate.
+Decision Decide(const Policy& policy, const HttpRequest& request, double serverRate);
 // The headers every reply carries, and the status line's words.
 const char* StatusText(int status);
 

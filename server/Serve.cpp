@@ -37,8 +37,6 @@ constexpr std::size_t kMaxRequestConnections = 64;
 // A viewer that falls this many events behind is dropped rather than
 // letting its queue grow without bound.
 constexpr std::size_t kMaxQueuedEvents = 512;
-// A live viewer's slowest rate: one sample every 100 s.
-constexpr double kSlowestRate = 0.01;
 
 class Session;
 
@@ -129,8 +127,8 @@ private:
         if (ec) return Refuse(ec);
         keepAlive_ = parser_->get().keep_alive();
         if (tooMany_) return Send(ErrorReply(503, "too many connections; try again later"), true);
-        Decision d = Decide(server_.policy, parser_->get());
-        if (d.kind == Decision::Kind::Stream) return StartStream(d.target);
+        Decision d = Decide(server_.policy, parser_->get(), server_.api.device->RateHz());
+        if (d.kind == Decision::Kind::Stream) return StartStream(d.stride);
         if (d.kind == Decision::Kind::Reply) return Send(std::move(d.reply), d.close);
         if (server_.stopping) return Send(ErrorReply(503, "the server is stopping"), true);
         awaiting_ = true;
@@ -179,23 +177,13 @@ private:
         });
     }
 
-    void StartStream(const std::string& target) {
+    void StartStream(unsigned stride) {
         if (server_.stopping) return Send(ErrorReply(503, "the server is stopping"), true);
         if (server_.viewers.size() >= server_.maxViewers)
             return Send(ErrorReply(503, "too many live viewers (" + std::to_string(server_.maxViewers) +
                                             "); close one or try again later"),
                         true);
-        const double serverRate = server_.api.device->RateHz();
-        if (auto r = QueryValue(target, "rate")) {
-            // The slowest rate keeps the stride (server rate / rate) far inside unsigned.
-            double wanted = 0;
-            try {
-                wanted = trax::client::ReadDecimal(*r, kSlowestRate, serverRate, "rate");
-            } catch (const trax::client::InputError& e) {
-                return Send(ErrorReply(400, e.message + " (samples per second)"), true);
-            }
-            stride_ = static_cast<unsigned>(std::max(1.0, serverRate / wanted + 0.5));
-        }
+        stride_ = stride;
         stream_.expires_never();
         streaming_ = true;
         server_.viewers.push_back(shared_from_this());

@@ -16,9 +16,13 @@ class CallError extends Error {
   }
 }
 
+// Every request carries the page's mark: reads that switch the controller to
+// setting mode need a proof of where they come from, and another site's page
+// cannot send this header.
+const pageMark = { 'X-Trax-Request': 'page' };
 async function api(path, body) {
-  const init = body === undefined ? {} : {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+  const init = body === undefined ? { headers: pageMark } : {
+    method: 'POST', headers: { 'Content-Type': 'application/json', ...pageMark }, body: JSON.stringify(body),
   };
   let response;
   try {
@@ -361,14 +365,31 @@ async function readAllSettings() {
   }
 }
 
+// The setting's ranges, as the server's table gives them, checked before the
+// confirmation; a setting of one value is named once ("offset: ...").
+function valuesProblem(s, values) {
+  const label = (f) => (s.fields.length === 1 ? s.name : `${s.name} ${f.name}`);
+  for (const f of s.fields) {
+    const v = values[f.name];
+    if (!Number.isInteger(v)) return `${label(f)}: a whole number is needed`;
+    if (v < f.low || v > f.high) return `${label(f)}: ${v} is out of range ${f.low}..${f.high}`;
+  }
+  if (s.ordered && values[s.fields[0].name] > values[s.fields[1].name])
+    return `${s.name}: ${s.fields[0].name} ${values[s.fields[0].name]} is above ${s.fields[1].name} ${values[s.fields[1].name]}`;
+  return '';
+}
+
 async function applySetting(s, head, td) {
   const values = {};
   for (const input of td.querySelectorAll('input')) {
-    if (input.value.trim() === '' || !Number.isInteger(Number(input.value))) {
-      showFailure(s.name, `${input.dataset.field}: a whole number is needed`);
-      return;
-    }
-    values[input.dataset.field] = Number(input.value);
+    values[input.dataset.field] = input.value.trim() === '' ? NaN : Number(input.value);
+  }
+  const problem = valuesProblem(s, values);
+  if (problem) {
+    const cell = td.querySelector('.readback');
+    cell.textContent = problem;
+    cell.className = 'readback bad';
+    return;
   }
   if (!confirmChange(`Write ${s.name}${head ? ' of head ' + head : ''}: ${settingText(s, values)}?`)) return;
   const cell = td.querySelector('.readback');
@@ -385,16 +406,43 @@ async function applySetting(s, head, td) {
 $('settings-read').onclick = readAllSettings;
 
 // Settings file: upload, the difference to the controller shown, then apply.
+// Apply exists only for the file last shown as accepted: any new upload
+// forgets the previous one first, whether it is accepted or not.
 let loadedFile = null;
 function differenceText(d, left, right) {
   const text = (x, v) => (v ? settingText(settingNamed(x.setting), v) : '(none)');
   return d.map((x) => `${x.setting}${x.head ? ' ' + x.head : ''}: ${text(x, x[left])}  →  ${text(x, x[right])}`).join('\n');
 }
+// Saved through fetch, not a plain link: the read needs the page's mark.
+$('file-save').onclick = async (event) => {
+  event.preventDefault();
+  let response;
+  try {
+    response = await fetch('/api/settings-file', { headers: pageMark });
+  } catch (e) {
+    showFailure('server', 'traxctl serve does not answer: ' + e.message);
+    return;
+  }
+  if (!response.ok) {
+    const b = await response.json().catch(() => ({}));
+    showFailure(b.function || `HTTP ${response.status}`, b.reason || b.error || '');
+    return;
+  }
+  const url = URL.createObjectURL(await response.blob());
+  const a = document.createElement('a');
+  a.href = url;
+  a.download = 'settings.json';
+  document.body.appendChild(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
+};
 $('file-load').onchange = async () => {
   const file = $('file-load').files[0];
   $('file-load').value = '';
-  if (!file) return;
+  loadedFile = null;
   $('file-apply').hidden = true;
+  if (!file) return;
   let document_;
   try {
     document_ = JSON.parse(await file.text());
@@ -404,7 +452,7 @@ $('file-load').onchange = async () => {
   }
   try {
     const r = await api('/api/settings-file?dry_run=1', document_);
-    loadedFile = document_;
+    loadedFile = { name: file.name, document: document_, changes: r.differences.length };
     $('file-diff').textContent = r.differences.length
       ? `${file.name}: ${r.differences.length} of ${r.settings} settings differ (controller → file)\n` +
         differenceText(r.differences, 'controller', 'file')
@@ -415,10 +463,14 @@ $('file-load').onchange = async () => {
   }
 };
 $('file-apply').onclick = async () => {
-  if (!loadedFile || !confirmChange('Write the settings of the file to the controller?')) return;
+  const chosen = loadedFile;
+  if (!chosen) return;
+  const n = chosen.changes;
+  if (!confirmChange(`Write ${chosen.name} to the controller? ${n} setting${n === 1 ? '' : 's'} will change.`)) return;
+  loadedFile = null;
   $('file-apply').hidden = true;
   try {
-    const r = await api('/api/settings-file', loadedFile);
+    const r = await api('/api/settings-file', chosen.document);
     $('file-diff').textContent = `written: ${r.written.length} settings, every one read back equal`;
     readAllSettings();
   } catch (e) {

@@ -131,7 +131,8 @@ def test_reads_answer_with_json(server):
 
 def test_page_and_its_scripts_come_from_the_program(server):
     for path, kind in [("/", "text/html"), ("/app.js", "text/javascript"), ("/style.css", "text/css"),
-                       ("/uPlot.iife.min.js", "text/javascript"), ("/uPlot.min.css", "text/css")]:
+                       ("/uPlot.iife.min.js", "text/javascript"), ("/uPlot.min.css", "text/css"),
+                       ("/favicon.ico", "image/svg+xml")]:
         status, body, response = server.request("GET", path)
         assert status == 200 and response.getheader("Content-Type").startswith(kind) and len(body) > 100, path
         assert "default-src 'self'" in response.getheader("Content-Security-Policy")
@@ -449,3 +450,136 @@ def test_bad_settings_file_is_refused_before_any_call(server, mutate, words):
     assert server.calls() == before
     assert server.post("/api/settings-file?dry_run=2", document)[0] == 400
     assert server.request("POST", "/api/settings-file", raw_body=b" " * (300 * 1024))[0] == 413
+
+
+# Headers no check can trust: each refused with a JSON reply, the server still up, no call made.
+@pytest.mark.parametrize("method,path,headers,status,words", [
+    ("GET", "/api/values", [("Host", "127.0.0.1\xff")], 421, "\\xFF"),
+    ("GET", "/api/values", [("Host", "{host}"), ("Origin", "http://\xe9vil.example")], 403, "cross-site"),
+    ("GET", "/api/values", [("Host", "{host}"), ("Origin", "http://{host}" + "\xc3" * 120)], 403, "cross-site"),
+    ("GET", "/api/values", [("Host", "{host}"), ("Host", "evil.com")], 400, "more than one Host"),
+    ("GET", "/api/values", [("Host", "evil.com"), ("Host", "{host}")], 400, "more than one Host"),
+    ("POST", "/api/control", [("Host", "{host}"), ("Origin", "http://{host}"), ("Origin", "http://evil.com")], 400,
+     "more than one Origin"),
+    ("POST", "/api/control", [("Host", "{host}"), ("Origin", "http://{host}"), ("Sec-Fetch-Site", "cross-site")], 403,
+     "Sec-Fetch-Site"),
+])
+def test_untrustworthy_headers_are_refused(server, method, path, headers, status, words):
+    before = server.calls()
+    lines = ["%s %s HTTP/1.1" % (method, path)]
+    for name, value in headers:
+        lines.append("%s: %s" % (name, value.replace("{host}", server.host)))
+    body = b'{"action":"lock","on":true}' if method == "POST" else b""
+    if method == "POST":
+        lines += ["Content-Type: application/json", "Content-Length: %d" % len(body)]
+    reply = server.raw(("\r\n".join(lines + ["Connection: close", "", ""])).encode("latin-1") + body)
+    head, _, text = reply.partition(b"\r\n\r\n")
+    assert head.startswith(b"HTTP/1.1 %d " % status), reply[:300]
+    assert words in json.loads(text.decode())["error"]
+    assert server.process.poll() is None and server.calls() == before
+
+
+# Reading settings switches the controller to setting mode, which interrupts
+# measurement: another site's <img>, a script without Origin and a read-only
+# viewer must not make it, and the simulator sees no switch (00 04 07 06).
+@pytest.mark.parametrize("path", ["/api/settings?setting=offset&head=A", "/api/settings", "/api/settings-file",
+                                  "/api/control"])
+def test_reads_that_leave_measurement_are_guarded(serve, path):
+    server = serve(env={"TRAX_SIM_TRACE": "1"})
+    assert server.get(path, origin=False)[0] == 403
+    assert server.get(path, origin=False, headers={"Sec-Fetch-Site": "cross-site"})[0] == 403
+    assert server.get(path, headers={"Sec-Fetch-Site": "same-site"})[0] == 403
+    read_only = serve("--read-only", env={"TRAX_SIM_TRACE": "1"})
+    status, reply = read_only.get(path)
+    assert status == 403 and "read-only" in reply["error"]
+    assert server.calls() == 0 and read_only.calls() == 0
+    assert server.stop() == 130 and read_only.stop() == 130
+    assert "00 04 07 06" not in server.errors() + read_only.errors()
+    # The page's own reads prove their origin.
+    proven = serve()
+    assert proven.get(path, origin=False, headers={"Sec-Fetch-Site": "same-origin"})[0] == 200
+    assert proven.get(path, origin=False, headers={"X-Trax-Request": "page"})[0] == 200
+
+
+def test_setting_messages_name_the_setting_once(server):
+    status, reply = server.post("/api/settings", {"setting": "offset", "head": "B", "values": {"offset": 1000000}})
+    assert status == 400 and reply["error"] == "offset: 1000000 is out of range -999999..999999"
+    status, reply = server.post("/api/settings", {"setting": "offset", "head": "B", "values": {"offset": "x"}})
+    assert status == 400 and reply["error"] == 'offset: a whole number is expected, not "x"'
+
+
+def test_a_load_that_did_not_happen_is_not_done(serve):
+    server = serve(env={"TRAX_SIM_ERROR_REPLY": "7", "TRAX_SIM_ERROR_COMMAND": "6"})
+    document = {"format": "trax-settings", "version": 1, "heads": {"B": {"offset": 12}}}
+    status, reply = server.post("/api/settings-file", document)
+    assert status == 502 and reply["written"] == [] and "setting mode" in reply["error"], reply
+    assert reply["function"] == "TRAX_SetMode" and reply["notWritten"] == [{"setting": "offset", "head": "B"}]
+    log = server.get("/api/log")[1]["calls"]
+    assert any(c["function"] == "TRAX_SetMode" and not c["ok"] for c in log), log
+
+
+def test_settings_file_calls_are_in_the_log(server):
+    document = {"format": "trax-settings", "version": 1, "heads": {"A": {"offset": 7}}}
+    assert server.post("/api/settings-file", document)[0] == 200
+    functions = [c["function"] for c in server.get("/api/log")[1]["calls"]]
+    assert functions == ["TRAX_SetMode", "TRAX_SetOffset", "TRAX_GetOffset", "TRAX_SetMode"], functions
+
+
+def test_ctrl_c_stops_a_load_at_the_next_setting(serve):
+    # 20 ms per exchange: the whole file would take seconds.
+    server = serve(env={"TRAX_SIM_LATENCY_US": "20000", "TRAX_SIM_TRACE": "1"})
+    status, saved, _ = server.request("GET", "/api/settings-file")
+    document = json.loads(saved) if isinstance(saved, str) else saved
+    document["heads"]["A"]["offset"] = 5
+    replies = []
+    load = threading.Thread(target=lambda: replies.append(server.post("/api/settings-file", document)))
+    before = server.errors().count("trax-sim > 00 04 07 06")
+    load.start()
+    # Wait for the load's switch to setting mode, as the simulator traces it.
+    while server.errors().count("trax-sim > 00 04 07 06") == before:
+        time.sleep(0.01)
+    server.process.send_signal(signal.SIGINT)
+    load.join(timeout=60)
+    assert server.process.wait(timeout=60) == 130
+    status, reply = replies[0]
+    assert status == 503 and "Ctrl-C" in reply["error"] and reply["backInMeasurement"] is True, reply
+    assert reply["notWritten"] and len(reply["written"]) < 40
+
+
+def test_viewers_have_their_own_cap_and_requests_keep_room(serve):
+    server = serve("--max-viewers", "3", "--idle-timeout", "0.3")
+    viewers = []
+    for _ in range(3):
+        c = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+        c.request("GET", "/api/live", headers={"Host": server.host})
+        response = c.getresponse()  # kept: the stream lives as long as the response
+        assert response.status == 200
+        viewers.append((c, response))
+    status, reply = server.get("/api/live")
+    assert status == 503 and "viewers" in reply["error"]
+    # Idle connections beyond the request cap: the longest idle makes room.
+    idle = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(80)]
+    assert server.get("/api/values")[0] == 200
+    # One that sends nothing is closed after the idle time.
+    idle[-1].settimeout(30)
+    assert idle[-1].recv(100) == b""
+    for s in idle:
+        s.close()
+    for c, _ in viewers:
+        c.close()
+    assert server.process.poll() is None
+
+
+def test_a_flood_of_viewers_leaves_the_api_answering(server):
+    viewers = []
+    refused = 0
+    for _ in range(260):
+        s = socket.create_connection(("127.0.0.1", server.port), timeout=30)
+        s.sendall(("GET /api/live HTTP/1.1\r\nHost: %s\r\n\r\n" % server.host).encode())
+        head = s.recv(200)
+        refused += head.startswith(b"HTTP/1.1 503")
+        viewers.append(s)
+    assert refused == 10
+    assert server.get("/api/values")[0] == 200
+    for s in viewers:
+        s.close()

@@ -76,7 +76,8 @@ async function shot(name) {
   await page.screenshot({ path: path.join(OUT, `panel-${name}.png`), fullPage: true });
 }
 async function apiGet(p) {
-  const r = await fetch(new URL(p, server.url));
+  // The page's mark: reading settings needs a proof of where the request comes from.
+  const r = await fetch(new URL(p, server.url), { headers: { 'X-Trax-Request': 'page' } });
   return r.json();
 }
 
@@ -181,6 +182,42 @@ test('a settings file is saved and loaded back', async () => {
   await page.waitForFunction(() => document.querySelector('#file-diff').textContent.startsWith('written'));
   const r = await apiGet('/api/settings?setting=offset&head=A');
   assert.deepEqual(r.settings[0].values, { offset: -555 });
+});
+
+test('Apply writes only the file shown as accepted, and names it', async () => {
+  const fresh = await context.newPage();
+  await fresh.goto(server.url);
+  await fresh.click('#tabs button[data-panel="settings"]');
+  // Before any file: no Apply, whatever the stylesheet says of buttons.
+  assert.equal(await fresh.isVisible('#file-apply'), false);
+  const current = (await apiGet('/api/settings?setting=offset&head=B')).settings[0].values.offset;
+  const a = path.join(work, 'a.json');
+  writeFileSync(a, JSON.stringify({ format: 'trax-settings', version: 1, heads: { B: { offset: current + 1 } } }));
+  const b = path.join(work, 'b.json');
+  writeFileSync(b, JSON.stringify({ format: 'trax-settings', version: 1, heads: { B: { ofset: 1 } } }));
+  await fresh.setInputFiles('#file-load', a);
+  await fresh.waitForFunction(() => document.querySelector('#file-diff').textContent.startsWith('a.json: 1 of 1'));
+  assert.equal(await fresh.isVisible('#file-apply'), true);
+  // A refused file forgets the accepted one: no Apply, and a click made anyway writes nothing.
+  await fresh.setInputFiles('#file-load', b);
+  await fresh.waitForFunction(() => document.querySelector('#file-diff').textContent.includes('heads.B.ofset'));
+  assert.equal(await fresh.isVisible('#file-apply'), false);
+  const dialogs = [];
+  fresh.on('dialog', (d) => { dialogs.push(d.message()); d.accept(); });
+  await fresh.evaluate(() => document.getElementById('file-apply').click());
+  assert.deepEqual(dialogs, []);
+  assert.equal((await apiGet('/api/settings?setting=offset&head=B')).settings[0].values.offset, current);
+  // Accepted again: the confirmation names the file and how many settings change.
+  await fresh.setInputFiles('#file-load', a);
+  await fresh.waitForFunction(() => document.querySelector('#file-diff').textContent.startsWith('a.json: 1 of 1'));
+  await fresh.click('#file-apply');
+  await fresh.waitForFunction(() => document.querySelector('#file-diff').textContent.startsWith('written'));
+  assert.equal(dialogs.length, 1);
+  assert.match(dialogs[0], /a\.json/);
+  assert.match(dialogs[0], /1 setting will change/);
+  assert.equal((await apiGet('/api/settings?setting=offset&head=B')).settings[0].values.offset, current + 1);
+  await fresh.screenshot({ path: path.join(OUT, 'panel-settings-file-apply.png'), fullPage: true });
+  await fresh.close();
 });
 
 test('control and log panels', async () => {
