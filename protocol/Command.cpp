@@ -150,8 +150,7 @@ int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t l
 
 // *took: how many bytes this read took into the record (0: none, the record
 // still holds an earlier reply).
-int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax,
-              int32_t* took) {
+int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax, int32_t* took) {
     uint32_t taken = 0;
     *took = 0;
     TRAX_REPLY_READABLE(reply.data, static_cast<size_t>(reply.size));
