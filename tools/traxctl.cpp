@@ -115,9 +115,10 @@ const std::vector<Command>& Commands() {
 #ifdef TRAXCTL_HAS_SERVE
         {"serve",
          "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ] [--max-viewers 250] "
-         "[--idle-timeout 30] [--unit mm|um|inch|mil]",
+         "[--idle-timeout 30] [--unit mm|um|inch|mil] [--record FILE]",
          "the controller in a web browser: serves the page and its JSON API until Ctrl-C (a token is needed, "
-         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20)",
+         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20; "
+         "--record: every exchange with the controller to FILE, and the page says so)",
          {{"port", true},
           {"bind", true},
           {"token", true},

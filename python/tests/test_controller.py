@@ -3,6 +3,7 @@ and arguments refused before anything is sent."""
 
 from __future__ import annotations
 
+import json
 import math
 from pathlib import Path
 from typing import Callable, List, Tuple
@@ -331,3 +332,29 @@ def test_the_unit_named_once_in_the_environment(
     monkeypatch.setenv("TRAX_UNIT", "furlong")
     with pytest.raises(trax.ArgumentError, match="TRAX_UNIT takes mm, um, inch or mil, not 'furlong'"):
         ctl.storage_to_csv(tmp_path / "b.csv", "A")
+
+
+def test_record_writes_every_exchange_and_the_stand_in_replays_it(tmp_path) -> None:
+    from conftest import child_result, start_child
+
+    recording = tmp_path / "values.jsonl"
+    code = (
+        "import json, trax\n"
+        f"ctl = trax.Controller(record={str(recording)!r})\n"
+        "a, b = ctl.values()\n"
+        "print(json.dumps([a.value, b.value]))\n"
+    )
+    recorded = child_result(start_child(code, {}))
+    lines = recording.read_text(encoding="ascii").splitlines()
+    first = json.loads(lines[0])
+    assert (first["format"], first["version"], first["stand_in"]) == ("trax-recording", 1, True)
+    exchange = json.loads(lines[1])
+    assert (exchange["call"], exchange["end"], exchange["request"]) == ("TRAX_GetCalcData", "answered", "00 06 07 14 00 FF")
+    # The same values from the recording, without the simulated controller.
+    replay = "import json, trax\na, b = trax.Controller().values()\nprint(json.dumps([a.value, b.value]))\n"
+    assert child_result(start_child(replay, {"TRAX_SIM_REPLAY": str(recording)})) == recorded
+
+
+def test_record_after_the_library_loaded_is_refused(ctl: trax.Controller, tmp_path) -> None:
+    with pytest.raises(trax.TraxError, match="before the library loads"):
+        trax.Controller(record=tmp_path / "late.jsonl")

@@ -16,7 +16,7 @@ if TYPE_CHECKING:
 from . import _settings_file, _table
 from ._csv import status_text, write_csv
 from ._errors import ArgumentError, RangeError, TraxError
-from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library
+from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library, start_recording
 from ._settings import Setting
 from ._types import Figure, Head, Light, Mode, StorageSettings, StorageStatus, Value, shortest_float, status_of
 
@@ -88,10 +88,15 @@ class Controller:
     Controller may be shared between threads.
 
     ``library`` is a path to the library or a loaded Library; by default the
-    library is found as load_library() describes.
+    library is found as load_library() describes. ``record`` names a file to
+    which the library records every exchange with the controller (JSON Lines,
+    replayable by the stand-in driver: TRAX_SIM_REPLAY); the library takes it
+    when it loads, so only the first Controller of a process can ask for it.
     """
 
-    def __init__(self, library: Union[Library, PathLike, None] = None) -> None:
+    def __init__(self, library: Union[Library, PathLike, None] = None, record: Optional[PathLike] = None) -> None:
+        if record is not None:
+            start_recording(record)
         self.library = library if isinstance(library, Library) else load_library(library)
         self._settings = _table.settings()
         # When this process saw the storage start and stop; the controller does not say.

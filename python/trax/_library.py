@@ -381,6 +381,29 @@ _lock = threading.Lock()
 _loaded: Dict[str, Library] = {}
 
 
+_recording: Optional[str] = None
+
+
+def start_recording(path: PathLike) -> None:
+    """Asks the library to record every exchange with the controller to
+    ``path`` (TRAX_RECORD), which it reads when it loads: only possible before
+    the library is loaded in this process, or again with the same file."""
+    global _recording
+    target = os.fspath(path)
+    with _lock:
+        if _recording == target:
+            return
+        if _loaded:
+            raise TraxError(
+                "recording to "
+                + repr(target)
+                + " must be asked for before the library loads, and the library is loaded in this "
+                + "process already; give record= to the first Controller, or set TRAX_RECORD before starting Python"
+            )
+        os.environ["TRAX_RECORD"] = target
+        _recording = target
+
+
 def load_library(path: Optional[PathLike] = None) -> Library:
     """Loads the library once per process and returns it.
 
