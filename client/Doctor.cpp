@@ -46,7 +46,9 @@ std::vector<DoctorCheck> RunDoctor() {
     // What the search passed over on its way, and why: a library made for
     // another architecture first on the path, say.
     for (const LibraryLoad::Skipped& skipped : load.skipped) {
-        checks.push_back(Passed("skipped", skipped.path + ": " + skipped.why));
+        // The loader's words name the file already.
+        checks.push_back(Passed(
+            "skipped", skipped.why.rfind(skipped.path, 0) == 0 ? skipped.why : skipped.path + ": " + skipped.why));
     }
     if (!load.loaded) {
         checks.push_back(Failed("library", load.problem,

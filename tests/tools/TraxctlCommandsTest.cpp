@@ -3,6 +3,7 @@
 // writer behind --json on its own.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include <fcntl.h>
@@ -661,6 +662,18 @@ TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) 
 }
 
 TEST(TraxctlDoctor, ChecksEachLinkInOrderAndFailsAtTheFirstBrokenOne) {
+    // A libtrax.so.2 first on the path that cannot be loaded (another
+    // architecture's where this machine has one) is passed over, as the
+    // system's loader passes it over, and doctor says so.
+    TempDir other;
+    const std::string folder = other.Path("lib"), unloadable = folder + "/libtrax.so.2";
+    std::filesystem::create_directory(folder);
+    const std::string foreign = "/usr/lib/i386-linux-gnu/libc.so.6";
+    if (std::ifstream(foreign)) {
+        std::filesystem::copy_file(foreign, unloadable);
+    } else {
+        std::ofstream(unloadable) << "not a library";
+    }
     struct Case {
         std::map<std::string, std::string> env;
         std::string input;  // run as a batch when not empty
@@ -692,6 +705,12 @@ TEST(TraxctlDoctor, ChecksEachLinkInOrderAndFailsAtTheFirstBrokenOne) {
          {"ok    library: ", "ok    driver: ", "ok    driver start-up: ",
           "FAIL  controller: TRAX_DataStorageGetStatus failed: refused by the controller (error reply, error 3, "
           "command 42)"}},
+        {{{"LD_LIBRARY_PATH", folder}},
+         "",
+         0,
+         {"ok    skipped: " + unloadable + ": ", "ok    library: libtrax 2.2.0 (/",
+          "ok    driver: ", "ok    driver start-up: ", "ok    controller: answers", "ok    mode: measurement mode",
+          "ok    display unit A: ", "ok    display unit B: ", "ok    unit system: ", "ok    storage: "}},
         {{},
          "mode setting\ndoctor\n",
          1,

@@ -74,6 +74,8 @@ mkdir -p no-driver && cp "$traxctl" "$(dirname "$traxctl")/Trax.dll" no-driver/
 winepath_was=${WINEPATH-}
 unset WINEPATH
 run 1 '^FAIL  driver: the USB driver was not found; searched, in this order: 1\. ' no-driver/traxctl.exe doctor
+# ... and what to try without hardware: the kit's simulated controller.
+grep -Eq 'simulator\\x(64|86)\\QelUsbDrv\.dll' <<< "$out" || fail "doctor without a driver names no simulator: $out"
 [ -z "$winepath_was" ] || export WINEPATH=$winepath_was
 
 # The current folder is never searched: with traxctl.exe alone in its folder
