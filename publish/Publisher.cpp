@@ -356,8 +356,15 @@ void Publisher::LinkLoop() {
         }
         const auto now = Clock::now();
         if (flushUntil) {
-            const bool drained = !outbox_.Next(0) && inflight.empty();
-            if (now >= *flushUntil || !link.Connected() || (drained && offlineSent)) break;
+            // Ctrl-C: what is queued first, then the offline status last, so
+            // that it is the final word on status; within the bound.
+            if (!link.Connected() || offlineSent) break;
+            const bool drained = !outbox_.Next(nextSend) && inflight.empty();
+            if (drained || now >= *flushUntil) {
+                link.Publish(Topic("status"), OfflinePayload("stopped"), 1, true);
+                offlineSent = true;
+                continue;
+            }
         }
         stats_.queued = outbox_.Count();
         stats_.queuedBytes = outbox_.Bytes();
@@ -458,10 +465,6 @@ void Publisher::LinkLoop() {
                 outbox_.MarkSent(r->id);
                 inflight[mid] = r->id;
             }
-        }
-        if (flushUntil && !offlineSent) {
-            link.Publish(Topic("status"), OfflinePayload("stopped"), 1, true);
-            offlineSent = true;
         }
     }
     link.Close();
