@@ -451,7 +451,7 @@ void Publisher::LinkLoop() {
             Say("the queue overflowed: dropped the oldest " + std::to_string(total) + " messages");
         }
         while (static_cast<int>(inflight.size()) < options_.window) {
-            std::optional<Record> r = outbox_.Next(nextSend);
+            std::optional<Record> r = outbox_.NextToSend(nextSend);
             if (!r) break;
             const int mid =
                 link.Publish(r->topic, r->payload, r->qos, false,
@@ -462,7 +462,6 @@ void Publisher::LinkLoop() {
             if (r->qos == 0) {
                 outbox_.Ack(r->id);
             } else {
-                outbox_.MarkSent(r->id);
                 inflight[mid] = r->id;
             }
         }
