@@ -65,6 +65,11 @@ cmake --build build/fuzz --target trax_fuzz
 mkdir -p build/fuzz/corpus build/fuzz/findings
 build/fuzz/tests/fuzz/trax_fuzz -max_total_time=60 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
       build/fuzz/corpus tests/fuzz/corpus
+# The recording reader, a shorter run: recordings are files from outside too.
+cmake --build build/fuzz --target trax_fuzz_recording
+mkdir -p build/fuzz/recording-corpus
+build/fuzz/tests/fuzz/trax_fuzz_recording -max_total_time=20 -timeout=10 -max_len=65536 \
+      -artifact_prefix=build/fuzz/findings/recording- build/fuzz/recording-corpus tests/fuzz/recording-corpus
 # traxctl publish's command messages, when it is built (libmosquitto): a short run.
 if grep -q trax_fuzz_publish build/fuzz/build.ninja; then
   cmake --build build/fuzz --target trax_fuzz_publish
