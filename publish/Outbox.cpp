@@ -329,10 +329,15 @@ std::optional<Record> Outbox::Next(std::uint64_t from) const {
     return std::nullopt;
 }
 
-void Outbox::MarkSent(std::uint64_t id) {
+std::optional<Record> Outbox::NextToSend(std::uint64_t from) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = FindLocked(id);
-    if (it != queue_.end() && it->record.id == id) queue_[static_cast<std::size_t>(it - queue_.begin())].sent = true;
+    for (auto it = FindLocked(from); it != queue_.end(); ++it) {
+        if (it->acked) continue;
+        Entry& entry = queue_[static_cast<std::size_t>(it - queue_.begin())];
+        entry.sent = true;
+        return entry.record;
+    }
+    return std::nullopt;
 }
 
 void Outbox::Ack(std::uint64_t id) {

@@ -79,8 +79,10 @@ public:
 
     // The oldest message not yet acknowledged whose id is at least `from`.
     std::optional<Record> Next(std::uint64_t from) const;
-    // The message went to the broker (no answer yet).
-    void MarkSent(std::uint64_t id);
+    // As Next, and marks the message sent in the same step: a message being
+    // handed to the broker may be dropped by a Push meanwhile, and must then
+    // count as one the broker may have.
+    std::optional<Record> NextToSend(std::uint64_t from);
     // The broker has the message: it leaves once those before it have left.
     void Ack(std::uint64_t id);
     // The id of the oldest message still queued (or the next id when empty):

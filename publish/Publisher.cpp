@@ -356,8 +356,15 @@ void Publisher::LinkLoop() {
         }
         const auto now = Clock::now();
         if (flushUntil) {
-            const bool drained = !outbox_.Next(0) && inflight.empty();
-            if (now >= *flushUntil || !link.Connected() || (drained && offlineSent)) break;
+            // Ctrl-C: what is queued first, then the offline status last, so
+            // that it is the final word on status; within the bound.
+            if (!link.Connected() || offlineSent) break;
+            const bool drained = !outbox_.Next(nextSend) && inflight.empty();
+            if (drained || now >= *flushUntil) {
+                link.Publish(Topic("status"), OfflinePayload("stopped"), 1, true);
+                offlineSent = true;
+                continue;
+            }
         }
         stats_.queued = outbox_.Count();
         stats_.queuedBytes = outbox_.Bytes();
@@ -444,7 +451,7 @@ void Publisher::LinkLoop() {
             Say("the queue overflowed: dropped the oldest " + std::to_string(total) + " messages");
         }
         while (static_cast<int>(inflight.size()) < options_.window) {
-            std::optional<Record> r = outbox_.Next(nextSend);
+            std::optional<Record> r = outbox_.NextToSend(nextSend);
             if (!r) break;
             const int mid =
                 link.Publish(r->topic, r->payload, r->qos, false,
@@ -455,13 +462,8 @@ void Publisher::LinkLoop() {
             if (r->qos == 0) {
                 outbox_.Ack(r->id);
             } else {
-                outbox_.MarkSent(r->id);
                 inflight[mid] = r->id;
             }
-        }
-        if (flushUntil && !offlineSent) {
-            link.Publish(Topic("status"), OfflinePayload("stopped"), 1, true);
-            offlineSent = true;
         }
     }
     link.Close();
