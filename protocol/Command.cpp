@@ -220,9 +220,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     uint64_t startUs = 0;
     int32_t pendingTake = 0;  // bytes of this exchange still in the reply record
     // A stand-in answering from a recording answers at once or never.
-    uint32_t replyWaitMs = engineTiming.replyWaitMs;
     const uint32_t answerWaitMs = driver::ReplayAnswerWaitMs();
-    if (answerWaitMs != 0 && answerWaitMs < replyWaitMs) replyWaitMs = answerWaitMs;
     // Whether the controller answered: a reply that carries its error byte,
     // with whatever code, says where the controller stands. A lost exchange,
     // or a reply cut before its error byte, leaves that open.
@@ -242,7 +240,10 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
             bool busySeen = false;
             bool waiting = true;
             while (waiting) {
-                if (platform::WaitOne(session.ReplyEvent(), replyWaitMs) != platform::WaitResult::Signalled0) {
+                const uint32_t waitMs = answerWaitMs != 0 && answerWaitMs < engineTiming.replyWaitMs
+                                            ? answerWaitMs
+                                            : engineTiming.replyWaitMs;
+                if (platform::WaitOne(session.ReplyEvent(), waitMs) != platform::WaitResult::Signalled0) {
                     trace::Note(trace::Reason::NoReply, "%u ms%s, command %u", engineTiming.replyWaitMs,
                                 busySeen ? " after a busy reply" : "", command);
                     ending = record::Ending::NoReply;
