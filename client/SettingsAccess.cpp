@@ -2,6 +2,23 @@
 
 namespace trax::client {
 
+namespace {
+
+thread_local CallNote threadNote;
+
+}  // namespace
+
+NoteCalls::NoteCalls(CallNote note) : previous_(std::move(threadNote)) { threadNote = std::move(note); }
+
+NoteCalls::~NoteCalls() { threadNote = std::move(previous_); }
+
+std::optional<Failure> AfterCall(const char* function, int result) {
+    std::optional<Failure> failure;
+    if (result != 1) failure = FailureOf(function);
+    if (threadNote) threadNote(function, failure ? &*failure : nullptr);
+    return failure;
+}
+
 std::string SettingRef::Name() const {
     std::string name = setting->name;
     if (setting->scope == Scope::Head) name += head == 0 ? " A" : " B";
@@ -25,8 +42,8 @@ SettingValue ReadSetting(const SettingRef& ref) {
     SettingValue v;
     v.ref = ref;
     std::vector<int> values(4, 0);
-    if (ref.setting->get(ref.head, values.data()) != 1) {
-        v.failure = FailureOf(ref.setting->getterName);
+    if (auto failure = AfterCall(ref.setting->getterName, ref.setting->get(ref.head, values.data()))) {
+        v.failure = std::move(*failure);
         return v;
     }
     values.resize(static_cast<size_t>(ref.setting->arity));
@@ -52,8 +69,8 @@ WriteOutcome WriteSetting(const SettingRef& ref, const std::vector<int>& values,
     outcome.readBack.ref = ref;
     std::vector<int> padded = values;
     padded.resize(4, 0);
-    if (ref.setting->set(ref.head, padded.data()) != 1) {
-        outcome.writeFailure = FailureOf(ref.setting->setterName);
+    if (auto failure = AfterCall(ref.setting->setterName, ref.setting->set(ref.head, padded.data()))) {
+        outcome.writeFailure = std::move(*failure);
         return outcome;
     }
     outcome.written = true;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,27 @@ struct SettingValue {
     std::vector<int> values;  // arity values when ok
     Failure failure;          // when not ok
 };
+
+// Told of each library call the settings code (this file's and settings
+// files') makes on the calling thread, as it returns: the server's call log
+// hangs on it. `failure` is null when the call returned 1.
+using CallNote = std::function<void(const char* function, const Failure* failure)>;
+
+// Installs a note for the calling thread while it lives.
+class NoteCalls {
+public:
+    explicit NoteCalls(CallNote note);
+    ~NoteCalls();
+    NoteCalls(const NoteCalls&) = delete;
+    NoteCalls& operator=(const NoteCalls&) = delete;
+
+private:
+    CallNote previous_;
+};
+
+// After a library call made by the settings code: the failure (read at once)
+// when result is not 1, and the thread's note told either way.
+std::optional<Failure> AfterCall(const char* function, int result);
 
 // Called after each exchange with the number done and the number in all.
 using Progress = std::function<void(size_t done, size_t total)>;

@@ -219,8 +219,6 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     record::Ending ending = record::Ending::Answered;
     uint64_t startUs = 0;
     int32_t pendingTake = 0;  // bytes of this exchange still in the reply record
-    // A stand-in answering from a recording answers at once or never.
-    const uint32_t answerWaitMs = driver::ReplayAnswerWaitMs();
     // Whether the controller answered: a reply that carries its error byte,
     // with whatever code, says where the controller stands. A lost exchange,
     // or a reply cut before its error byte, leaves that open.
@@ -237,13 +235,15 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
             // the full limit for the real answer. The busy limit below counts
             // from the send, so busy notices cannot stretch a call for ever.
             const uint64_t t0 = engineTiming.now();
+            // The limit is read after the clock: an injected clock may set it.
+            // A stand-in answering from a recording answers at once or never.
+            uint32_t replyWaitMs = engineTiming.replyWaitMs;
+            const uint32_t answerWaitMs = driver::ReplayAnswerWaitMs();
+            if (answerWaitMs != 0 && answerWaitMs < replyWaitMs) replyWaitMs = answerWaitMs;
             bool busySeen = false;
             bool waiting = true;
             while (waiting) {
-                const uint32_t waitMs = answerWaitMs != 0 && answerWaitMs < engineTiming.replyWaitMs
-                                            ? answerWaitMs
-                                            : engineTiming.replyWaitMs;
-                if (platform::WaitOne(session.ReplyEvent(), waitMs) != platform::WaitResult::Signalled0) {
+                if (platform::WaitOne(session.ReplyEvent(), replyWaitMs) != platform::WaitResult::Signalled0) {
                     trace::Note(trace::Reason::NoReply, "%u ms%s, command %u", engineTiming.replyWaitMs,
                                 busySeen ? " after a busy reply" : "", command);
                     ending = record::Ending::NoReply;

@@ -12,8 +12,10 @@
 #include "Metrics.h"
 #include "Security.h"
 #include "Units.h"
+#include "client/JsonText.h"
 #include "client/Number.h"
 #include "client/SettingTable.h"
+#include "client/SettingsAccess.h"
 #include "client/SettingsFile.h"
 #include "client/ValueText.h"
 
@@ -44,10 +46,12 @@ json ValueJson(const FloatValue& v) {
 
 json UnitJson(const std::string& unit) { return unit.empty() ? json(nullptr) : json(unit); }
 
+// Every text that reaches a reply is made safe where it is echoed (Shown);
+// replacing what is still not UTF-8 keeps dump() from ever throwing.
 Reply JsonReply(const json& body, int status = 200) {
     Reply reply;
     reply.status = status;
-    reply.body = body.dump();
+    reply.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
     return reply;
 }
 
@@ -73,7 +77,7 @@ int HeadFrom(const std::string& text, const char* what, bool allowBoth) {
     if (text == "B" || text == "b") return 1;
     if (allowBoth && text == "both") return 2;
     throw BadInput{
-        400, std::string(what) + ": '" + text.substr(0, 40) + "' is not " + (allowBoth ? "A, B or both" : "A or B")};
+        400, std::string(what) + ": '" + tc::Shown(text, 40) + "' is not " + (allowBoth ? "A, B or both" : "A or B")};
 }
 
 int IntFrom(const std::string& text, long long low, long long high, const std::string& what) {
@@ -85,8 +89,13 @@ int IntFrom(const std::string& text, long long low, long long high, const std::s
 }
 
 json Body(const Request& request) {
-    json body = json::parse(request.body, nullptr, false);
-    if (body.is_discarded()) throw BadInput{400, "the body is not valid JSON"};
+    json body;
+    try {
+        // Depth limited while parsing: nothing deeper is ever built or walked.
+        body = tc::ParseJson(request.body);
+    } catch (const tc::InputError& e) {
+        throw BadInput{400, "the body is not valid JSON: " + e.message};
+    }
     if (!body.is_object()) throw BadInput{400, "the body must be a JSON object"};
     return body;
 }
@@ -96,7 +105,7 @@ void OnlyKeys(const json& body, std::initializer_list<const char*> allowed) {
     for (auto it = body.begin(); it != body.end(); ++it) {
         bool known = false;
         for (const char* a : allowed) known = known || it.key() == a;
-        if (!known) throw BadInput{400, "unknown member '" + it.key().substr(0, 60) + "'"};
+        if (!known) throw BadInput{400, "unknown member '" + tc::Shown(it.key(), 60) + "'"};
     }
 }
 
@@ -248,7 +257,7 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
     if (auto m = QueryValue(request.target, "max")) maxCount = IntFrom(*m, 1, kStorageMax, "max");
     std::string format = QueryValue(request.target, "format").value_or("json");
     if (format != "json" && format != "csv")
-        throw BadInput{400, "format: '" + format.substr(0, 20) + "' is not json or csv"};
+        throw BadInput{400, "format: '" + tc::Shown(format, 20) + "' is not json or csv"};
     std::vector<FloatValue> values(static_cast<size_t>(maxCount));
     int returned = 0;
     TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
@@ -283,7 +292,7 @@ json NamedValues(const tc::Setting& s, const int* values) {
 
 const tc::Setting& SettingNamed(const std::string& name) {
     const tc::Setting* s = tc::FindSetting(name);
-    if (s == nullptr) throw BadInput{400, "unknown setting '" + name.substr(0, 60) + "'"};
+    if (s == nullptr) throw BadInput{400, "unknown setting '" + tc::Shown(name, 60) + "'"};
     return *s;
 }
 
@@ -340,7 +349,7 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
         for (auto it = given.begin(); it != given.end(); ++it) {
             bool known = false;
             for (int i = 0; i < s.arity; ++i) known = known || it.key() == s.fields[i].name;
-            if (!known) throw BadInput{400, std::string(s.name) + " has no value '" + it.key().substr(0, 60) + "'"};
+            if (!known) throw BadInput{400, std::string(s.name) + " has no value '" + tc::Shown(it.key(), 60) + "'"};
         }
         for (int i = 0; i < s.arity; ++i) {
             if (!given.contains(s.fields[i].name))
@@ -365,8 +374,13 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
     }
     // The one check of ranges and of the order of Able min/max, shared with
     // traxctl and settings files.
+    // A setting of one value names it as the setting: "offset: 1000000 is out
+    // of range", not "offset: offset: ...".
     const std::string problem = tc::ValuesProblem(s, values);
-    if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};
+    if (!problem.empty()) {
+        const bool named = problem.rfind(std::string(s.name) + ":", 0) == 0;
+        throw BadInput{400, named ? problem : std::string(s.name) + ": " + problem};
+    }
     ctx.device->Call(s.setterName, [&] { return s.set(head, values.data()); });
     if (s.get == nullptr) {
         return JsonReply(
@@ -400,19 +414,20 @@ json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, con
     return list;
 }
 
-// The library's calls inside the settings-file layer are not made through
-// Device::Call; their failures still belong in the log.
-CallFailure Logged(Device& device, const tc::Failure& f) {
-    const CallFailure failure = WithReason(f);
-    device.Note(failure.function.c_str(), false, failure.reason);
-    return failure;
+// The settings layer calls the library itself, not through Device::Call:
+// while one of its calls is in hand, each of its library calls is counted and
+// logged as the device's own are.
+tc::NoteCalls LogCallsOf(Device& device) {
+    return tc::NoteCalls([&device](const char* function, const tc::Failure* failure) {
+        device.Note(function, failure == nullptr, failure ? WithReason(*failure).reason : std::string());
+    });
 }
 
-Reply FailuresReply(Device& device, const std::vector<tc::SettingValue>& failures, json extra = json::object()) {
+Reply FailuresReply(const std::vector<tc::SettingValue>& failures, json extra = json::object()) {
     json list = json::array();
     for (const auto& f : failures) {
         json entry = RefJson(f.ref);
-        AddFailure(entry, Logged(device, f.failure));
+        AddFailure(entry, WithReason(f.failure));
         list.push_back(entry);
     }
     extra["error"] =
@@ -426,9 +441,13 @@ Reply FailuresReply(Device& device, const std::vector<tc::SettingValue>& failure
 // The controller's settings as a settings file, for download.
 Reply GetSettingsFile(ApiContext& ctx, const Request&) {
     std::vector<tc::SettingValue> failures;
-    tc::SettingsDocument doc = tc::ReadController(tc::FileSettings(), &failures);
+    const tc::NoteCalls logged = LogCallsOf(*ctx.device);
+    Device& device = *ctx.device;
+    tc::SettingsDocument doc =
+        tc::ReadController(tc::FileSettings(), &failures, {}, [&device] { return device.StopRequested(); });
+    if (device.StopRequested()) throw BadInput{503, "the server is stopping (Ctrl-C): no file"};
     // Half a setup saved as if it were whole would be loaded back as one: no file then.
-    if (!failures.empty()) return FailuresReply(*ctx.device, failures);
+    if (!failures.empty()) return FailuresReply(failures);
     // The library's own version, as traxctl settings save writes it.
     doc.library = traxctl::LibraryVersion();
     Reply reply;
@@ -446,21 +465,27 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
     } catch (const tc::SettingsFileError& e) {
         throw BadInput{400, "settings file: " + e.message};
     }
+    Device& device = *ctx.device;
+    const auto stop = [&device] { return device.StopRequested(); };
+    const tc::NoteCalls logged = LogCallsOf(device);
     const std::string dry = QueryValue(request.target, "dry_run").value_or("0");
-    if (dry != "0" && dry != "1") throw BadInput{400, "dry_run: '" + dry.substr(0, 10) + "' is not 0 or 1"};
+    if (dry != "0" && dry != "1") throw BadInput{400, "dry_run: '" + tc::Shown(dry, 10) + "' is not 0 or 1"};
     if (dry == "1") {
         std::vector<tc::SettingRef> refs;
         for (const auto& e : doc.entries) refs.push_back(e.ref);
         std::vector<tc::SettingValue> failures;
-        tc::SettingsDocument current = tc::ReadController(refs, &failures);
-        if (!failures.empty()) return FailuresReply(*ctx.device, failures, {{"dryRun", true}});
+        tc::SettingsDocument current = tc::ReadController(refs, &failures, {}, stop);
+        if (device.StopRequested()) throw BadInput{503, "the server is stopping (Ctrl-C): nothing compared"};
+        if (!failures.empty()) return FailuresReply(failures, {{"dryRun", true}});
         current.program.reset();
         doc.program.reset();
         return JsonReply({{"dryRun", true},
                           {"settings", doc.entries.size()},
                           {"differences", DifferencesJson(tc::DiffSettings(current, doc), "controller", "file")}});
     }
-    const tc::LoadReport report = tc::LoadIntoController(doc);
+    // Ctrl-C stops the load at the next setting; what was written is still
+    // read back and the controller goes back to measuring.
+    const tc::LoadReport report = tc::LoadIntoController(doc, {}, stop);
     json written = json::array(), notWritten = json::array();
     for (const auto& r : report.written) written.push_back(RefJson(r));
     for (const auto& r : report.notWritten) notWritten.push_back(RefJson(r));
@@ -469,17 +494,27 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
                  {"notWritten", notWritten},
                  {"differences", DifferencesJson(report.differences, "file", "readBack")},
                  {"backInMeasurement", report.backInMeasurement}};
-    if (report.Ok()) return JsonReply(body);
+    // Done only when every setting of the file was written and read back
+    // equal, and the controller measures again: as traxctl settings load.
+    if (report.Ok() && report.notWritten.empty() && !report.stopped && report.written.size() == doc.entries.size())
+        return JsonReply(body);
     CallFailure failure;
-    if (report.writeFailure) {
-        failure = Logged(*ctx.device, *report.writeFailure);
+    if (!report.enteredSettingMode) {
+        failure = WithReason(report.modeFailure);
+        body["error"] = "the controller did not enter setting mode: nothing was written";
+    } else if (report.writeFailure) {
+        failure = WithReason(*report.writeFailure);
         body["error"] = "writing " + std::to_string(report.notWritten.size()) + " settings failed";
     } else if (!report.readFailures.empty()) {
-        failure = Logged(*ctx.device, report.readFailures[0].failure);
+        failure = WithReason(report.readFailures[0].failure);
         body["error"] = "reading back failed";
     } else if (!report.backInMeasurement) {
-        failure = Logged(*ctx.device, report.modeFailure);
+        failure = WithReason(report.modeFailure);
         body["error"] = "the controller did not go back to measurement mode";
+    } else if (report.stopped) {
+        body["error"] = "stopped by Ctrl-C after " + std::to_string(report.written.size()) + " of " +
+                        std::to_string(doc.entries.size()) + " settings; the controller measures again";
+        return JsonReply(body, 503);
     } else {
         body["error"] = "values read back differ from the file";
         return JsonReply(body, 409);
@@ -540,10 +575,10 @@ Reply Control(ApiContext& ctx, const Request& request) {
         OnlyKeys(body, {"action", "mode"});
         const std::string mode = StringMember(body, "mode");
         if (mode != "measure" && mode != "setting")
-            throw BadInput{400, "mode: '" + mode.substr(0, 20) + "' is not measure or setting"};
+            throw BadInput{400, "mode: '" + tc::Shown(mode, 20) + "' is not measure or setting"};
         TRAXSERVE_CALL(d, TRAX_SetMode, mode == "setting" ? 1 : 0);
     } else {
-        throw BadInput{400, "unknown action '" + action.substr(0, 40) +
+        throw BadInput{400, "unknown action '" + tc::Shown(action, 40) +
                                 "' (zero, timing, reset, panel, lock, program, able-start, able-stop, able-cancel, "
                                 "mode)"};
     }
@@ -590,11 +625,11 @@ const std::vector<Route>& Routes() {
         {"POST", "/api/storage/start", true, kSmallBody, StorageStart},
         {"POST", "/api/storage/stop", true, kSmallBody, StorageStop},
         {"GET", "/api/storage/data", false, 0, StorageData},
-        {"GET", "/api/settings", false, 0, GetSettings},
+        {"GET", "/api/settings", false, 0, GetSettings, true},
         {"POST", "/api/settings", true, kSmallBody, SetSetting},
-        {"GET", "/api/settings-file", false, 0, GetSettingsFile},
+        {"GET", "/api/settings-file", false, 0, GetSettingsFile, true},
         {"POST", "/api/settings-file", true, kSettingsFileBody, PutSettingsFile},
-        {"GET", "/api/control", false, 0, GetControl},
+        {"GET", "/api/control", false, 0, GetControl, true},
         {"POST", "/api/control", true, kSmallBody, Control},
         {"GET", "/api/log", false, 0, Log},
         {"GET", "/metrics", false, 0, MetricsRoute},
@@ -626,14 +661,19 @@ Reply FailureReply(const CallFailure& failure) {
 }
 
 Reply Handle(const Route& route, ApiContext& context, const Request& request) {
+    // Whatever a handler throws ends this request, never the server.
     try {
         return route.handle(context, request);
     } catch (const BadInput& e) {
         return ErrorReply(e.status, e.error);
+    } catch (const tc::InputError& e) {
+        return ErrorReply(400, e.message);
     } catch (const CallFailure& f) {
         return FailureReply(f);
     } catch (const std::exception& e) {
-        return ErrorReply(500, std::string("internal error: ") + e.what());
+        return ErrorReply(500, "internal error: " + tc::Shown(e.what(), 200));
+    } catch (...) {
+        return ErrorReply(500, "internal error");
     }
 }
 

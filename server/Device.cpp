@@ -29,7 +29,7 @@ Device::~Device() { Stop(); }
 void Device::Submit(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) return;
+        if (stopping_ || stopRequested_.load()) return;
         queue_.push_back(std::move(job));
     }
     wake_.notify_one();
@@ -38,6 +38,16 @@ void Device::Submit(std::function<void()> job) {
 void Device::Wake() {
     // Taking the lock orders the wake after the waiter's predicate check.
     { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_one();
+}
+
+void Device::Drain(std::function<void()> then) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopRequested_.store(true);
+        queue_.clear();
+        if (!stopping_) queue_.push_back(std::move(then));
+    }
     wake_.notify_one();
 }
 
@@ -84,7 +94,12 @@ void Device::Run() {
             }
         }
         if (job) {
-            job();
+            // A job's own failures are its reply's business; anything that
+            // still escapes must not end the thread every request depends on.
+            try {
+                job();
+            } catch (...) {
+            }
             continue;
         }
         if (pollNow) {
@@ -98,6 +113,9 @@ void Device::Run() {
             } catch (const CallFailure& f) {
                 sample.ok = false;
                 sample.failure = f;
+            } catch (const std::exception& e) {
+                sample.ok = false;
+                sample.failure = WithReason(trax::client::Failure{"TRAX_GetCalcData", e.what(), std::nullopt, ""});
             }
             polls_.fetch_add(1);
             sink_(sample);
@@ -128,6 +146,7 @@ void Device::Call(const char* function, const std::function<int()>& call, bool l
 }
 
 void Device::Note(const char* function, bool ok, const std::string& reason) {
+    calls_.fetch_add(1);
     if (!ok) {
         const CallFailure failure{function, reason, std::nullopt, ""};
         ServerCallStats().Record(function, &failure, Clock::duration::zero());

@@ -73,9 +73,16 @@ public:
     // in the log and throws CallFailure when it returns 0.
     void Call(const char* function, const std::function<int()>& call, bool logSuccess = true);
 
-    // Device thread only: records a call made outside Call (by the settings
-    // file layer, which calls the library itself).
+    // Device thread only: counts and records a call made outside Call (by
+    // the settings layer, which calls the library itself).
     void Note(const char* function, bool ok, const std::string& reason);
+
+    // Ctrl-C: the job in flight is asked to stop at its next step (a long
+    // settings-file load checks StopRequested between settings), queued jobs
+    // are dropped, and `then` runs on the device thread once the job in flight
+    // has ended. Later jobs are refused.
+    void Drain(std::function<void()> then);
+    bool StopRequested() const { return stopRequested_.load(); }
 
     std::vector<LogEntry> RecentCalls(std::uint64_t after) const;
     // Calls that started while another was in flight: must stay 0.
@@ -109,6 +116,7 @@ private:
     std::atomic<std::uint64_t> overlaps_{0};
     std::atomic<std::uint64_t> calls_{0};
     std::atomic<std::uint64_t> polls_{0};
+    std::atomic<bool> stopRequested_{false};
 
     std::thread thread_;  // last: starts once everything above exists
 };
