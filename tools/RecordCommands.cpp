@@ -304,7 +304,7 @@ int RunReplayCheck(Context& ctx) {
     const auto exchanges = status.value("exchanges", 0ull);
     if (complete) {
         ctx.out << path << " replays to the end: " << exchanges << " exchanges in " << calls.size() << " calls ("
-                << failed << " of them returned 0, as recorded)\n";
+                << failed << " of them returned 0)\n";
         return 0;
     }
     ctx.out << path << " does not replay to the end: " << played << " of " << exchanges << " exchanges played";
