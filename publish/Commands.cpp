@@ -132,8 +132,13 @@ CommandOutcome WriteSetting(const json& body, ControllerPort& controller) {
             throw BadInput{400, e.message};
         }
     }
+    // A setting of one value names it as the setting, as the API says it:
+    // "offset: 1000000 is out of range", not "offset: offset: ...".
     const std::string problem = tc::ValuesProblem(s, values);
-    if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};
+    if (!problem.empty()) {
+        const bool named = problem.rfind(std::string(s.name) + ":", 0) == 0;
+        throw BadInput{400, named ? problem : std::string(s.name) + ": " + problem};
+    }
     std::optional<std::vector<int>> back;
     if (CallResult f = controller.WriteSetting(tc::SettingRef{&s, head}, values, &back)) return Failed(*f);
     json out = {{"setting", s.name},
