@@ -22,13 +22,13 @@ read -r -a arguments <<<"$(printf '%s' "$line" | cut -f3)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$here"/*.batch "$work"/
+# The cases' inputs: batch files and the settings file a batch loads.
+cp "$here"/*.batch "$here"/*.input.json "$work"/
 cd "$work"
 
 # Nothing of the caller's environment may change the run: no trace, no state
 # file, no fault but the case's own; a fixed clock for the settings file's stamp.
-unset TRAX_LOG TRAX_LOG_FILE TRAX_LOG_FORMAT TRAX_LOG_TAP TRAX_RECORD TRAX_ASSERT
-for v in $(env | grep -o '^TRAX_SIM_[A-Z_]*' || true); do unset "$v"; done
+for v in $(env | grep -o '^TRAX_[A-Z_]*' || true); do unset "$v"; done
 export SOURCE_DATE_EPOCH=1767225600
 environment=()
 if [ "$mode" = record ]; then
@@ -49,6 +49,6 @@ echo "--- standard error"
 cat stderr.txt
 echo "--- files written"
 for f in $(ls | sort); do
-  case "$f" in stdout.txt | stderr.txt | *.batch) continue ;; esac
+  case "$f" in stdout.txt | stderr.txt | *.batch | *.input.json) continue ;; esac
   sha256sum "$f"
 done
