@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "client/Controller.h"
+
 namespace trax::client {
 
 struct DoctorCheck {
@@ -18,7 +20,8 @@ struct DoctorCheck {
     std::string hint;    // what to do, for a failed check
 };
 
-// Loads the library when that has not happened yet.
-std::vector<DoctorCheck> RunDoctor();
+// Loads the library when that has not happened yet; the questions go
+// through `controller`, so that its observers see them.
+std::vector<DoctorCheck> RunDoctor(Controller& controller);
 
 }  // namespace trax::client

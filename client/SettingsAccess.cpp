@@ -21,44 +21,4 @@ std::vector<SettingRef> ReadableSettings(int firstHead, int lastHead) {
     return refs;
 }
 
-SettingValue ReadSetting(const SettingRef& ref) {
-    SettingValue v;
-    v.ref = ref;
-    std::vector<int> values(4, 0);
-    if (ref.setting->get(ref.head, values.data()) != 1) {
-        v.failure = FailureOf(ref.setting->getterName);
-        return v;
-    }
-    values.resize(static_cast<size_t>(ref.setting->arity));
-    v.ok = true;
-    v.values = values;
-    return v;
-}
-
-std::vector<SettingValue> ReadSettings(const std::vector<SettingRef>& refs, const Progress& progress,
-                                       const std::function<bool()>& stop) {
-    std::vector<SettingValue> read;
-    read.reserve(refs.size());
-    for (const SettingRef& ref : refs) {
-        if (stop && stop()) break;
-        read.push_back(ReadSetting(ref));
-        if (progress) progress(read.size(), refs.size());
-    }
-    return read;
-}
-
-WriteOutcome WriteSetting(const SettingRef& ref, const std::vector<int>& values, bool readBack) {
-    WriteOutcome outcome;
-    outcome.readBack.ref = ref;
-    std::vector<int> padded = values;
-    padded.resize(4, 0);
-    if (ref.setting->set(ref.head, padded.data()) != 1) {
-        outcome.writeFailure = FailureOf(ref.setting->setterName);
-        return outcome;
-    }
-    outcome.written = true;
-    if (readBack && ref.setting->Readable()) outcome.readBack = ReadSetting(ref);
-    return outcome;
-}
-
 }  // namespace trax::client

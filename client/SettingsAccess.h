@@ -1,6 +1,6 @@
-// Reading and writing settings through the library: every readable setting
-// with one failure per row rather than one for all, and a write told apart
-// from its read-back.
+// Settings as the faces name them and as a read or write of one comes back
+// (the calls themselves are Controller's): one failure per row rather than
+// one for all, and a write told apart from its read-back.
 #pragma once
 
 #include <cstddef>
@@ -36,13 +36,6 @@ struct SettingValue {
 // Called after each exchange with the number done and the number in all.
 using Progress = std::function<void(size_t done, size_t total)>;
 
-// Reads one setting.
-SettingValue ReadSetting(const SettingRef& ref);
-// Reads each in turn and goes on after a failed one, so that nothing read is
-// thrown away. Stops early only when `stop` says so (Ctrl-C).
-std::vector<SettingValue> ReadSettings(const std::vector<SettingRef>& refs, const Progress& progress = {},
-                                       const std::function<bool()>& stop = {});
-
 struct WriteOutcome {
     bool written = false;
     Failure writeFailure;  // when not written
@@ -50,9 +43,5 @@ struct WriteOutcome {
     // read failed (the write still happened).
     SettingValue readBack;
 };
-
-// Writes the values (which must pass ValuesProblem) and, when written and the
-// setting is readable and readBack is set, reads them back.
-WriteOutcome WriteSetting(const SettingRef& ref, const std::vector<int>& values, bool readBack = true);
 
 }  // namespace trax::client

@@ -20,7 +20,10 @@ CallFailure WithReason(trax::client::Failure failure) {
 Device::Device(double rateHz, Poll poll, SampleSink sink)
     : rateHz_(rateHz), poll_(std::move(poll)), sink_(std::move(sink)), started_(Clock::now()), thread_([this] {
           Run();
-      }) {}
+      }) {
+    // Before the first job: the thread only waits until one is submitted.
+    controller_.Observe([this](trax::client::CallRecord& call) { Observe(call); });
+}
 
 Device::~Device() { Stop(); }
 
@@ -93,9 +96,9 @@ void Device::Run() {
             Sample sample{Uptime(), true, "", {}};
             try {
                 sample.json = poll_(*this);
-            } catch (const CallFailure& f) {
+            } catch (const trax::client::CallError& e) {
                 sample.ok = false;
-                sample.failure = f;
+                sample.failure = e.failure();
             }
             polls_.fetch_add(1);
             sink_(sample);
@@ -103,22 +106,23 @@ void Device::Run() {
     }
 }
 
-void Device::Call(const char* function, const std::function<int()>& call, bool logSuccess) {
-    if (inFlight_.fetch_add(1) != 0) overlaps_.fetch_add(1);
-    const int result = call();
-    inFlight_.fetch_sub(1);
+void Device::Observe(trax::client::CallRecord& call) {
+    if (call.overlapped) overlaps_.fetch_add(1);
     calls_.fetch_add(1);
-    if (result == 1) {
-        if (logSuccess) Record(function, true, "");
+    if (call.ok()) {
+        if (call.kind == trax::client::CallKind::Asked) Record(call.function, true, "");
         return;
     }
-    // The library's reason is read on this thread, right after the call; the
-    // hint may ask the controller one more question, still from here.
-    trax::client::Failure known = trax::client::FailureOf(function);
-    trax::client::AddHint(known);
-    const CallFailure failure = WithReason(std::move(known));
-    Record(function, false, failure.reason);
-    throw failure;
+    // The controller read the reason on this thread, right after the call;
+    // the hint may ask the controller one more question, still from here
+    // (and that question is observed too, without a hint of its own).
+    if (!hinting_) {
+        hinting_ = true;
+        trax::client::AddHint(*call.failure);
+        hinting_ = false;
+    }
+    *call.failure = WithReason(std::move(*call.failure));
+    Record(call.function, false, call.failure->reason);
 }
 
 void Device::Record(const char* function, bool ok, const std::string& reason) {

@@ -2,6 +2,7 @@
 // thread, the library on another (Device), the page embedded in the program.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -16,6 +17,9 @@ struct ServeOptions {
     std::string unit;    // the values' unit name, "" when not known
     std::string version;
 };
+
+// Whether `bind` is a loopback address; nullopt when it is no IP address.
+std::optional<bool> IsLoopbackAddress(const std::string& bind);
 
 // Serves until SIGINT or SIGTERM; returns 130 after closing the connections,
 // or 1 when the address cannot be bound.
