@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AtomicFile.h"
+#include "Number.h"
 #include "ValueText.h"
 
 namespace trax::client {
@@ -22,13 +23,11 @@ const char* const kHeadNames[2] = {"A", "B"};
 
 // A whole number within int, not a bool or a float.
 int IntegerAt(const Json& value, const std::string& key) {
-    if (!value.is_number_integer()) Refuse(key, "a whole number is expected, not " + value.dump());
-    // Unsigned first: a number above the long long range must not wrap into range.
-    if (value.is_number_unsigned()
-            ? value.get<unsigned long long>() > 2147483647ULL
-            : (value.get<long long>() < -2147483647LL - 1 || value.get<long long>() > 2147483647LL))
-        Refuse(key, value.dump() + " is out of range");
-    return static_cast<int>(value.get<long long>());
+    try {
+        return static_cast<int>(ReadJsonInteger(value, -2147483647LL - 1, 2147483647LL, key));
+    } catch (const InputError& e) {
+        throw SettingsFileError{e.message};
+    }
 }
 
 std::vector<int> ValuesAt(const Setting& s, const Json& value, const std::string& key) {
@@ -205,7 +204,7 @@ void SaveSettingsFile(const std::string& path, const SettingsDocument& doc) {
     if (!error.empty()) throw SettingsFileError{error};
 }
 
-std::string UtcNow() { return IsoTime(std::chrono::system_clock::now(), false); }
+std::string UtcNow() { return IsoTime(WallClockNow(), false); }
 
 std::vector<SettingsDifference> DiffSettings(const SettingsDocument& left, const SettingsDocument& right) {
     std::vector<SettingsDifference> differences;

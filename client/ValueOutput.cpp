@@ -6,7 +6,7 @@
 
 namespace trax::client {
 
-using nlohmann::json;
+using json = Json;
 
 namespace {
 

@@ -28,6 +28,9 @@
 
 namespace trax::client {
 
+// Members in the order written, so that output reads as documented above.
+using Json = nlohmann::ordered_json;
+
 // "1.235", "over+", "over-", "invalid": at least the unit's decimals, and
 // more when the value carries more (a unit named wrongly loses no digit).
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit);
@@ -40,24 +43,24 @@ std::string StorageCsv(int head, const DisplayUnit& unit, const std::vector<Floa
                        const std::string& start, const std::string& stop, const std::string& samplingCycle);
 
 // The unit's name, or null when it is not known.
-nlohmann::json UnitJson(const DisplayUnit& unit);
+Json UnitJson(const DisplayUnit& unit);
 // {"status", "value"}, and "unit" when withUnit.
-nlohmann::json ValueJson(const FloatValue& v, const DisplayUnit& unit, bool withUnit);
-nlohmann::json BothHeadsJson(const Controller::BothHeads& values, const DisplayUnit& unitA, const DisplayUnit& unitB);
-nlohmann::json FigureJson(int head, const FigureData& figure, const DisplayUnit& unit);
-nlohmann::json LightJson(int head, int selector, const Controller::LightProfile& light);
-nlohmann::json StorageJson(int head, const DisplayUnit& unit, const std::vector<FloatValue>& values);
+Json ValueJson(const FloatValue& v, const DisplayUnit& unit, bool withUnit);
+Json BothHeadsJson(const Controller::BothHeads& values, const DisplayUnit& unitA, const DisplayUnit& unitB);
+Json FigureJson(int head, const FigureData& figure, const DisplayUnit& unit);
+Json LightJson(int head, int selector, const Controller::LightProfile& light);
+Json StorageJson(int head, const DisplayUnit& unit, const std::vector<FloatValue>& values);
 
 // {"min": 10, "max": 90}: a setting's values named as in the setting table;
 // null without values.
-nlohmann::json NamedValuesJson(const Setting& s, const std::vector<int>* values);
+Json NamedValuesJson(const Setting& s, const std::vector<int>* values);
 // {"setting", "head"} of one setting.
-nlohmann::json SettingRefJson(const SettingRef& ref);
+Json SettingRefJson(const SettingRef& ref);
 // {"setting", "head", "values"}.
-nlohmann::json SettingJson(const SettingRef& ref, const std::vector<int>& values);
+Json SettingJson(const SettingRef& ref, const std::vector<int>& values);
 
 // JSON text on one line. Text that is not UTF-8 (a file name, a reason) has
 // its bad bytes replaced rather than ending the output.
-std::string JsonText(const nlohmann::json& value);
+std::string JsonText(const Json& value);
 
 }  // namespace trax::client

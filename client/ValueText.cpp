@@ -2,6 +2,7 @@
 
 #include <trax.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,18 @@ std::string StatusName(int status) {
     default:
         return "status " + std::to_string(status);
     }
+}
+
+std::chrono::system_clock::time_point WallClockNow() {
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        errno = 0;
+        const long long seconds = std::strtoll(epoch, &end, 10);
+        if (errno == 0 && end != epoch && *end == '\0' && seconds >= 0 && seconds < 253402300800LL) {
+            return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+        }
+    }
+    return std::chrono::system_clock::now();
 }
 
 std::string IsoTime(std::chrono::system_clock::time_point when, bool milliseconds) {

@@ -32,5 +32,9 @@ std::string StatusName(int status);
 // UTC time, ISO 8601, with milliseconds ("2026-12-09T05:10:00.123Z") or
 // whole seconds ("2026-12-09T05:10:00Z").
 std::string IsoTime(std::chrono::system_clock::time_point when, bool milliseconds = true);
+// The time stamped into files: now, or SOURCE_DATE_EPOCH (seconds since 1970,
+// the common convention for reproducible output) when it is set, so that a
+// replayed run writes the same files as the recorded one.
+std::chrono::system_clock::time_point WallClockNow();
 
 }  // namespace trax::client

@@ -1,5 +1,6 @@
 #include "driver/UsbDriver.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/Platform.h"
@@ -30,6 +31,23 @@ const char* StandInDriverDescription() {
     if (found == nullptr) return nullptr;
     const char* text = reinterpret_cast<Describe>(found)();
     return text != nullptr ? text : "";
+}
+
+bool DriverFile(char* buffer, int size) {
+    return platform::ModuleFileBeside(reinterpret_cast<const void*>(&::QelUsbPtrIoPtr), kDriverFileName, buffer, size);
+}
+
+namespace {
+std::atomic<uint32_t> replayAnswerWaitMs{0};
+}
+
+uint32_t ReplayAnswerWaitMs() { return replayAnswerWaitMs.load(std::memory_order_relaxed); }
+
+void LearnReplayAnswerWait() {
+    using Query = unsigned (*)();
+    void* found = platform::FindExportBeside(reinterpret_cast<const void*>(&::QelUsbPtrIoPtr), kDriverFileName,
+                                             kStandInReplayWaitExport);
+    replayAnswerWaitMs.store(found != nullptr ? reinterpret_cast<Query>(found)() : 0u);
 }
 
 }  // namespace trax::driver

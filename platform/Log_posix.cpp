@@ -82,4 +82,11 @@ void* FindExportBeside(const void* functionInModule, const char* /*moduleFileNam
     return symbol;
 }
 
+bool ModuleFileBeside(const void* functionInModule, const char* /*moduleFileName*/, char* buffer, int size) {
+    Dl_info info{};
+    if (size <= 0 || dladdr(functionInModule, &info) == 0 || info.dli_fname == nullptr) return false;
+    std::snprintf(buffer, static_cast<size_t>(size), "%s", info.dli_fname);
+    return true;
+}
+
 }  // namespace trax::platform

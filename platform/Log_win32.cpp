@@ -74,4 +74,12 @@ void* FindExportBeside(const void* /*functionInModule*/, const char* moduleFileN
     return reinterpret_cast<void*>(GetProcAddress(module, exportName));
 }
 
+bool ModuleFileBeside(const void* /*functionInModule*/, const char* moduleFileName, char* buffer, int size) {
+    HMODULE module = GetModuleHandleA(moduleFileName);
+    if (module == nullptr || size <= 0) return false;
+    const DWORD n = GetModuleFileNameA(module, buffer, static_cast<DWORD>(size));
+    if (n == 0 || n >= static_cast<DWORD>(size)) return false;
+    return true;
+}
+
 }  // namespace trax::platform

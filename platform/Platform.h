@@ -168,6 +168,9 @@ const char* ArchitectureName();
 // `functionInModule` (POSIX) or is named `moduleFileName` (Windows); null
 // when there is no such module or export. Loads nothing and keeps no reference.
 void* FindExportBeside(const void* functionInModule, const char* moduleFileName, const char* exportName);
+// The file of that same module, copied into buffer (cut to size - 1
+// characters); false when it is not known.
+bool ModuleFileBeside(const void* functionInModule, const char* moduleFileName, char* buffer, int size);
 
 }  // namespace trax::platform
 

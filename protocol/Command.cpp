@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "driver/UsbDriver.h"
+#include "record/Recording.h"
 #include "trace/Trace.h"
 
 // In the fuzzing build the bytes of a reply record past what the last reply
@@ -145,10 +148,15 @@ int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t l
     return session.Send(packet, length);
 }
 
-int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax) {
+// *took: how many bytes this read took into the record (0: none, the record
+// still holds an earlier reply).
+int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax,
+              int32_t* took) {
     uint32_t taken = 0;
+    *took = 0;
     TRAX_REPLY_READABLE(reply.data, static_cast<size_t>(reply.size));
     if (session.Receive(reply.data, replyMax, 0, &taken) != 1 || taken == 0) return kNoReply;
+    *took = static_cast<int32_t>(taken);
     // From here on the record holds this reply, whatever it turns out to be.
     reply.received = static_cast<int32_t>(taken);
     trace::OnReply(reply.data, reply.received);
@@ -170,6 +178,30 @@ int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthChe
     return reply.data[3];
 }
 
+// The recording's line of one exchange: what the reply record still holds of
+// it and, when it failed, what the channel had queued beyond that (dropped
+// by the purge that follows).
+void Record(session::DeviceSession& session, const uint8_t* request, int32_t length, uint64_t startUs,
+            record::Ending ending, const Reply& reply, int32_t pendingTake, bool succeeded) {
+    static std::vector<uint8_t> leftover;
+    uint32_t unread = 0;
+    if (!succeeded) {
+        leftover.resize(static_cast<size_t>(session::kSessionReceiveCapacity));
+        if (session.Receive(leftover.data(), session::kSessionReceiveCapacity, 1, &unread) != 1) unread = 0;
+    }
+    record::Exchange exchange{};
+    exchange.request = request;
+    exchange.requestLength = length;
+    exchange.startUs = startUs;
+    exchange.ending = ending;
+    exchange.lastTake = pendingTake > 0 ? reply.data : nullptr;
+    exchange.lastTakeLength = pendingTake;
+    exchange.lastTakeLengthSwapped = pendingTake >= 4;
+    exchange.leftover = leftover.data();
+    exchange.leftoverLength = static_cast<int32_t>(unread);
+    record::Write(exchange);
+}
+
 int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t length, Reply& reply, int32_t replyMax,
              int32_t expectedCode, int32_t noLengthCheck) {
     const platform::LockHandle transactionLock = session.TransactionLock();
@@ -183,6 +215,15 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     }
     uint8_t sendBuffer[transport::kRequestBufferSize];
     int result = 0;
+    // The recording's view of the exchange; looked at only when it is on.
+    const bool recording = record::On();
+    record::Ending ending = record::Ending::Answered;
+    uint64_t startUs = 0;
+    int32_t pendingTake = 0;  // bytes of this exchange still in the reply record
+    // A stand-in answering from a recording answers at once or never.
+    uint32_t replyWaitMs = engineTiming.replyWaitMs;
+    const uint32_t answerWaitMs = driver::ReplayAnswerWaitMs();
+    if (answerWaitMs != 0 && answerWaitMs < replyWaitMs) replyWaitMs = answerWaitMs;
     // Whether the controller answered: a reply that carries its error byte,
     // with whatever code, says where the controller stands. A lost exchange,
     // or a reply cut before its error byte, leaves that open.
@@ -190,6 +231,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     if (length > 0 && length <= static_cast<int32_t>(sizeof sendBuffer)) {
         std::memcpy(sendBuffer, packet, static_cast<size_t>(length));
         const unsigned command = packet[3 < length ? 3 : 0];
+        if (recording) startUs = platform::NowMicroseconds();
         if (SendPacket(session, sendBuffer, length) == 1) {
             // One request, then as many wake-ups as it takes to see its
             // answer. Each wait is the whole reply limit again: a controller
@@ -201,18 +243,32 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
             bool busySeen = false;
             bool waiting = true;
             while (waiting) {
-                if (platform::WaitOne(session.ReplyEvent(), engineTiming.replyWaitMs) !=
-                    platform::WaitResult::Signalled0) {
+                if (platform::WaitOne(session.ReplyEvent(), replyWaitMs) != platform::WaitResult::Signalled0) {
                     trace::Note(trace::Reason::NoReply, "%u ms%s, command %u", engineTiming.replyWaitMs,
                                 busySeen ? " after a busy reply" : "", command);
+                    ending = record::Ending::NoReply;
                     break;
                 }
-                if (session.LastStatus() != 1) {
+                const int32_t status = session.LastStatus();
+                if (status != 1) {
                     trace::Note(trace::Reason::ExchangeFailed, "the driver returned 0, command %u", command);
+                    ending = status == transport::kStatusCut ? record::Ending::CutReply : record::Ending::DriverFailure;
                     break;
                 }
-                const int code = ReadReply(session, reply, noLengthCheck, replyMax);
-                if (code == kNoReply) continue;
+                int32_t took = 0;
+                const int code = ReadReply(session, reply, noLengthCheck, replyMax, &took);
+                if (recording && took > 0) pendingTake = took;
+                // The wait goes on, and a further record would overwrite this
+                // one: the recording keeps it now.
+                const auto keepPending = [&] {
+                    if (!recording || pendingTake == 0) return;
+                    record::KeepTake(reply.data, pendingTake, pendingTake >= 4);
+                    pendingTake = 0;
+                };
+                if (code == kNoReply) {
+                    keepPending();
+                    continue;
+                }
                 if (code == expectedCode) {
                     answered = reply.Has(kErrorByteReplyLength);
                     result = 1;
@@ -227,6 +283,7 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
                         // Wake our own next wait so the ring is looked at again;
                         // the request is never sent twice.
                         platform::SignalEvent(session.ReplyEvent());
+                        keepPending();
                         continue;
                     }
                     trace::Note(trace::Reason::BusyTooLong, "%u ms, command %u", engineTiming.busyLimitMs, command);
@@ -246,7 +303,9 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
         } else {
             trace::Note(trace::Reason::ExchangeFailed,
                         "the request was not sent: the channel's I/O thread has ended, command %u", command);
+            ending = record::Ending::NotSent;
         }
+        if (recording) Record(session, sendBuffer, length, startUs, ending, reply, pendingTake, result == 1);
     } else {
         TRAX_ASSERT_FAILED();
     }
@@ -432,9 +491,13 @@ int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested
             if (settingRequested != nullptr && session.UnansweredExchanges() == unanswered) *settingRequested = false;
             return SwitchFailed(mode, "the request (command 6)");
         }
-        if (QueryMode(session, &current) != 1) return SwitchFailed(mode, "the mode query after the request");
-        if (current == ModeMeasure && settingRequested != nullptr) *settingRequested = false;
-        if (current == ModeSetting) return 1;
+        const int queried = QueryMode(session, &current);
+        if (queried == 1 && current == ModeSetting) return 1;
+        // Every exchange since the request got an answer (an error reply is
+        // one): the controller is in a state it told, and nothing more is
+        // sent. Only a lost exchange leaves room for a setting mode unseen.
+        if (settingRequested != nullptr && session.UnansweredExchanges() == unanswered) *settingRequested = false;
+        if (queried != 1) return SwitchFailed(mode, "the mode query after the request");
         std::snprintf(step, sizeof step, "the mode query after the request: %s mode", ModeName(current));
         return SwitchFailed(mode, step);
     }

@@ -112,8 +112,8 @@ enum ControllerMode { ModeMeasure = 0, ModeSetting = 1, ModeUndetermined = 2 };
 // *settingRequested (if given) becomes true once the request to enter setting
 // mode has gone out, and false again when the controller answers that it did
 // not get there (it refused the request, or its status still says measurement
-// mode), so that a caller whose switch failed knows whether the controller
-// may have entered setting mode all the same.
+// mode) or when every exchange after the request got an answer, so that a caller whose switch failed knows whether the
+// controller may have entered setting mode all the same.
 [[nodiscard]] int SwitchMode(session::DeviceSession& session, int mode, bool* settingRequested = nullptr);
 
 // Byte positions of the status reply.

@@ -16,6 +16,7 @@ fuzz      clang libclang-rt-14-dev llvm
 bindings  mono-mcs mono-runtime
 packages  dpkg-dev file lintian pkg-config python3-venv python3-setuptools python3-wheel
 web       libboost-dev nlohmann-json3-dev nodejs npm chromium
+mqtt      libmosquitto-dev libssl-dev mosquitto mosquitto-clients prometheus python3-paho-mqtt openssl
 '
 #   linux     the library, the simulated controller and traxctl (scripts/demo.sh)
 #   tests     the Linux test suite, the benchmarks and the format check
@@ -32,6 +33,9 @@ web       libboost-dev nlohmann-json3-dev nodejs npm chromium
 #   web       traxctl serve: Boost.Beast (header-only), node and npm for the
 #             page's packages (web/package-lock.json), Debian's chromium for
 #             the browser tests
+#   mqtt      traxctl publish: libmosquitto (MQTT 5, TLS through OpenSSL); the
+#             real mosquitto broker, its clients, prometheus, paho and openssl
+#             for the publish and metrics tests
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(all)

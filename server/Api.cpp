@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "Metrics.h"
 #include "Security.h"
 #include "client/Heads.h"
 #include "client/Installation.h"
+#include "client/Number.h"
 #include "client/SettingTable.h"
 #include "client/SettingsFile.h"
 #include "client/ValueOutput.h"
@@ -16,7 +18,7 @@
 
 namespace traxserve {
 
-using nlohmann::json;
+using json = trax::client::Json;
 namespace tc = trax::client;
 
 namespace {
@@ -61,15 +63,11 @@ int HeadFrom(const std::string& text, const char* what, bool allowBoth) {
 
 // Whole decimal number within [low, high]; `what` names it in the message.
 int IntFrom(const std::string& text, long long low, long long high, const std::string& what) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || errno != 0 || end == text.c_str() || *end != '\0')
-        throw BadInput{400, what + ": '" + text.substr(0, 40) + "' is not a whole number"};
-    if (value < low || value > high)
-        throw BadInput{400,
-                       what + ": " + text + " is out of range " + std::to_string(low) + ".." + std::to_string(high)};
-    return static_cast<int>(value);
+    try {
+        return static_cast<int>(tc::ReadInteger(text, low, high, what));
+    } catch (const tc::InputError& e) {
+        throw BadInput{400, e.message};
+    }
 }
 
 json Body(const Request& request) {
@@ -90,16 +88,18 @@ void OnlyKeys(const json& body, std::initializer_list<const char*> allowed) {
 
 bool Has(const json& body, const char* key) { return body.contains(key) && !body[key].is_null(); }
 
+// A JSON integer within [low, high], checked before any conversion.
+int IntIn(const json& value, long long low, long long high, const std::string& what) {
+    try {
+        return static_cast<int>(tc::ReadJsonInteger(value, low, high, what));
+    } catch (const tc::InputError& e) {
+        throw BadInput{400, e.message};
+    }
+}
+
 int IntMember(const json& body, const char* key, long long low, long long high) {
     if (!Has(body, key)) throw BadInput{400, std::string("missing member '") + key + "'"};
-    const json& v = body[key];
-    if (!v.is_number_integer())
-        throw BadInput{400, std::string(key) + ": a whole number is needed, not " + v.dump().substr(0, 40)};
-    const long long n = v.get<long long>();
-    if (n < low || n > high)
-        throw BadInput{400, std::string(key) + ": " + std::to_string(n) + " is out of range " + std::to_string(low) +
-                                ".." + std::to_string(high)};
-    return static_cast<int>(n);
+    return IntIn(body[key], low, high, key);
 }
 
 std::string StringMember(const json& body, const char* key) {
@@ -300,11 +300,9 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
                                 (s.arity > 1 ? "s" : "") + ", got " + std::to_string(words.size())};
     std::vector<int> values;
     for (int i = 0; i < s.arity; ++i) {
-        const json& v = words[static_cast<size_t>(i)];
-        if (!v.is_number_integer() || v.get<long long>() < -2147483647LL || v.get<long long>() > 2147483647LL)
-            throw BadInput{400, std::string(s.name) + " " + s.fields[i].name + ": a whole number is needed, not " +
-                                    v.dump().substr(0, 40)};
-        values.push_back(v.get<int>());
+        // The table's own range is checked below, with the order of pairs.
+        const std::string what = s.arity == 1 ? std::string(s.name) : std::string(s.name) + "." + s.fields[i].name;
+        values.push_back(IntIn(words[static_cast<size_t>(i)], -2147483647LL - 1, 2147483647LL, what));
     }
     // The one check of ranges and of the order of Able min/max, shared with
     // traxctl and settings files.
@@ -534,6 +532,7 @@ const std::vector<Route>& Routes() {
         {"GET", "/api/control", false, 0, GetControl},
         {"POST", "/api/control", true, kSmallBody, Control},
         {"GET", "/api/log", false, 0, Log},
+        {"GET", "/metrics", false, 0, MetricsRoute},
     };
     return kRoutes;
 }

@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include "Metrics.h"
+
 #include <utility>
 
 namespace traxserve {
@@ -110,6 +112,7 @@ void Device::Observe(trax::client::CallRecord& call) {
     if (call.overlapped) overlaps_.fetch_add(1);
     calls_.fetch_add(1);
     if (call.ok()) {
+        ServerCallStats().Record(call.function, nullptr, call.duration);
         if (call.kind == trax::client::CallKind::Asked) Record(call.function, true, "");
         return;
     }
@@ -122,6 +125,7 @@ void Device::Observe(trax::client::CallRecord& call) {
         hinting_ = false;
     }
     *call.failure = WithReason(std::move(*call.failure));
+    ServerCallStats().Record(call.function, call.failure, call.duration);
     Record(call.function, false, call.failure->reason);
 }
 

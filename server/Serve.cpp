@@ -18,6 +18,7 @@
 #include "Device.h"
 #include "Security.h"
 #include "WebAssets.h"
+#include "client/Number.h"
 
 namespace traxserve {
 
@@ -37,6 +38,8 @@ constexpr std::size_t kMaxConnections = 256;
 constexpr std::size_t kMaxQueuedEvents = 512;
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
 constexpr std::size_t kMaxDrain = 1024 * 1024;
+// A live viewer's slowest rate: one sample every 100 s.
+constexpr double kSlowestRate = 0.01;
 
 const char* StatusText(int status) {
     switch (status) {
@@ -224,12 +227,13 @@ private:
     void StartStream(const std::string& target) {
         const double serverRate = server_.api.device->RateHz();
         if (auto r = QueryValue(target, "rate")) {
-            char* end = nullptr;
-            const double wanted = std::strtod(r->c_str(), &end);
-            if (r->empty() || *end != '\0' || !(wanted > 0) || wanted > serverRate)
-                return Send(ErrorReply(400, "rate: '" + r->substr(0, 20) + "' is not a rate in (0, " +
-                                                std::to_string(static_cast<int>(serverRate)) + "] Hz"),
-                            true);
+            // The slowest rate keeps the stride (server rate / rate) far inside unsigned.
+            double wanted = 0;
+            try {
+                wanted = trax::client::ReadDecimal(*r, kSlowestRate, serverRate, "rate");
+            } catch (const trax::client::InputError& e) {
+                return Send(ErrorReply(400, e.message + " (samples per second)"), true);
+            }
             stride_ = static_cast<unsigned>(std::max(1.0, serverRate / wanted + 0.5));
         }
         stream_.expires_never();

@@ -5,6 +5,7 @@
 
 #include "driver/DriverCall.h"
 #include "driver/UsbDriver.h"
+#include "record/Recording.h"
 #include "trace/LineBuilder.h"
 #include "trace/Trace.h"
 #include "transport/RingBuffer.h"
@@ -64,6 +65,7 @@ platform::ExclusiveLock& CallLock() {
 int ProcessAttach() {
     std::memset(&SessionOpenParams, 0, sizeof SessionOpenParams);
     trace::StartFromEnvironment();
+    record::StartFromEnvironment();
     // Read as the trace log's variables are: what the host set just before
     // loading the library counts. Longer than "log", it stays longer when cut.
     char assertion[16];
@@ -77,6 +79,10 @@ int ProcessAttach() {
     const int started = driver::UsbDriverStartup(&results);
     libraryUsable.store(started == 1);
     trace::WriteFirstLine(results, started == 1);
+    driver::LearnReplayAnswerWait();
+    record::WriteFirstLine(started == 1);
+    // The recording names each exchange's call, which the call records hold.
+    if (record::On()) trace::KeepCallsRecorded();
     return started;
 }
 

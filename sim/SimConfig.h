@@ -42,6 +42,10 @@ struct DriverConfig {
     long long failAfter = -1;
     // Every request and reply in hex on stderr.
     bool trace = false;
+    // Answer from this recording instead of the simulated controller ("" off),
+    // with the recorded timing when replayTiming is set.
+    std::string replayPath;
+    bool replayTiming = false;
 };
 
 // Looks up one environment variable; null when it is not set.

@@ -98,6 +98,15 @@ DriverConfig ParseDriverConfig(const EnvLookup& lookup, std::vector<std::string>
         }
     }
 
+    if (const char* replay = lookup("TRAX_SIM_REPLAY")) {
+        if (*replay != '\0') {
+            config.replayPath = replay;
+        } else {
+            reader.Reject("trax-sim: TRAX_SIM_REPLAY is empty; the simulated controller answers");
+        }
+    }
+    reader.Flag("TRAX_SIM_REPLAY_TIMING", &config.replayTiming);
+
     int errorNumber = -1;
     reader.Integer("TRAX_SIM_ERROR_REPLY", 0, 255, &errorNumber);
     int errorCommand = 20;  // the measured values, unless another command is named

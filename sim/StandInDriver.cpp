@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "driver/QelUsbDrv.h"
+#include "sim/Replay.h"
 #include "sim/SimController.h"
 #include "sim/SimSleep.h"
 #include "sim/SpinLock.h"
@@ -37,6 +38,9 @@ struct DriverState {
     int startupStep = 0;  // 0 nothing, 1 type param, 2 type, 3 USB, 4 PID: usable
     long long successfulExchanges = 0;
     bool injectedFailureDone = false;
+    // Answers from a recording in place of the controller (TRAX_SIM_REPLAY).
+    std::unique_ptr<Replay> replay;
+    std::string replayStatus;
 };
 
 DriverState g_driver;
@@ -48,6 +52,23 @@ void Reconfigure(const DriverConfig& config) {
     g_driver.successfulExchanges = 0;
     g_driver.injectedFailureDone = false;
     g_driver.configured = true;
+    g_driver.replay.reset();
+    if (!config.replayPath.empty()) {
+        Recording recording;
+        std::string problem;
+        if (ReadRecordingFile(config.replayPath, &recording, &problem)) {
+            if (!recording.warning.empty()) {
+                std::fprintf(stderr, "trax-sim: replay of '%s': %s\n", config.replayPath.c_str(),
+                             recording.warning.c_str());
+            }
+            g_driver.replay.reset(new Replay(config.replayPath, std::move(recording), config.replayTiming));
+        } else {
+            // Every request fails, and says why, rather than the simulated
+            // controller answering in the recording's place.
+            std::fprintf(stderr, "trax-sim: replay refused: %s\n", problem.c_str());
+            g_driver.replay.reset(new Replay(Replay::Refused(config.replayPath, problem)));
+        }
+    }
 }
 
 // Caller holds the lock. The environment is read once, at the first driver call.
@@ -118,6 +139,8 @@ QELUSB_API int QELUSB_CALL CheckUsbDllStatus(long flags) {
     (void)flags;
     SpinGuard guard(g_driver.lock);
     EnsureConfigured();
+    // Called once by each new channel's I/O thread.
+    if (g_driver.replay) g_driver.replay->ChannelStarted();
     return g_driver.startupStep == 4 ? 1 : 0;
 }
 
@@ -130,10 +153,43 @@ QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsi
         latency = g_driver.config.latencyUs;
     }
     SleepMicroseconds(latency);
+    bool replayed = false;
+    unsigned long result = 0;
+    uint64_t delayUs = 0;
+
+    if (request == nullptr || reply == nullptr || replyLength == nullptr) return 0;
+    {
+        SpinGuard guard(g_driver.lock);
+        if (g_driver.replay) {
+            if (g_driver.startupStep != 4) return 0;
+            const bool trace = g_driver.config.trace;
+            if (trace) Trace(">", request, requestLength);
+            const unsigned long capacity = *replyLength;
+            const Replay::Answer answer = g_driver.replay->Exchange(request, requestLength, reply, replyLength);
+            if (!answer.report.empty()) std::fprintf(stderr, "trax-sim: %s\n", answer.report.c_str());
+            if (trace) {
+                if (answer.result == 0) {
+                    std::fprintf(stderr, "trax-sim < exchange fails (replay)\n");
+                } else if (*replyLength > capacity) {
+                    std::fprintf(stderr, "trax-sim < reply of %lu bytes claimed (replay)\n", *replyLength);
+                } else {
+                    Trace("<", reply, *replyLength);
+                }
+            }
+            replayed = true;
+            result = answer.result;
+            delayUs = answer.delayUs;
+        }
+    }
+    if (replayed) {
+        // The recorded duration, outside the lock like the latency.
+        SleepMicroseconds(delayUs > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(delayUs));
+        return result;
+    }
 
     SpinGuard guard(g_driver.lock);
     const DriverConfig& config = g_driver.config;
-    if (g_driver.startupStep != 4 || request == nullptr || reply == nullptr || replyLength == nullptr) return 0;
+    if (g_driver.startupStep != 4) return 0;
     if (config.trace) Trace(">", request, requestLength);
 
     if (config.failAfter >= 0 && !g_driver.injectedFailureDone && g_driver.successfulExchanges == config.failAfter) {
@@ -164,7 +220,33 @@ QELUSB_API unsigned long QELUSB_CALL QelUsbPtrIoPtr(unsigned char* request, unsi
 // No header declares it: only a look-up by name finds it.
 QELUSB_API const char* QelUsbStandInDescription(void);
 QELUSB_API const char* QelUsbStandInDescription(void) {
+    {
+        SpinGuard guard(g_driver.lock);
+        EnsureConfigured();
+        if (g_driver.replay) return "stand-in driver answering from a recording (no hardware is used)";
+    }
     return "stand-in driver with the simulated controller (no hardware is used)";
+}
+
+// Also the stand-in's own, looked up by the library at load: while a
+// recording is replayed without its timing every answer comes at once, so the
+// library need not wait out its whole reply limit for one that never comes.
+QELUSB_API unsigned QelUsbStandInReplayWaitMs(void);
+QELUSB_API unsigned QelUsbStandInReplayWaitMs(void) {
+    SpinGuard guard(g_driver.lock);
+    EnsureConfigured();
+    return g_driver.replay && !g_driver.replay->Timing() ? kReplayAnswerWaitMs : 0u;
+}
+
+// How far the replay got, as one JSON object (traxctl replay-check); null
+// without a replay. The text stays valid until the next call.
+QELUSB_API const char* QelUsbStandInReplayStatus(void);
+QELUSB_API const char* QelUsbStandInReplayStatus(void) {
+    SpinGuard guard(g_driver.lock);
+    EnsureConfigured();
+    if (!g_driver.replay) return nullptr;
+    g_driver.replayStatus = g_driver.replay->StatusJson();
+    return g_driver.replayStatus.c_str();
 }
 
 }  // extern "C"

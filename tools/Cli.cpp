@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "client/Number.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -147,16 +149,11 @@ Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
 }
 
 int ParseInt(const std::string& text, long long low, long long high, const std::string& what) {
-    errno = 0;
-    char* end = nullptr;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || errno != 0 || end == text.c_str() || *end != '\0') {
-        throw UsageError{what + ": '" + text + "' is not a whole number"};
+    try {
+        return static_cast<int>(trax::client::ReadInteger(text, low, high, what));
+    } catch (const trax::client::InputError& e) {
+        throw UsageError{e.message};
     }
-    if (value < low || value > high) {
-        throw UsageError{what + ": " + text + " is out of range " + std::to_string(low) + ".." + std::to_string(high)};
-    }
-    return static_cast<int>(value);
 }
 
 int ParseHead(const std::string& text, bool allowBoth) {

@@ -11,9 +11,9 @@ int RunDoctor(Context& ctx) {
     bool allPassed = true;
     for (const auto& check : checks) allPassed = allPassed && check.ok;
     if (ctx.json) {
-        nlohmann::json list = nlohmann::json::array();
+        trax::client::Json list = trax::client::Json::array();
         for (const auto& check : checks) {
-            nlohmann::json entry = {{"check", check.name}, {"ok", check.ok}, {"detail", check.detail}};
+            trax::client::Json entry = {{"check", check.name}, {"ok", check.ok}, {"detail", check.detail}};
             if (!check.ok) entry["hint"] = check.hint;
             list.push_back(entry);
         }

@@ -173,7 +173,7 @@ int RunWatch(Context& ctx) {
             }
             if (ctx.json) {
                 const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - start).count();
-                nlohmann::json line = ok ? tc::BothHeadsJson(v, ua, ub) : nlohmann::json{{"error", failure}};
+                tc::Json line = ok ? tc::BothHeadsJson(v, ua, ub) : tc::Json{{"error", failure}};
                 line["t"] = static_cast<double>(ms) / 1000.0;
                 if (iso) line["time"] = when;
                 ctx.out << JsonText(line) << "\n";
@@ -299,7 +299,7 @@ int StorageStatus(Context& ctx) {
         counts[h] = status.count;
     }
     if (ctx.json) {
-        nlohmann::json out = {{"storing", storing}};
+        tc::Json out = {{"storing", storing}};
         for (int h = first; h <= last; ++h) out[HeadName(h)] = counts[h];
         ctx.out << JsonText(out) << "\n";
         return 0;
@@ -368,7 +368,7 @@ int RunStorage(Context& ctx) {
     if (action == "start" || action == "stop") {
         only({});
         ExpectWords(ctx.args, 1, 1);
-        const std::string when = trax::client::IsoTime(std::chrono::system_clock::now());
+        const std::string when = trax::client::IsoTime(trax::client::WallClockNow());
         if (action == "start") {
             ctx.controller.StartStorage();
             StorageCapture() = {when, ""};

@@ -31,12 +31,12 @@ std::string FailedText(const Failure& f) { return "FAILED (" + f.Text() + ")"; }
 
 // {"setting":"offset","head":"A","values":{"offset":0}}; head null for a
 // controller setting; a failed read has "values":null and "error".
-nlohmann::json SettingValueJson(const SettingValue& v) {
+Json SettingValueJson(const SettingValue& v) {
     if (v.ok) return SettingJson(v.ref, v.values);
-    nlohmann::json out = SettingRefJson(v.ref);
+    Json out = SettingRefJson(v.ref);
     out["values"] = nullptr;
     out["error"] = {{"function", v.failure.function},
-                    {"reason", v.failure.reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(v.failure.reason)}};
+                    {"reason", v.failure.reason.empty() ? Json(nullptr) : Json(v.failure.reason)}};
     return out;
 }
 
@@ -52,7 +52,7 @@ int PrintRead(Context& ctx, const std::vector<SettingRef>& refs, bool header) {
     }
     size_t failed = 0;
     if (ctx.json) {
-        nlohmann::json list = nlohmann::json::array();
+        Json list = Json::array();
         for (const SettingValue& v : read) list.push_back(SettingValueJson(v));
         ctx.out << JsonText(list) << "\n";
     } else {
@@ -104,9 +104,9 @@ std::string Side(const std::optional<std::vector<int>>& values, const Setting& s
 void PrintDifferences(Context& ctx, const std::vector<SettingsDifference>& differences, const char* left,
                       const char* right) {
     if (ctx.json) {
-        nlohmann::json list = nlohmann::json::array();
+        Json list = Json::array();
         for (const SettingsDifference& d : differences) {
-            nlohmann::json entry = SettingRefJson(d.ref);
+            Json entry = SettingRefJson(d.ref);
             entry[left] = NamedValuesJson(*d.ref.setting, d.left ? &*d.left : nullptr);
             entry[right] = NamedValuesJson(*d.ref.setting, d.right ? &*d.right : nullptr);
             list.push_back(entry);
@@ -309,7 +309,7 @@ int RunSet(Context& ctx) {
             SettingValue written = outcome.readBack;
             written.ok = true;
             written.values = values;
-            ctx.out << JsonText(nlohmann::json::array({SettingValueJson(written)})) << "\n";
+            ctx.out << JsonText(Json::array({SettingValueJson(written)})) << "\n";
         } else {
             ctx.out << Row(ref, ValuesText(s, values) + " (written; not read back)");
         }
@@ -319,7 +319,7 @@ int RunSet(Context& ctx) {
         return 0;
     }
     if (ctx.json) {
-        ctx.out << JsonText(nlohmann::json::array({SettingValueJson(outcome.readBack)})) << "\n";
+        ctx.out << JsonText(Json::array({SettingValueJson(outcome.readBack)})) << "\n";
     } else {
         ctx.out << Row(ref, ValuesText(s, outcome.readBack.values));
     }

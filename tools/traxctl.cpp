@@ -16,11 +16,15 @@
 #include "Cli.h"
 #include "Commands.h"
 #include "GlobalOptions.h"
+#include "RecordCommands.h"
 #include "client/Controller.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingTable.h"
 #ifdef TRAXCTL_HAS_SERVE
 #include "ServeCommand.h"
+#endif
+#ifdef TRAXCTL_HAS_PUBLISH
+#include "PublishCommand.h"
 #endif
 
 namespace traxctl {
@@ -115,6 +119,50 @@ const std::vector<Command>& Commands() {
          false,
          RunServe},
 #endif
+        {"replay-check",
+         "replay-check FILE [--json]",
+         "makes the calls a recording (--record) names against the stand-in driver replaying it, and says "
+         "whether it replays to its end (exit status 0) or where it diverges (1)",
+         {},
+         true,
+         RunReplayCheck},
+        {"support",
+         "support FILE [--log TRACEFILE]",
+         "writes one JSON file for a support request: doctor's checks, versions, the settings, a short "
+         "recording of a values read and a storage status, and the trace log's last lines; says what it holds",
+         {{"log", true}},
+         false,
+         RunSupport},
+#ifdef TRAXCTL_HAS_PUBLISH
+        {"publish",
+         "publish --broker mqtt[s]://HOST[:PORT] [--topic PREFIX] [--rate HZ] [--qos 0|1] [--client-id ID] "
+         "[--username U --password-file F] [--cafile F] [--cert F --key F] [--spool DIR] [--spool-max SIZE] "
+         "[--storage] [--allow-commands [--insecure-commands]] [--metrics-port P] [--connect-timeout S] "
+         "[--no-settings]",
+         "publishes values, status, settings, storage runs and events to an MQTT broker until Ctrl-C, keeping "
+         "what the broker cannot take while it is away (the password from --password-file or TRAX_MQTT_PASSWORD)",
+         {{"broker", true},
+          {"topic", true},
+          {"rate", true},
+          {"qos", true},
+          {"client-id", true},
+          {"username", true},
+          {"password", true},
+          {"password-file", true},
+          {"cafile", true},
+          {"cert", true},
+          {"key", true},
+          {"spool", true},
+          {"spool-max", true},
+          {"storage", false},
+          {"allow-commands", false},
+          {"insecure-commands", false},
+          {"metrics-port", true},
+          {"connect-timeout", true},
+          {"no-settings", false}},
+         false,
+         RunPublish},
+#endif
         {"batch",
          "batch [FILE] [--echo]",
          "runs commands from FILE (or standard input), one per line, in one process; stops at the first failure",
@@ -143,6 +191,8 @@ void PrintOverview(std::ostream& os) {
           "  --units metric|inch     the controller's unit system, for --read-unit\n"
           "  --trace, --trace=bytes  the library's trace log on standard error: one line per call with\n"
           "                          the reason of every 0 (bytes: requests and replies in hex too)\n"
+          "  --record FILE           records every exchange with the controller to FILE (JSON Lines)\n"
+          "  --replay FILE           the stand-in driver answers from the recording FILE\n"
           "  --version               versions of traxctl and the library, and which USB driver is in use;\n"
           "                          exit status 1 when the library did not load or its driver did not start\n"
           "\nHeads are A and B. Without --unit or --read-unit the values are shown without a unit.\n"
@@ -307,7 +357,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
         return 0;
     }
     const Command* command = FindCommand(name);
-    if (command == nullptr || (batchLine > 0 && (name == "batch" || name == "serve"))) {
+    if (command == nullptr || (batchLine > 0 && (name == "batch" || name == "serve" || name == "publish"))) {
         return Wrong(out, err, batchLine, "", "unknown command '" + name + "'", nullptr);
     }
 
@@ -356,6 +406,9 @@ int main(int argc, char** argv) {
     // environment when it loads; traxctl loads it below, after setting it.
     const int traced = traxctl::TakeTraceOption(args);
     if (traced != 0) return traced;
+    // --record and --replay likewise, before the library loads.
+    const int recorded = traxctl::TakeRecordOptions(args);
+    if (recorded != 0) return recorded;
     // After the trace's variables are set: the library reads them when it loads.
     trax::client::LoadTraxLibrary();
     for (const std::string& a : args) {

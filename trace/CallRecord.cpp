@@ -1,5 +1,6 @@
 // The record of one exported call on its thread: arguments, reasons and the
 // result, written as one line when the call ends.
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 
@@ -33,6 +34,7 @@ struct CallRecord {
     int argumentCount;
     ArgumentValue arguments[kMaxArguments];
     uint64_t startUs;
+    uint64_t number;
     int result;
     int reasonCount;
     int reasonLength;
@@ -41,6 +43,8 @@ struct CallRecord {
 };
 
 thread_local CallRecord record;
+// Numbers the outermost calls of the process, in the order they began.
+std::atomic<uint64_t> callsBegun{0};
 // The command of the last request this thread sent, for the reasons that
 // come from the reply's decoder.
 thread_local uint8_t lastCommand;
@@ -205,6 +209,7 @@ void CallScope::Begin(const char* function, const char* names, const ArgumentVal
         return;
     }
     r.function = function;
+    r.number = callsBegun.fetch_add(1, std::memory_order_relaxed) + 1;
     r.names = names;
     r.argumentCount = count < kMaxArguments ? count : kMaxArguments;
     for (int i = 0; i < r.argumentCount; ++i) r.arguments[i] = values[i];
@@ -325,6 +330,12 @@ void NoteMalformedReply(int lengthField, const uint8_t* bytes, int32_t count) {
 
 void NoteResult(int result) {
     if (CallRecord* r = Current()) r->result = result;
+}
+
+CurrentCallInfo CurrentCall() {
+    const CallRecord* r = Current();
+    if (r == nullptr) return CurrentCallInfo{nullptr, 0, nullptr, 0};
+    return CurrentCallInfo{r->function, r->argumentCount, r->arguments, r->number};
 }
 
 // Evaluated as an argument of Note even with the log off, so it must not

@@ -122,6 +122,21 @@ inline void OnReply(const uint8_t* bytes, int32_t length) {
     if (BytesOn()) LogReply(bytes, length);
 }
 
+// Keeps the calls recorded as the tap does, whatever TRAX_LOG says: the
+// exchange recording names each exchange's call. Called at load only.
+void KeepCallsRecorded();
+
+struct ArgumentValue;
+// The outermost exported call in progress on this thread: its function (null
+// outside a recorded call), arguments and number, counted from 1 per process.
+struct CurrentCallInfo {
+    const char* function;
+    int argumentCount;
+    const ArgumentValue* arguments;
+    uint64_t number;
+};
+CurrentCallInfo CurrentCall();
+
 // One argument's value as the line shows it.
 struct ArgumentValue {
     enum Kind : uint8_t { Integer, Pointer } kind;

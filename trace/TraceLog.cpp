@@ -238,6 +238,11 @@ void WriteFirstLine(const driver::StartupResults& results, bool usable) {
     detail::level.store(recorded);
 }
 
+void KeepCallsRecorded() {
+    int expected = LevelOff;
+    detail::level.compare_exchange_strong(expected, LevelCalls);
+}
+
 void SetDriverCallingConventionProbe(CallingConventionProbe probe) { conventionProbe.store(probe); }
 
 void StartForTesting(Level newLevel, Sink sink) {

@@ -95,7 +95,10 @@ void AsyncUSB::RunIoLoop() {
                 // caller, so that its next send in the same call is refused at
                 // once instead of waiting out a reply that cannot come.
                 threadDone.store(1, std::memory_order_release);
-                if (callback != nullptr) callback(0, owner);
+                // A reply longer than the buffer is reported apart from a
+                // driver that returned 0; both end the channel.
+                const bool cut = done != 0 && replyLength > static_cast<unsigned long>(kReplyBufferSize);
+                if (callback != nullptr) callback(cut ? kStatusCut : 0, owner);
                 running = false;
                 break;
             }

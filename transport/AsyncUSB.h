@@ -17,7 +17,11 @@
 
 namespace trax::transport {
 
+// Status of a completion: 1 the answer was queued; 0 the exchange failed;
+// kStatusCut the driver said its answer was longer than the buffer it was
+// given. Any status but 1 ends the I/O thread.
 using CompletionRoutine = void (*)(int32_t status, void* owner);
+constexpr int32_t kStatusCut = 2;
 
 // Capacities of the I/O thread's work buffers. One exchange hands the driver
 // at most kRequestBufferSize request bytes.

@@ -25,7 +25,7 @@ struct ChannelParams {
 static_assert(sizeof(ChannelParams) == 260, "ChannelParams is 260 bytes");
 
 struct ChannelStatus {
-    int32_t status;  // 1: an answer was queued; 0: the exchange failed, the I/O thread ended
+    int32_t status;  // 1: an answer was queued; 0 (or kStatusCut): the exchange failed, the I/O thread ended
     int32_t reserved1;
     int32_t reserved2;
     uint8_t reserved[256];

@@ -1,0 +1,34 @@
+// How long to wait before the next attempt to reach the broker: 1 s after the
+// first failure, doubling up to 30 s, back to 1 s once a connection holds.
+// Time comes from a clock the caller passes in, so that tests step it.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+namespace trax::publish {
+
+using Clock = std::chrono::steady_clock;
+// Now, as the publisher sees it; tests give their own.
+using NowFunction = std::function<Clock::time_point()>;
+
+class Backoff {
+public:
+    using Duration = std::chrono::milliseconds;
+    explicit Backoff(Duration first = std::chrono::seconds(1), Duration most = std::chrono::seconds(30))
+        : first_(first), most_(most), next_(first) {}
+
+    // The wait before the next attempt, and the one after it doubled.
+    Duration Next() {
+        const Duration wait = next_;
+        next_ = std::min(most_, next_ * 2);
+        return wait;
+    }
+    void Reset() { next_ = first_; }
+
+private:
+    Duration first_, most_, next_;
+};
+
+}  // namespace trax::publish

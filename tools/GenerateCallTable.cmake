@@ -1,0 +1,35 @@
+# Writes the table by which traxctl replay-check makes a call it knows only by
+# name and recorded arguments: one row per function of the public header, its
+# number of parameters and a caller that passes numbers as int and pointers
+# as the buffers it is given. Run with -DHEADER=<trax.h> -DOUTPUT=<file.inc>.
+cmake_policy(SET CMP0007 NEW)
+file(READ "${HEADER}" header)
+string(REGEX MATCHALL "TRAX_API int TRAX_CALL TRAX_[A-Za-z]+\\([^)]*\\)" declarations "${header}")
+set(rows "")
+foreach(declaration IN LISTS declarations)
+  string(REGEX REPLACE "TRAX_API int TRAX_CALL (TRAX_[A-Za-z]+)\\(([^)]*)\\)" "\\1" name "${declaration}")
+  string(REGEX REPLACE "TRAX_API int TRAX_CALL (TRAX_[A-Za-z]+)\\(([^)]*)\\)" "\\2" parameters "${declaration}")
+  set(arguments "")
+  set(count 0)
+  if(NOT parameters STREQUAL "void")
+    string(REPLACE "," ";" pieces "${parameters}")
+    foreach(piece IN LISTS pieces)
+      string(STRIP "${piece}" piece)
+      # "FloatValue* valueA" -> FloatValue*; "int head" -> int.
+      string(REGEX REPLACE "[ ]*[A-Za-z_][A-Za-z0-9_]*$" "" type "${piece}")
+      if(type MATCHES "\\*$")
+        list(APPEND arguments "static_cast<${type}>(p[${count}])")
+      else()
+        list(APPEND arguments "static_cast<${type}>(a[${count}])")
+      endif()
+      math(EXPR count "${count} + 1")
+    endforeach()
+  endif()
+  list(JOIN arguments ", " argumentList)
+  string(APPEND rows "    {\"${name}\", ${count}, [](const long long* a, void* const* p) {\n"
+                     "         (void)a;\n         (void)p;\n         return ${name}(${argumentList});\n     }},\n")
+endforeach()
+set(text "// Generated from include/trax.h by tools/GenerateCallTable.cmake; do not edit.\n${rows}")
+file(WRITE "${OUTPUT}.new" "${text}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")
