@@ -35,7 +35,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # ldconfig runs by trigger; CPack also writes postinst/postrm scripts that
 # call it, which lintian only warns about.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/libtrax2/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/libtrax2/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS trax-tools)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
@@ -82,15 +82,15 @@ foreach(component runtime dev tools python)
   string(TOUPPER ${component} upper)
   set(package ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   file(MAKE_DIRECTORY ${TRAX_DEB_DOC}/${package})
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${TRAX_DEB_DOC}/${package}/changelog.Debian @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${TRAX_DEB_DOC}/${package}/changelog.Debian @ONLY)
   # -n: no name or time stamp in the gzip header, so the package is reproducible.
   execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/${package}/changelog.Debian)
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${TRAX_DEB_DOC}/${package}/changelog.Debian.gz
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${TRAX_DEB_DOC}/${package}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
 # One manual page for traxctl and traxctl-sim.
-configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/traxctl.1 ${TRAX_DEB_DOC}/traxctl.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/traxctl.1 ${TRAX_DEB_DOC}/traxctl.1 @ONLY)
 execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/traxctl.1)
 install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME traxctl-sim.1.gz
