@@ -15,9 +15,8 @@ DoctorCheck Failed(const char* name, std::string detail, std::string hint) {
     return DoctorCheck{name, false, std::move(detail), std::move(hint)};
 }
 
-DoctorCheck FailedCall(const char* name, Failure failure) {
-    AddHint(failure);
-    return Failed(name, failure.Text(), failure.hint);
+DoctorCheck FailedCall(const char* name, const Failure& failure, const HintWords& hint) {
+    return Failed(name, failure.Text(), hint(failure));
 }
 
 bool Is32BitWindows() {
@@ -48,7 +47,7 @@ constexpr const char* kDriverPlacement =
 
 }  // namespace
 
-std::vector<DoctorCheck> RunDoctor(Controller& controller) {
+std::vector<DoctorCheck> RunDoctor(Controller& controller, const HintWords& hint) {
     std::vector<DoctorCheck> checks;
     const LibraryLoad& load = LoadTraxLibrary();
     const StartupReport startup = ReadStartupReport();
@@ -103,10 +102,9 @@ std::vector<DoctorCheck> RunDoctor(Controller& controller) {
     try {
         statusA = controller.ReadStorageStatus(0);
     } catch (const CallError& e) {
-        Failure failure = e.failure();
+        const Failure& failure = e.failure();
         if (failure.errorNumber != 5) {
-            AddHint(failure);
-            checks.push_back(Failed("controller", failure.Text(), failure.hint));
+            checks.push_back(Failed("controller", failure.Text(), hint(failure)));
             return checks;
         }
         checks.push_back(Passed("controller", "answers"));
@@ -123,7 +121,7 @@ std::vector<DoctorCheck> RunDoctor(Controller& controller) {
             const int unit = controller.ReadDisplayUnitCode(head);
             checks.push_back(Passed(name, "code " + std::to_string(unit) + " (read in setting mode, then back)"));
         } catch (const CallError& e) {
-            checks.push_back(FailedCall(name, e.failure()));
+            checks.push_back(FailedCall(name, e.failure(), hint));
         }
     }
     checks.push_back(Passed("unit system", "not reported by the library; name it with --units metric|inch"));
@@ -133,7 +131,7 @@ std::vector<DoctorCheck> RunDoctor(Controller& controller) {
                                                std::to_string(statusA.count) + " values, B " +
                                                std::to_string(statusB.count) + " values"));
     } catch (const CallError& e) {
-        checks.push_back(FailedCall("storage", e.failure()));
+        checks.push_back(FailedCall("storage", e.failure(), hint));
     }
     return checks;
 }

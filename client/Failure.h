@@ -19,7 +19,7 @@ struct Failure {
     std::string function;            // "TRAX_GetCalcData"
     std::string reason;              // the library's reason, "" when not known
     std::optional<int> errorNumber;  // the controller's error number, when it sent one
-    std::string hint;                // what to do about it, "" when nothing is known
+    std::string hint;                // what to do about it, in the face's words; "" when nothing is known
 
     // "TRAX_GetCalcData failed: refused by the controller (error 5, command 20)"
     std::string Text() const;
@@ -69,12 +69,5 @@ StartupReport ReadStartupReport();
 // After `function` returned 0 on this thread: its failure with the reason
 // from the tap (no hint yet).
 Failure FailureOf(const char* function);
-
-// Adds the hint that fits the failure. May ask the controller a question
-// (whether it is in setting mode) through the library; never changes its mode.
-void AddHint(Failure& failure);
-
-// Throws CallError for `function` unless result is 1.
-void Check(int result, const char* function);
 
 }  // namespace trax::client

@@ -1,6 +1,7 @@
 #include "Device.h"
 
 #include "Metrics.h"
+#include "client/Diagnosis.h"
 
 #include <utility>
 
@@ -11,6 +12,27 @@ namespace {
 constexpr size_t kLogLength = 200;
 
 }  // namespace
+
+std::string HintFor(trax::client::Trouble trouble) {
+    using trax::client::Trouble;
+    switch (trouble) {
+    case Trouble::LibraryMissing:
+        return trax::client::LibraryPlacement() + "; restart traxctl serve after";
+    case Trouble::DriverMissing:
+        return trax::client::DriverPlacement() + "; 'traxctl doctor' on this machine checks each step";
+    case Trouble::Busy:
+        return "the controller stays busy: an Able adjustment or a storage run may be in progress (Control: Able "
+               "adjustment Stop; Storage: Stop)";
+    case Trouble::NoLink:
+        return "check the USB cable and the controller's power, and that no other program holds the controller";
+    case Trouble::SettingMode:
+        return "the controller is in setting mode; POST /api/control {\"action\": \"mode\", \"mode\": \"measure\"} "
+               "brings it back to measurement";
+    case Trouble::Unknown:
+        break;
+    }
+    return "";
+}
 
 CallFailure WithReason(trax::client::Failure failure) {
     if (failure.reason.empty())
@@ -121,7 +143,7 @@ void Device::Observe(trax::client::CallRecord& call) {
     // (and that question is observed too, without a hint of its own).
     if (!hinting_) {
         hinting_ = true;
-        trax::client::AddHint(*call.failure);
+        call.failure->hint = HintFor(trax::client::Diagnose(*call.failure, controller_));
         hinting_ = false;
     }
     *call.failure = WithReason(std::move(*call.failure));

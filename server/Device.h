@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "client/Controller.h"
+#include "client/Diagnosis.h"
 #include "client/Failure.h"
 
 namespace traxserve {
@@ -121,5 +122,8 @@ private:
 // The failure as the server reports and logs it: the library's reason, or
 // a general one when the library's own is not known.
 CallFailure WithReason(trax::client::Failure failure);
+
+// What to do about a failure, in the words of the page and the API.
+std::string HintFor(trax::client::Trouble trouble);
 
 }  // namespace traxserve

@@ -1,13 +1,15 @@
 // traxctl doctor: the checks of trax::client::RunDoctor, one line each.
 #include "client/Doctor.h"
 #include "Commands.h"
+#include "Hints.h"
 #include "client/ValueOutput.h"
 
 namespace traxctl {
 
 int RunDoctor(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
-    const std::vector<trax::client::DoctorCheck> checks = trax::client::RunDoctor(ctx.controller);
+    const std::vector<trax::client::DoctorCheck> checks = trax::client::RunDoctor(
+        ctx.controller, [&](const trax::client::Failure& f) { return HintFor(f, ctx.controller); });
     bool allPassed = true;
     for (const auto& check : checks) allPassed = allPassed && check.ok;
     if (ctx.json) {

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "GlobalOptions.h"
+#include "Hints.h"
 #include "client/AtomicFile.h"
 #include "client/Controller.h"
 #include "client/Doctor.h"
@@ -396,7 +397,8 @@ int RunSupport(Context& ctx) {
     }
     doc["recording"] = recording;
 
-    const std::vector<trax::client::DoctorCheck> checks = trax::client::RunDoctor(controller);
+    const std::vector<trax::client::DoctorCheck> checks =
+        trax::client::RunDoctor(controller, [&](const trax::client::Failure& f) { return HintFor(f, controller); });
     json doctor = json::array();
     size_t doctorFailed = 0;
     for (const auto& check : checks) {

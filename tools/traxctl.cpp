@@ -16,6 +16,7 @@
 #include "Cli.h"
 #include "Commands.h"
 #include "GlobalOptions.h"
+#include "Hints.h"
 #include "RecordCommands.h"
 #include "client/Controller.h"
 #include "client/LibraryLoader.h"
@@ -380,7 +381,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
     } catch (const trax::client::CallError& e) {
         out.flush();
         trax::client::Failure failure = e.failure();
-        trax::client::AddHint(failure);
+        if (failure.hint.empty()) failure.hint = HintFor(failure, ctx.controller);
         err << Where(batchLine, name) << failure.function << " failed: "
             << (failure.reason.empty() ? "reason not known (--trace shows the library's log)" : failure.reason) << "\n";
         if (!failure.hint.empty()) err << Where(batchLine, name) << "hint: " << failure.hint << "\n";
