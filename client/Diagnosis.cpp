@@ -1,5 +1,7 @@
 #include "client/Diagnosis.h"
 
+#include "client/System.h"
+
 namespace trax::client {
 
 namespace {
@@ -32,21 +34,8 @@ Trouble Diagnose(const Failure& failure, Controller& controller) {
     return Trouble::Unknown;
 }
 
-std::string LibraryPlacement() {
-#if defined(_WIN32)
-    return "Trax.dll must be beside the program (traxctl.exe) or in a folder on PATH; TRAX_LIBRARY names it";
-#else
-    return "libtrax.so.2 must be in the kit's lib folder or on LD_LIBRARY_PATH; TRAX_LIBRARY names it";
-#endif
-}
+std::string LibraryPlacement() { return system::LibraryPlacementHint(); }
 
-std::string DriverPlacement() {
-#if defined(_WIN32)
-    return "QelUsbDrv.dll must be beside the program (traxctl.exe), in a folder on PATH or in a system folder, "
-           "and the controller connected";
-#else
-    return "the USB driver libQelUsbDrv.so must be in the folder of libtrax.so and the controller connected";
-#endif
-}
+std::string DriverPlacement() { return system::DriverPlacementHint(); }
 
 }  // namespace trax::client

@@ -63,12 +63,11 @@ std::string TypeWords(const Json& value) {
         return "an array";
     case nlohmann::json::value_t::object:
         return "an object";
-    case nlohmann::json::value_t::number_float:
-        return "a number with a fraction or an exponent";
     case nlohmann::json::value_t::binary:
         return "binary data";
     default:
-        return "a number";
+        // A number's text is short whatever it holds.
+        return Shown(value.dump(), 40);
     }
 }
 
@@ -92,10 +91,6 @@ long long JsonInteger(const Json& value, long long low, long long high, const st
             throw InputError{what + ": " + std::to_string(n) + " is out of range " + RangeText(low, high)};
         }
         return n;
-    }
-    if (value.is_number_float()) {
-        // dump() of a finite double is a short number; JSON holds no NaN or infinity.
-        throw InputError{what + ": a whole number is expected, not " + Shown(value.dump(), 40)};
     }
     throw InputError{what + ": a whole number is expected, not " + TypeWords(value)};
 }

@@ -39,7 +39,8 @@ long long ReadJsonInteger(const nlohmann::json& value, long long low, long long 
 long long ReadJsonInteger(const nlohmann::ordered_json& value, long long low, long long high, const std::string& what);
 
 // What a JSON value is, for messages that must not echo a whole subtree:
-// "an object", "an array", true, a string's first characters in quotes.
+// "an object", "an array", true, a number's text, a string's first
+// characters in quotes.
 std::string TypeInWords(const nlohmann::json& value);
 std::string TypeInWords(const nlohmann::ordered_json& value);
 

@@ -4,8 +4,11 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
 
 #include "AtomicFile.h"
+#include "JsonText.h"
 #include "Number.h"
 #include "ValueText.h"
 
@@ -20,6 +23,50 @@ const char* const kHeadNames[2] = {"A", "B"};
 [[noreturn]] void Refuse(const std::string& key, const std::string& why) {
     throw SettingsFileError{key.empty() ? why : key + ": " + why};
 }
+
+// Walks parsed-good text once more, without building anything, and refuses a
+// key given twice in one object, naming it: the parsed object would keep only
+// one of them, unseen.
+class DuplicateKeys : public nlohmann::json_sax<Json> {
+public:
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return Open(); }
+    bool start_array(std::size_t) override { return Open(); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+    bool key(string_t& key) override {
+        key_ = key;
+        if (!frames_.back().keys.insert(key).second) {
+            std::string path;
+            for (size_t i = 1; i < frames_.size(); ++i) path += frames_[i].name + ".";
+            Refuse(path + key, "given twice; each key may appear once");
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    bool Open() {
+        frames_.push_back({{}, key_});
+        return true;
+    }
+    bool Close() {
+        frames_.pop_back();
+        return true;
+    }
+    struct Frame {
+        std::set<std::string> keys;
+        std::string name;
+    };
+    std::vector<Frame> frames_;
+    std::string key_;
+};
 
 // A whole number within int, not a bool or a float.
 int IntegerAt(const Json& value, const std::string& key) {
@@ -43,7 +90,7 @@ std::vector<int> ValuesAt(const Setting& s, const Json& value, const std::string
         for (auto it = value.begin(); it != value.end(); ++it) {
             bool known = false;
             for (int i = 0; i < s.arity; ++i) known = known || it.key() == s.fields[i].name;
-            if (!known) Refuse(key + "." + it.key(), "no such value of " + std::string(s.name));
+            if (!known) Refuse(key + "." + Shown(it.key(), 40), "no such value of " + std::string(s.name));
         }
         for (int i = 0; i < s.arity; ++i) {
             const std::string fieldKey = key + "." + s.fields[i].name;
@@ -62,7 +109,7 @@ void ReadSection(const Json& section, const std::string& key, Scope scope, int h
                  std::vector<SettingsEntry>& entries) {
     if (!section.is_object()) Refuse(key, "an object is expected");
     for (auto it = section.begin(); it != section.end(); ++it) {
-        const std::string settingKey = key + "." + it.key();
+        const std::string settingKey = key + "." + Shown(it.key(), 40);
         const Setting* s = FindSetting(it.key());
         if (s == nullptr) Refuse(settingKey, "no such setting");
         if (s->scope != scope) {
@@ -115,24 +162,29 @@ const SettingsEntry* SettingsDocument::Find(const SettingRef& ref) const {
 }
 
 SettingsDocument ParseSettings(const std::string& text) {
+    if (text.size() > kMaxSettingsFileBytes) {
+        Refuse("", "too large for a settings file (at most " + std::to_string(kMaxSettingsFileBytes) + " bytes)");
+    }
     Json root;
     try {
-        root = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        Refuse("", std::string("not JSON: ") + e.what());
+        root = ParseOrderedJson(text);
+    } catch (const InputError& e) {
+        Refuse("", "not JSON: " + e.message);
     }
+    DuplicateKeys duplicates;
+    (void)Json::sax_parse(text, &duplicates);
     if (!root.is_object()) Refuse("", "a JSON object is expected");
     auto format = root.find("format");
     if (format == root.end())
         Refuse("format", "missing; a settings file says \"format\": \"" + std::string(kSettingsFormat) + "\"");
     if (!format->is_string() || format->get<std::string>() != kSettingsFormat) {
-        Refuse("format", format->dump() + " is not \"" + std::string(kSettingsFormat) + "\"");
+        Refuse("format", TypeInWords(*format) + " is not \"" + std::string(kSettingsFormat) + "\"");
     }
     auto version = root.find("version");
     if (version == root.end()) Refuse("version", "missing");
     if (!version->is_number_integer() || version->get<long long>() != kSettingsVersion) {
-        Refuse("version",
-               version->dump() + " is not a version this program reads (" + std::to_string(kSettingsVersion) + ")");
+        Refuse("version", TypeInWords(*version) + " is not a version this program reads (" +
+                              std::to_string(kSettingsVersion) + ")");
     }
     SettingsDocument doc;
     for (auto it = root.begin(); it != root.end(); ++it) {
@@ -154,13 +206,13 @@ SettingsDocument ParseSettings(const std::string& text) {
             if (!value.is_object()) Refuse(key, "an object with \"A\" and \"B\" is expected");
             for (auto head = value.begin(); head != value.end(); ++head) {
                 int h = head.key() == "A" ? 0 : head.key() == "B" ? 1 : -1;
-                if (h < 0) Refuse("heads." + head.key(), "no such head (A or B)");
+                if (h < 0) Refuse("heads." + Shown(head.key(), 40), "no such head (A or B)");
                 ReadSection(head.value(), "heads." + head.key(), Scope::Head, h, doc.entries);
             }
         } else if (key == "system") {
             ReadSection(value, key, Scope::Controller, 0, doc.entries);
         } else {
-            Refuse(key, "not part of a settings file");
+            Refuse(Shown(key, 40), "not part of a settings file");
         }
     }
     SortEntries(doc.entries);
@@ -190,7 +242,8 @@ std::string SettingsJson(const SettingsDocument& doc) {
 
 SettingsDocument LoadSettingsFile(const std::string& path) {
     std::string error;
-    const std::string text = ReadWholeFile(path, &error);
+    // Refused before it is read whole: a huge file costs no memory.
+    const std::string text = ReadWholeFile(path, &error, kMaxSettingsFileBytes + 1);
     if (!error.empty()) throw SettingsFileError{error};
     try {
         return ParseSettings(text);

@@ -8,9 +8,9 @@ namespace {
 
 HeadReading Reading(const FloatValue& v) { return HeadReading{v.status, v.value}; }
 
-// A controller call that throws CallError, as a CallResult.
+// The Controller's throwing calls as a result.
 template <typename Call>
-CallResult Try(Call call) {
+CallResult Caught(Call call) {
     try {
         call();
         return std::nullopt;
@@ -21,22 +21,16 @@ CallResult Try(Call call) {
 
 }  // namespace
 
-LibraryController::LibraryController(CallObserver observer) : observer_(std::move(observer)) {
-    controller_.Observe([this](client::CallRecord& call) {
-        if (call.failure != nullptr && call.failure->reason.empty())
-            call.failure->reason = std::string(call.function) + " returned 0 (reason not known)";
-        if (!observer_) return;
-        const CallResult result = call.failure != nullptr ? CallResult(*call.failure) : std::nullopt;
-        observer_(call.function, result, std::chrono::duration_cast<std::chrono::nanoseconds>(call.duration));
-    });
+LibraryController::LibraryController(client::CallObserver observer) {
+    if (observer) controller_.Observe(std::move(observer));
 }
 
 CallResult LibraryController::ReadValues(HeadReading& a, HeadReading& b) {
-    client::Controller::BothHeads values;
-    CallResult r = controller_.TryReadValues(values);
+    client::Controller::BothHeads both;
+    CallResult r = controller_.TryReadValues(both, client::CallKind::Routine);
     if (!r) {
-        a = Reading(values.a);
-        b = Reading(values.b);
+        a = Reading(both.a);
+        b = Reading(both.b);
     }
     return r;
 }
@@ -44,40 +38,41 @@ CallResult LibraryController::ReadValues(HeadReading& a, HeadReading& b) {
 CallResult LibraryController::ProgramNumber(int& program) { return controller_.TryReadProgram(program); }
 
 CallResult LibraryController::StorageStatus(bool& storing, int& countA, int& countB) {
-    return Try([&] {
-        countA = controller_.ReadStorageStatus(0).count;
-        const client::Controller::StorageStatus b = controller_.ReadStorageStatus(1);
+    return Caught([&] {
+        const auto a = controller_.ReadStorageStatus(0);
+        const auto b = controller_.ReadStorageStatus(1);
+        storing = a.storing || b.storing;
+        countA = a.count;
         countB = b.count;
-        storing = b.storing;
     });
 }
 
 CallResult LibraryController::StorageData(int head, std::vector<HeadReading>& values) {
     values.clear();
-    return Try([&] {
+    return Caught([&] {
         for (const FloatValue& v : controller_.ReadStorage(head)) values.push_back(Reading(v));
     });
 }
 
 CallResult LibraryController::StorageStart() {
-    return Try([&] { controller_.StartStorage(); });
+    return Caught([&] { controller_.StartStorage(); });
 }
 CallResult LibraryController::StorageStop() {
-    return Try([&] { controller_.StopStorage(); });
+    return Caught([&] { controller_.StopStorage(); });
 }
 CallResult LibraryController::Zero(int head, int on) {
-    return Try([&] { controller_.SetZero(head, on != 0); });
+    return Caught([&] { controller_.SetZero(head, on != 0); });
 }
 CallResult LibraryController::Timing(int head, int on) {
-    return Try([&] { controller_.SetTiming(head, on != 0); });
+    return Caught([&] { controller_.SetTiming(head, on != 0); });
 }
 CallResult LibraryController::Reset(int head) {
-    return Try([&] { controller_.Reset(head); });
+    return Caught([&] { controller_.Reset(head); });
 }
 
 CallResult LibraryController::WriteSetting(const client::SettingRef& ref, const std::vector<int>& values,
                                            std::optional<std::vector<int>>* readBack) {
-    client::WriteOutcome outcome = controller_.WriteSetting(ref, values, readBack != nullptr);
+    const client::WriteOutcome outcome = controller_.WriteSetting(ref, values, readBack != nullptr);
     if (!outcome.written) return outcome.writeFailure;
     if (readBack != nullptr && outcome.readBack.ok) *readBack = outcome.readBack.values;
     return std::nullopt;

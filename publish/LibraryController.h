@@ -1,6 +1,7 @@
-// The controller through the client layer's Controller: every call passes
-// its hook, is timed and handed to the observer (the metrics), and a 0
-// becomes a Failure with the library's reason.
+// The controller through the client layer's Controller: the one place where
+// the publisher reaches the library. Every call passes the Controller's
+// hook, where the observer (the metrics) sees it with its duration and, for
+// a 0, its Failure with the library's reason.
 #pragma once
 
 #include "client/Controller.h"
@@ -10,7 +11,7 @@ namespace trax::publish {
 
 class LibraryController : public ControllerPort {
 public:
-    explicit LibraryController(CallObserver observer);
+    explicit LibraryController(client::CallObserver observer);
 
     CallResult ReadValues(HeadReading& a, HeadReading& b) override;
     CallResult ProgramNumber(int& program) override;
@@ -27,7 +28,6 @@ public:
     client::SettingsDocument ReadSettings(std::vector<client::SettingValue>* failures) override;
 
 private:
-    CallObserver observer_;
     client::Controller controller_;
 };
 

@@ -10,8 +10,10 @@
 #include "Security.h"
 #include "client/Heads.h"
 #include "client/Installation.h"
+#include "client/JsonText.h"
 #include "client/Number.h"
 #include "client/SettingTable.h"
+#include "client/SettingsAccess.h"
 #include "client/SettingsFile.h"
 #include "client/ValueOutput.h"
 #include "client/ValueText.h"
@@ -30,6 +32,8 @@ constexpr std::size_t kSettingsFileBody = 256 * 1024;
 // The values' unit as --unit named it: decimals as the value needs.
 tc::DisplayUnit UnitOf(const ApiContext& ctx) { return {ctx.unit, -1}; }
 
+// Every text that reaches a reply is made safe where it is echoed (Shown);
+// replacing what is still not UTF-8 keeps dump() from ever throwing.
 Reply JsonReply(const json& body, int status = 200) {
     Reply reply;
     reply.status = status;
@@ -58,7 +62,7 @@ int HeadFrom(const std::string& text, const char* what, bool allowBoth) {
     const int head = tc::HeadOf(text, allowBoth);
     if (head >= 0) return head;
     throw BadInput{
-        400, std::string(what) + ": '" + text.substr(0, 40) + "' is not " + (allowBoth ? "A, B or both" : "A or B")};
+        400, std::string(what) + ": '" + tc::Shown(text, 40) + "' is not " + (allowBoth ? "A, B or both" : "A or B")};
 }
 
 // Whole decimal number within [low, high]; `what` names it in the message.
@@ -71,8 +75,13 @@ int IntFrom(const std::string& text, long long low, long long high, const std::s
 }
 
 json Body(const Request& request) {
-    json body = json::parse(request.body, nullptr, false);
-    if (body.is_discarded()) throw BadInput{400, "the body is not valid JSON"};
+    json body;
+    try {
+        // Depth limited while parsing: nothing deeper is ever built or walked.
+        body = tc::ParseJson(request.body);
+    } catch (const tc::InputError& e) {
+        throw BadInput{400, "the body is not valid JSON: " + e.message};
+    }
     if (!body.is_object()) throw BadInput{400, "the body must be a JSON object"};
     return body;
 }
@@ -82,7 +91,7 @@ void OnlyKeys(const json& body, std::initializer_list<const char*> allowed) {
     for (auto it = body.begin(); it != body.end(); ++it) {
         bool known = false;
         for (const char* a : allowed) known = known || it.key() == a;
-        if (!known) throw BadInput{400, "unknown member '" + it.key().substr(0, 60) + "'"};
+        if (!known) throw BadInput{400, "unknown member '" + tc::Shown(it.key(), 60) + "'"};
     }
 }
 
@@ -133,6 +142,8 @@ Reply Info(ApiContext& ctx, const Request&) {
                       {"readOnly", ctx.readOnly},
                       {"rate", ctx.device->RateHz()},
                       {"unit", tc::UnitJson(UnitOf(ctx))},
+                      // traxctl serve --record FILE: the library records every exchange.
+                      {"recording", std::getenv("TRAX_RECORD") != nullptr && *std::getenv("TRAX_RECORD") != '\0'},
                       {"settings", settings}});
 }
 
@@ -206,7 +217,7 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
     if (auto m = QueryValue(request.target, "max")) maxCount = IntFrom(*m, 1, tc::kMaxStored, "max");
     std::string format = QueryValue(request.target, "format").value_or("json");
     if (format != "json" && format != "csv")
-        throw BadInput{400, "format: '" + format.substr(0, 20) + "' is not json or csv"};
+        throw BadInput{400, "format: '" + tc::Shown(format, 20) + "' is not json or csv"};
     const std::vector<FloatValue> values = ctx.device->Controller().ReadStorage(head, maxCount);
     if (format == "csv") {
         // The same file as traxctl storage read --csv (the sampling cycle
@@ -225,7 +236,7 @@ Reply StorageData(ApiContext& ctx, const Request& request) {
 
 const tc::Setting& SettingNamed(const std::string& name) {
     const tc::Setting* s = tc::FindSetting(name);
-    if (s == nullptr) throw BadInput{400, "unknown setting '" + name.substr(0, 60) + "'"};
+    if (s == nullptr) throw BadInput{400, "unknown setting '" + tc::Shown(name, 60) + "'"};
     return *s;
 }
 
@@ -281,7 +292,7 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
         for (auto it = given.begin(); it != given.end(); ++it) {
             bool known = false;
             for (int i = 0; i < s.arity; ++i) known = known || it.key() == s.fields[i].name;
-            if (!known) throw BadInput{400, std::string(s.name) + " has no value '" + it.key().substr(0, 60) + "'"};
+            if (!known) throw BadInput{400, std::string(s.name) + " has no value '" + tc::Shown(it.key(), 60) + "'"};
         }
         for (int i = 0; i < s.arity; ++i) {
             if (!given.contains(s.fields[i].name))
@@ -306,8 +317,13 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
     }
     // The one check of ranges and of the order of Able min/max, shared with
     // traxctl and settings files.
+    // A setting of one value names it as the setting: "offset: 1000000 is out
+    // of range", not "offset: offset: ...".
     const std::string problem = tc::ValuesProblem(s, values);
-    if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};
+    if (!problem.empty()) {
+        const bool named = problem.rfind(std::string(s.name) + ":", 0) == 0;
+        throw BadInput{400, named ? problem : std::string(s.name) + ": " + problem};
+    }
     const tc::SettingRef ref{&s, head};
     tc::WriteOutcome outcome = ctx.device->Controller().WriteSetting(ref, values);
     if (!outcome.written) throw tc::CallError(std::move(outcome.writeFailure));
@@ -362,7 +378,10 @@ Reply FailuresReply(const std::vector<tc::SettingValue>& failures, json extra = 
 // The controller's settings as a settings file, for download.
 Reply GetSettingsFile(ApiContext& ctx, const Request&) {
     std::vector<tc::SettingValue> failures;
-    tc::SettingsDocument doc = tc::ReadController(ctx.device->Controller(), tc::FileSettings(), &failures);
+    Device& device = *ctx.device;
+    tc::SettingsDocument doc = tc::ReadController(device.Controller(), tc::FileSettings(), &failures, {},
+                                                  [&device] { return device.StopRequested(); });
+    if (device.StopRequested()) throw BadInput{503, "the server is stopping (Ctrl-C): no file"};
     // Half a setup saved as if it were whole would be loaded back as one: no file then.
     if (!failures.empty()) return FailuresReply(failures);
     // The library's own version, as traxctl settings save writes it.
@@ -382,13 +401,16 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
     } catch (const tc::SettingsFileError& e) {
         throw BadInput{400, "settings file: " + e.message};
     }
+    Device& device = *ctx.device;
+    const auto stop = [&device] { return device.StopRequested(); };
     const std::string dry = QueryValue(request.target, "dry_run").value_or("0");
-    if (dry != "0" && dry != "1") throw BadInput{400, "dry_run: '" + dry.substr(0, 10) + "' is not 0 or 1"};
+    if (dry != "0" && dry != "1") throw BadInput{400, "dry_run: '" + tc::Shown(dry, 10) + "' is not 0 or 1"};
     if (dry == "1") {
         std::vector<tc::SettingRef> refs;
         for (const auto& e : doc.entries) refs.push_back(e.ref);
         std::vector<tc::SettingValue> failures;
-        tc::SettingsDocument current = tc::ReadController(ctx.device->Controller(), refs, &failures);
+        tc::SettingsDocument current = tc::ReadController(device.Controller(), refs, &failures, {}, stop);
+        if (device.StopRequested()) throw BadInput{503, "the server is stopping (Ctrl-C): nothing compared"};
         if (!failures.empty()) return FailuresReply(failures, {{"dryRun", true}});
         current.program.reset();
         doc.program.reset();
@@ -396,7 +418,9 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
                           {"settings", doc.entries.size()},
                           {"differences", DifferencesJson(tc::DiffSettings(current, doc), "controller", "file")}});
     }
-    const tc::LoadReport report = tc::LoadIntoController(ctx.device->Controller(), doc);
+    // Ctrl-C stops the load at the next setting; what was written is still
+    // read back and the controller goes back to measuring.
+    const tc::LoadReport report = tc::LoadIntoController(device.Controller(), doc, {}, stop);
     json written = json::array(), notWritten = json::array();
     for (const auto& r : report.written) written.push_back(RefJson(r));
     for (const auto& r : report.notWritten) notWritten.push_back(RefJson(r));
@@ -405,17 +429,27 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
                  {"notWritten", notWritten},
                  {"differences", DifferencesJson(report.differences, "file", "readBack")},
                  {"backInMeasurement", report.backInMeasurement}};
-    if (report.Ok()) return JsonReply(body);
+    // Done only when every setting of the file was written and read back
+    // equal, and the controller measures again: as traxctl settings load.
+    if (report.Ok() && report.notWritten.empty() && !report.stopped && report.written.size() == doc.entries.size())
+        return JsonReply(body);
     CallFailure failure;
-    if (report.writeFailure) {
-        failure = *report.writeFailure;
+    if (!report.enteredSettingMode) {
+        failure = (report.modeFailure);
+        body["error"] = "the controller did not enter setting mode: nothing was written";
+    } else if (report.writeFailure) {
+        failure = (*report.writeFailure);
         body["error"] = "writing " + std::to_string(report.notWritten.size()) + " settings failed";
     } else if (!report.readFailures.empty()) {
-        failure = report.readFailures[0].failure;
+        failure = (report.readFailures[0].failure);
         body["error"] = "reading back failed";
     } else if (!report.backInMeasurement) {
-        failure = report.modeFailure;
+        failure = (report.modeFailure);
         body["error"] = "the controller did not go back to measurement mode";
+    } else if (report.stopped) {
+        body["error"] = "stopped by Ctrl-C after " + std::to_string(report.written.size()) + " of " +
+                        std::to_string(doc.entries.size()) + " settings; the controller measures again";
+        return JsonReply(body, 503);
     } else {
         body["error"] = "values read back differ from the file";
         return JsonReply(body, 409);
@@ -475,10 +509,10 @@ Reply Control(ApiContext& ctx, const Request& request) {
         OnlyKeys(body, {"action", "mode"});
         const std::string mode = StringMember(body, "mode");
         if (mode != "measure" && mode != "setting")
-            throw BadInput{400, "mode: '" + mode.substr(0, 20) + "' is not measure or setting"};
+            throw BadInput{400, "mode: '" + tc::Shown(mode, 20) + "' is not measure or setting"};
         d.SetMode(mode == "setting" ? tc::Controller::Mode::Setting : tc::Controller::Mode::Measure);
     } else {
-        throw BadInput{400, "unknown action '" + action.substr(0, 40) +
+        throw BadInput{400, "unknown action '" + tc::Shown(action, 40) +
                                 "' (zero, timing, reset, panel, lock, program, able-start, able-stop, able-cancel, "
                                 "mode)"};
     }
@@ -525,11 +559,11 @@ const std::vector<Route>& Routes() {
         {"POST", "/api/storage/start", true, kSmallBody, StorageStart},
         {"POST", "/api/storage/stop", true, kSmallBody, StorageStop},
         {"GET", "/api/storage/data", false, 0, StorageData},
-        {"GET", "/api/settings", false, 0, GetSettings},
+        {"GET", "/api/settings", false, 0, GetSettings, true},
         {"POST", "/api/settings", true, kSmallBody, SetSetting},
-        {"GET", "/api/settings-file", false, 0, GetSettingsFile},
+        {"GET", "/api/settings-file", false, 0, GetSettingsFile, true},
         {"POST", "/api/settings-file", true, kSettingsFileBody, PutSettingsFile},
-        {"GET", "/api/control", false, 0, GetControl},
+        {"GET", "/api/control", false, 0, GetControl, true},
         {"POST", "/api/control", true, kSmallBody, Control},
         {"GET", "/api/log", false, 0, Log},
         {"GET", "/metrics", false, 0, MetricsRoute},
@@ -561,14 +595,19 @@ Reply FailureReply(const CallFailure& failure) {
 }
 
 Reply Handle(const Route& route, ApiContext& context, const Request& request) {
+    // Whatever a handler throws ends this request, never the server.
     try {
         return route.handle(context, request);
     } catch (const BadInput& e) {
         return ErrorReply(e.status, e.error);
+    } catch (const tc::InputError& e) {
+        return ErrorReply(400, e.message);
     } catch (const tc::CallError& e) {
         return FailureReply(e.failure());
     } catch (const std::exception& e) {
-        return ErrorReply(500, std::string("internal error: ") + e.what());
+        return ErrorReply(500, "internal error: " + tc::Shown(e.what(), 200));
+    } catch (...) {
+        return ErrorReply(500, "internal error");
     }
 }
 

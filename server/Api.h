@@ -50,6 +50,9 @@ struct Route {
     bool changes;           // needs POST, JSON, own Origin; refused when read-only
     std::size_t bodyLimit;  // bytes; larger gets 413
     Reply (*handle)(ApiContext&, const Request&);
+    // A read that switches the controller to setting mode (settings, the
+    // program number): guarded as Guard::LeavesMeasurement.
+    bool leavesMeasurement = false;
 };
 
 const std::vector<Route>& Routes();

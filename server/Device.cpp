@@ -54,7 +54,7 @@ Device::~Device() { Stop(); }
 void Device::Submit(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) return;
+        if (stopping_ || stopRequested_.load()) return;
         queue_.push_back(std::move(job));
     }
     wake_.notify_one();
@@ -63,6 +63,16 @@ void Device::Submit(std::function<void()> job) {
 void Device::Wake() {
     // Taking the lock orders the wake after the waiter's predicate check.
     { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_one();
+}
+
+void Device::Drain(std::function<void()> then) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopRequested_.store(true);
+        queue_.clear();
+        if (!stopping_) queue_.push_back(std::move(then));
+    }
     wake_.notify_one();
 }
 
@@ -109,7 +119,12 @@ void Device::Run() {
             }
         }
         if (job) {
-            job();
+            // A job's own failures are its reply's business; anything that
+            // still escapes must not end the thread every request depends on.
+            try {
+                job();
+            } catch (...) {
+            }
             continue;
         }
         if (pollNow) {
@@ -123,6 +138,9 @@ void Device::Run() {
             } catch (const trax::client::CallError& e) {
                 sample.ok = false;
                 sample.failure = e.failure();
+            } catch (const std::exception& e) {
+                sample.ok = false;
+                sample.failure = WithReason(trax::client::Failure{"TRAX_GetCalcData", e.what(), std::nullopt, ""});
             }
             polls_.fetch_add(1);
             sink_(sample);

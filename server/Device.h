@@ -78,6 +78,13 @@ public:
     // left out).
     trax::client::Controller& Controller() { return controller_; }
 
+    // Ctrl-C: the job in flight is asked to stop at its next step (a long
+    // settings-file load checks StopRequested between settings), queued jobs
+    // are dropped, and `then` runs on the device thread once the job in flight
+    // has ended. Later jobs are refused.
+    void Drain(std::function<void()> then);
+    bool StopRequested() const { return stopRequested_.load(); }
+
     std::vector<LogEntry> RecentCalls(std::uint64_t after) const;
     // Calls that started while another was in flight: must stay 0.
     std::uint64_t Overlaps() const { return overlaps_.load(); }
@@ -111,6 +118,7 @@ private:
     std::atomic<std::uint64_t> overlaps_{0};
     std::atomic<std::uint64_t> calls_{0};
     std::atomic<std::uint64_t> polls_{0};
+    std::atomic<bool> stopRequested_{false};
 
     trax::client::Controller controller_;
     // Device thread only: a hint's own question to the controller is being asked.

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <random>
 
+#include "client/Number.h"
+
 namespace traxserve {
 
 namespace {
@@ -148,15 +150,38 @@ std::optional<Refusal> CheckTarget(const std::string& target) {
     return std::nullopt;
 }
 
-std::optional<Refusal> CheckRequest(const Policy& policy, const RequestFacts& request, bool changes) {
+std::optional<Refusal> CheckRequest(const Policy& policy, const RequestFacts& request, Guard guard) {
+    // Two Host or Origin headers: which one a proxy or a check reads is
+    // anybody's guess, so neither is trusted.
+    if (request.hosts > 1) return Refusal{400, "the request has more than one Host header"};
+    if (request.origins > 1) return Refusal{400, "the request has more than one Origin header"};
     if (!HostIsThisServer(policy, request.host))
-        return Refusal{421, "Host '" + request.host.substr(0, 100) + "' does not name this server"};
+        return Refusal{421, "Host '" + trax::client::Shown(request.host, 100) + "' does not name this server"};
     const std::string ownOrigin = "http://" + request.host;
-    if (request.origin && !EqualNoCase(*request.origin, ownOrigin))
-        return Refusal{403, "cross-site request from origin '" + request.origin->substr(0, 100) + "' refused"};
+    const bool sameOrigin = request.origin && EqualNoCase(*request.origin, ownOrigin);
+    if (request.origin && !sameOrigin)
+        return Refusal{403,
+                       "cross-site request from origin '" + trax::client::Shown(*request.origin, 100) + "' refused"};
     if (!policy.token.empty() && !SameSecret(TokenOf(request), policy.token))
         return Refusal{401, "this server needs its token (Authorization: Bearer TOKEN, or ?token=TOKEN)"};
-    if (!changes) return std::nullopt;
+    if (guard == Guard::Read) return std::nullopt;
+    // The browser's own word on where the request comes from outweighs the rest.
+    if (request.fetchSite && *request.fetchSite != "same-origin" && *request.fetchSite != "none")
+        return Refusal{403, "request from another site (Sec-Fetch-Site: " +
+                                trax::client::Shown(*request.fetchSite, 20) + ") refused"};
+    if (guard == Guard::LeavesMeasurement) {
+        if (policy.readOnly)
+            return Refusal{403,
+                           "the server is read-only (--read-only): reading settings would switch the "
+                           "controller to setting mode and interrupt measurement"};
+        const bool proven =
+            sameOrigin || (request.fetchSite && *request.fetchSite == "same-origin") || request.pageMark;
+        if (!proven)
+            return Refusal{403,
+                           "reading settings interrupts measurement, so it needs the proof a change needs: "
+                           "an Origin header naming this server"};
+        return std::nullopt;
+    }
     if (request.method != "POST") return Refusal{405, "changes need POST"};
     if (policy.readOnly) return Refusal{403, "the server is read-only (--read-only): no changes"};
     if (!request.origin) return Refusal{403, "changes need an Origin header naming this server"};

@@ -1,7 +1,8 @@
 // The HTTP side: one io thread runs every connection (accept, read, write,
 // the live stream's fan-out), so the sessions and the viewer list need no
 // lock. Library calls never run here: requests go to the Device's queue and
-// their replies come back to the io thread by asio::post.
+// their replies come back to the io thread by asio::post. What a request
+// means is decided in Dispatch.cpp; this file moves bytes and keeps count.
 #include "Serve.h"
 
 #include <boost/asio.hpp>
@@ -9,6 +10,7 @@
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <deque>
 #include <list>
 #include <memory>
@@ -16,8 +18,8 @@
 
 #include "Api.h"
 #include "Device.h"
+#include "Dispatch.h"
 #include "Security.h"
-#include "WebAssets.h"
 #include "client/Number.h"
 
 namespace traxserve {
@@ -29,64 +31,36 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr std::size_t kHeaderLimit = 8 * 1024;
-constexpr std::size_t kNoBody = 1024;
-constexpr std::size_t kMaxBodyLimit = 1024 * 1024;
-constexpr std::size_t kMaxConnections = 256;
+// Connections that are not live viewers; beyond it the longest idle one
+// makes room, so that an API request always gets in.
+constexpr std::size_t kMaxRequestConnections = 64;
 // A viewer that falls this many events behind is dropped rather than
 // letting its queue grow without bound.
 constexpr std::size_t kMaxQueuedEvents = 512;
-constexpr auto kIdleTimeout = std::chrono::seconds(60);
-constexpr std::size_t kMaxDrain = 1024 * 1024;
 // A live viewer's slowest rate: one sample every 100 s.
 constexpr double kSlowestRate = 0.01;
-
-const char* StatusText(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 413:
-        return "Payload Too Large";
-    case 414:
-        return "URI Too Long";
-    case 415:
-        return "Unsupported Media Type";
-    case 421:
-        return "Misdirected Request";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 500:
-        return "Internal Server Error";
-    case 502:
-        return "Bad Gateway";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "";
-    }
-}
 
 class Session;
 
 // State shared by every session; touched on the io thread only.
 struct Server {
+    explicit Server(asio::io_context& context) : io(context) {}
     asio::io_context& io;
     Policy policy;
     ApiContext api;
-    std::list<std::weak_ptr<Session>> sessions;
+    std::size_t maxViewers = 250;
+    std::chrono::milliseconds idleTimeout{30000};
+    std::list<std::weak_ptr<Session>> sessions;  // oldest first
     std::vector<std::shared_ptr<Session>> viewers;
-    bool stopping = false;
+    bool stopping = false;  // Ctrl-C: finish the reply in flight, then end
+    bool drained = false;   // the device has no job left
+    int writing = 0;        // replies being written
+    std::function<void()> finish;
 };
+
+void MaybeFinish(Server& server) {
+    if (server.stopping && server.drained && server.writing == 0 && server.finish) server.finish();
+}
 
 class Session : public std::enable_shared_from_this<Session> {
 public:
@@ -100,106 +74,82 @@ public:
         stream_.socket().close(ignored);
     }
 
+    // Waiting for a request: nothing is lost when it is closed.
+    bool Idle() const { return waiting_ && !streaming_; }
+    bool Streaming() const { return streaming_; }
+    bool Awaiting() const { return awaiting_; }
+
     // A live sample for a viewer: every stride_-th one is sent.
     void Push(const std::shared_ptr<const std::string>& event, bool always) {
         if (!always && (count_++ % stride_) != 0) return;
         if (queue_.size() >= kMaxQueuedEvents) {
-            Close();
+            EndStream();
             return;
         }
         queue_.push_back(event);
         if (queue_.size() == 1) WriteNextEvent();
     }
 
+    void EndStream() {
+        if (!streaming_) return;
+        streaming_ = false;
+        Close();
+        auto& v = server_.viewers;
+        v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());
+        server_.api.device->RemoveViewer();
+    }
+
 private:
     void ReadHeader() {
         parser_.emplace();
-        parser_->header_limit(kHeaderLimit);
-        // The parser would judge Content-Length against this while reading
-        // the header, before the route (and so its limit) is known; the
-        // route's limit is set once the header is in.
-        parser_->body_limit(kMaxBodyLimit);
-        stream_.expires_after(kIdleTimeout);
+        LimitParser(*parser_);
+        waiting_ = true;
+        // An idle connection (keep-alive, or one that never sends) is closed
+        // after the idle time; so is one that sends too slowly.
+        stream_.expires_after(server_.idleTimeout);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
     }
 
     void OnHeader(beast::error_code ec) {
-        if (ec == http::error::header_limit) return Send(ErrorReply(431, "request headers larger than 8 KiB"), true);
-        if (ec == http::error::body_limit) return Send(ErrorReply(413, "request body too large"), true);
-        if (ec) return Close();
-        const std::string target(parser_->get().target());
-        if (auto refusal = CheckTarget(target)) return Send(ErrorReply(refusal->status, refusal->error), true);
-        const Route* route = FindRoute(std::string(parser_->get().method_string()), PathOf(target));
-        const std::size_t limit = route != nullptr && route->bodyLimit > 0 ? route->bodyLimit : kNoBody;
-        parser_->body_limit(limit);
-        const auto length = parser_->content_length();
-        if (length && *length > limit) return Send(ErrorReply(413, "request body too large"), true);
+        waiting_ = false;
+        if (ec) return Refuse(ec);
+        if (auto refusal = CheckHeader(*parser_)) return Send(std::move(*refusal), true);
         if (parser_->is_done()) return OnBody({});
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code e, std::size_t) { self->OnBody(e); });
     }
 
-    void OnBody(beast::error_code ec) {
-        if (ec == http::error::body_limit) return Send(ErrorReply(413, "request body too large"), true);
-        if (ec) return Close();
-        const auto& req = parser_->get();
-        keepAlive_ = req.keep_alive();
-        RequestFacts facts;
-        facts.method = std::string(req.method_string());
-        facts.target = std::string(req.target());
-        facts.host = std::string(req[http::field::host]);
-        if (req.find(http::field::origin) != req.end()) facts.origin = std::string(req[http::field::origin]);
-        facts.contentType = std::string(req[http::field::content_type]);
-        facts.authorization = std::string(req[http::field::authorization]);
-        facts.cookie = std::string(req[http::field::cookie]);
-        const std::string path = PathOf(facts.target);
+    void Refuse(beast::error_code ec) {
+        if (auto reply = ReadRefusal(ec)) return Send(std::move(*reply), true);
+        Close();
+    }
 
-        if (path == "/api/live") {
-            if (auto refusal = CheckRequest(server_.policy, facts, false))
-                return Send(ErrorReply(refusal->status, refusal->error), true);
-            if (facts.method != "GET") return Send(ErrorReply(405, "the live stream is read with GET"), true);
-            return StartStream(facts.target);
-        }
-        const std::string methods = MethodsOf(path);
-        if (!methods.empty()) {
-            const Route* route = FindRoute(facts.method, path);
-            if (route == nullptr) {
-                if (auto refusal = CheckRequest(server_.policy, facts, false))
-                    return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
-                return Send(ErrorReply(405, path + " takes " + methods), !keepAlive_);
-            }
-            if (auto refusal = CheckRequest(server_.policy, facts, route->changes))
-                return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
-            Request request{facts.method, facts.target, path, req.body()};
-            auto self = shared_from_this();
-            Server& server = server_;
-            server_.api.device->Submit([self, route, request, &server] {
-                Reply reply = Handle(*route, server.api, request);
-                asio::post(server.io, [self, reply = std::move(reply)]() mutable { self->Send(std::move(reply)); });
+    void OnBody(beast::error_code ec) {
+        if (ec) return Refuse(ec);
+        keepAlive_ = parser_->get().keep_alive();
+        if (tooMany_) return Send(ErrorReply(503, "too many connections; try again later"), true);
+        Decision d = Decide(server_.policy, parser_->get());
+        if (d.kind == Decision::Kind::Stream) return StartStream(d.target);
+        if (d.kind == Decision::Kind::Reply) return Send(std::move(d.reply), d.close);
+        if (server_.stopping) return Send(ErrorReply(503, "the server is stopping"), true);
+        awaiting_ = true;
+        auto self = shared_from_this();
+        Server& server = server_;
+        const Route* route = d.route;
+        const bool close = d.close;
+        server_.api.device->Submit([self, route, request = std::move(d.request), close, &server] {
+            // Handle catches every exception of the handler: nothing thrown
+            // here ends the device thread or the process.
+            Reply reply = Handle(*route, server.api, request);
+            asio::post(server.io, [self, reply = std::move(reply), close]() mutable {
+                self->awaiting_ = false;
+                self->Send(std::move(reply), close);
             });
-            return;
-        }
-        if (const Asset* asset = FindAsset(path)) {
-            if (auto refusal = CheckRequest(server_.policy, facts, false))
-                return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
-            if (facts.method != "GET") return Send(ErrorReply(405, path + " takes GET"), !keepAlive_);
-            Reply reply;
-            reply.contentType = asset->contentType;
-            reply.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
-            // Opened with ?token=: the page's own requests carry it from now on.
-            if (!server_.policy.token.empty() && QueryValue(facts.target, "token"))
-                reply.headers["Set-Cookie"] =
-                    "trax_token=" + server_.policy.token + "; Path=/; HttpOnly; SameSite=Strict";
-            return Send(std::move(reply));
-        }
-        if (auto refusal = CheckRequest(server_.policy, facts, false))
-            return Send(ErrorReply(refusal->status, refusal->error), !keepAlive_);
-        Send(ErrorReply(404, "nothing at " + path.substr(0, 200)), !keepAlive_);
+        });
     }
 
     void Send(Reply reply, bool close = false) {
-        if (server_.stopping) return Close();
         auto response = std::make_shared<http::response<http::string_body>>();
         response->version(11);
         response->result(static_cast<unsigned>(reply.status));
@@ -215,16 +165,26 @@ private:
                       "frame-ancestors 'none'");
         for (const auto& h : reply.headers) response->set(h.first, h.second);
         response->body() = std::move(reply.body);
-        response->keep_alive(keepAlive_ && !close);
+        response->keep_alive(keepAlive_ && !close && !server_.stopping);
         response->prepare_payload();
-        stream_.expires_after(kIdleTimeout);
+        stream_.expires_after(server_.idleTimeout);
+        ++server_.writing;
         http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
-            if (ec || !response->keep_alive()) return self->Close();
+            --self->server_.writing;
+            if (ec || !response->keep_alive()) {
+                self->Close();
+                return MaybeFinish(self->server_);
+            }
             self->ReadHeader();
         });
     }
 
     void StartStream(const std::string& target) {
+        if (server_.stopping) return Send(ErrorReply(503, "the server is stopping"), true);
+        if (server_.viewers.size() >= server_.maxViewers)
+            return Send(ErrorReply(503, "too many live viewers (" + std::to_string(server_.maxViewers) +
+                                            "); close one or try again later"),
+                        true);
         const double serverRate = server_.api.device->RateHz();
         if (auto r = QueryValue(target, "rate")) {
             // The slowest rate keeps the stride (server rate / rate) far inside unsigned.
@@ -258,26 +218,43 @@ private:
                           });
     }
 
-    void EndStream() {
-        if (!streaming_) return;
-        streaming_ = false;
-        Close();
-        auto& v = server_.viewers;
-        v.erase(std::remove(v.begin(), v.end(), shared_from_this()), v.end());
-        server_.api.device->RemoveViewer();
-    }
-
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
-    std::optional<http::request_parser<http::string_body>> parser_;
+    std::optional<HttpParser> parser_;
     Server& server_;
     bool keepAlive_ = false;
     bool streaming_ = false;
+    bool waiting_ = false;   // reading a header that has not begun to arrive
+    bool awaiting_ = false;  // a reply is being made on the device thread
+
+public:
+    bool tooMany_ = false;  // accepted beyond every limit: answered 503
+
+private:
     unsigned stride_ = 1;
     unsigned long count_ = 0;
     std::deque<std::shared_ptr<const std::string>> queue_;
     char sink_[4096];
 };
+
+// Room for one more connection that is not a viewer: the one idle longest
+// is closed when the cap is reached. False when every one is busy.
+bool MakeRoom(Server& server) {
+    std::size_t others = 0;
+    for (const auto& weak : server.sessions) {
+        auto s = weak.lock();
+        if (s && !s->Streaming()) ++others;
+    }
+    if (others < kMaxRequestConnections) return true;
+    for (const auto& weak : server.sessions) {
+        auto s = weak.lock();
+        if (s && s->Idle()) {
+            s->Close();
+            return true;
+        }
+    }
+    return false;
+}
 
 void Accept(tcp::acceptor& acceptor, Server& server) {
     acceptor.async_accept([&acceptor, &server](beast::error_code ec, tcp::socket socket) {
@@ -285,8 +262,9 @@ void Accept(tcp::acceptor& acceptor, Server& server) {
         server.sessions.remove_if([](const std::weak_ptr<Session>& s) { return s.expired(); });
         // A failed accept (out of descriptors, a connection reset before it
         // was taken) must not end the listening: go on with the next one.
-        if (!ec && server.sessions.size() < kMaxConnections) {
+        if (!ec) {
             auto session = std::make_shared<Session>(std::move(socket), server);
+            session->tooMany_ = !MakeRoom(server);
             server.sessions.push_back(session);
             session->Start();
         }
@@ -338,7 +316,7 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     }
     const unsigned short port = acceptor.local_endpoint().port();
 
-    Server server{io, {}, {}, {}, {}, false};
+    Server server(io);
     server.policy.port = port;
     server.policy.token = options.token;
     server.policy.readOnly = options.readOnly;
@@ -346,6 +324,8 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     server.api.unit = options.unit;
     server.api.readOnly = options.readOnly;
     server.api.version = options.version;
+    server.maxViewers = options.maxViewers;
+    server.idleTimeout = options.idleTimeout;
 
     Device device(
         options.rateHz, [unit = options.unit](Device& d) { return PollValues(d, unit); },
@@ -353,16 +333,36 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     server.api.device = &device;
 
     asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](beast::error_code, int) {
+    server.finish = [&] {
+        beast::error_code ignored;
+        signals.cancel(ignored);
+        io.stop();
+    };
+    // The first Ctrl-C stops taking requests, lets the job in flight stop at
+    // its next step (a settings-file load at its next setting) and answers
+    // it; the second ends the process at once, as traxctl's other commands do.
+    signals.async_wait([&](beast::error_code e, int) {
+        if (e) return;
         server.stopping = true;
         beast::error_code ignored;
         acceptor.close(ignored);
+        const auto viewers = server.viewers;
+        for (const auto& v : viewers) v->EndStream();
         for (auto& weak : server.sessions) {
-            if (auto s = weak.lock()) s->Close();
+            if (auto s = weak.lock(); s && !s->Awaiting()) s->Close();
         }
-        server.viewers.clear();
-        device.Stop();
-        io.stop();
+        err << "traxctl serve: stopping after the request in flight (Ctrl-C again to quit at once)\n";
+        device.Drain([&server] {
+            asio::post(server.io, [&server] {
+                server.drained = true;
+                MaybeFinish(server);
+            });
+        });
+        signals.async_wait([](beast::error_code again, int signal) {
+            if (again) return;
+            std::signal(signal, SIG_DFL);
+            std::raise(signal);
+        });
     });
 
     std::string host = address.is_unspecified() ? asio::ip::host_name(ec) : options.bind;
@@ -373,7 +373,18 @@ int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     out.flush();
 
     Accept(acceptor, server);
-    io.run();
+    // Every handler catches what it expects; whatever still escapes one ends
+    // that handler, not the server.
+    for (;;) {
+        try {
+            io.run();
+            break;
+        } catch (const std::exception& e) {
+            err << "traxctl serve: internal error: " << trax::client::Shown(e.what(), 200) << "\n";
+        } catch (...) {
+            err << "traxctl serve: internal error\n";
+        }
+    }
     device.Stop();
     out << "traxctl serve: stopped\n";
     return 130;

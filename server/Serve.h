@@ -2,6 +2,8 @@
 // thread, the library on another (Device), the page embedded in the program.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -16,6 +18,8 @@ struct ServeOptions {
     double rateHz = 20;  // the live poller's rate
     std::string unit;    // the values' unit name, "" when not known
     std::string version;
+    std::size_t maxViewers = 250;                  // live viewers at once; more get 503
+    std::chrono::milliseconds idleTimeout{30000};  // a connection that sends nothing is closed
 };
 
 // Whether `bind` is a loopback address; nullopt when it is no IP address.

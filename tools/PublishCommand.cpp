@@ -102,10 +102,11 @@ int RunPublish(Context& ctx) {
     // Commands change a production controller: only from a broker whose
     // identity is checked (TLS) and that knows who this is (a login), unless
     // the user says otherwise in so many words.
-    if (o.allowCommands && !ctx.args.Has("insecure-commands") && (!o.link.broker.tls || o.link.username.empty()))
+    if (o.allowCommands && !ctx.args.Has("insecure-commands") &&
+        (!o.link.broker.tls || (o.link.username.empty() && o.link.cert.empty())))
         throw UsageError{
-            "--allow-commands needs an mqtts:// broker and --username (anybody on the network could otherwise "
-            "change the controller); --insecure-commands allows them all the same"};
+            "--allow-commands needs an mqtts:// broker and --username (or a client certificate): anybody on the "
+            "network could otherwise change the controller; --insecure-commands allows them all the same"};
     if (auto* v = ctx.args.Option("metrics-port")) o.metricsPort = ParseInt(*v, 0, 65535, "--metrics-port");
     if (auto* v = ctx.args.Option("connect-timeout"))
         o.connectTimeout = std::chrono::seconds(ParseInt(*v, 1, 86400, "--connect-timeout"));

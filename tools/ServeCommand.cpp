@@ -1,6 +1,7 @@
 // The serve command's options, checked before anything listens.
 #include "ServeCommand.h"
 
+#include "client/Number.h"
 #include "server/Security.h"
 #include "server/Serve.h"
 
@@ -14,6 +15,16 @@ int RunServe(Context& ctx) {
     if (auto* v = ctx.args.Option("bind")) options.bind = *v;
     if (auto* v = ctx.args.Option("rate")) options.rateHz = ParseInt(*v, 1, 100, "--rate");
     options.readOnly = ctx.args.Has("read-only");
+    if (auto* v = ctx.args.Option("max-viewers"))
+        options.maxViewers = static_cast<std::size_t>(ParseInt(*v, 1, 1000, "--max-viewers"));
+    if (auto* v = ctx.args.Option("idle-timeout")) {
+        try {
+            options.idleTimeout = std::chrono::milliseconds(
+                static_cast<long long>(trax::client::ReadDecimal(*v, 0.05, 3600, "--idle-timeout") * 1000));
+        } catch (const trax::client::InputError& e) {
+            throw UsageError{e.message + " (seconds)"};
+        }
+    }
     if (auto* v = ctx.args.Option("token")) {
         if (v->size() < 8 || v->find_first_of(" ;,\"'\\%&?=") != std::string::npos)
             throw UsageError{"--token needs at least 8 characters, none of them spaces or ;,\"'\\%&?="};

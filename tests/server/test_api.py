@@ -9,7 +9,10 @@ import json
 import os
 import re
 import signal
+import socket
 import subprocess
+import threading
+import time
 
 import pytest
 
@@ -22,11 +25,15 @@ class Server:
         environment["TRAX_SIM_STATE"] = str(tmp_path / "controller.state")
         environment.update(env)
         self.env = environment
-        self.process = subprocess.Popen([TRAXCTL, "serve", "--port", "0", *args], env=environment,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # A file, not a pipe: the simulator's trace (TRAX_SIM_TRACE) can be
+        # long, and a full pipe would stall the server.
+        self.stderr_path = tmp_path / ("stderr-%d.txt" % len(list(tmp_path.glob("stderr-*.txt"))))
+        with open(self.stderr_path, "w") as stderr:
+            self.process = subprocess.Popen([TRAXCTL, "serve", "--port", "0", *args], env=environment,
+                                            stdout=subprocess.PIPE, stderr=stderr, text=True)
         line = self.process.stdout.readline()
         found = re.search(r"http://([^/]+)/(\?token=(\w+))?", line)
-        assert found, "no address printed: " + line + self.process.stderr.read()
+        assert found, "no address printed: " + line + self.errors()
         self.host = found.group(1)
         self.port = int(self.host.rsplit(":", 1)[1])
         self.token = found.group(3)
@@ -39,8 +46,10 @@ class Server:
         data = raw_body if raw_body is not None else (None if body is None else json.dumps(body).encode())
         if method == "POST":
             sent.setdefault("Content-Type", "application/json")
-            if origin:
-                sent.setdefault("Origin", "http://" + self.host)
+        # The page's own requests prove where they come from; origin=False
+        # sends none, as a script or another site's <img> would.
+        if origin:
+            sent.setdefault("Origin", "http://" + (host if host is not None else self.host))
         for name, value in sent.items():
             connection.putheader(name, value)
         if data is not None:
@@ -59,6 +68,21 @@ class Server:
     def post(self, path, body=None, **kw):
         status, body, _ = self.request("POST", path, {} if body is None else body, **kw)
         return status, body
+
+    def errors(self):
+        with open(self.stderr_path, errors="replace") as f:
+            return f.read()
+
+    def raw(self, data):
+        """Sends bytes as they are; the whole reply, or b"" when the server closed without one."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
+            s.sendall(data)
+            reply = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    return reply
+                reply += chunk
 
     def calls(self):
         return self.get("/api/status")[1]["calls"]
@@ -210,13 +234,48 @@ def test_figure_clear(server):
     ("POST", "/api/control", {"action": "mode", "mode": "sleep"}, 400, "mode"),
     ("POST", "/api/control", [1, 2], 400, "JSON object"),
     ("POST", "/api/control", None, 400, "not valid JSON"),
+    # Bytes that are not UTF-8, and UTF-8 cut short, echoed safely in every parameter.
+    ("GET", "/api/figure?head=%FF", None, 400, "'\\xFF' is not A or B"),
+    ("GET", "/api/figure?head=%C3", None, 400, "'\\xC3' is not A or B"),
+    ("GET", "/api/light?head=%E2%82", None, 400, "is not A or B"),
+    ("GET", "/api/light?head=A&selector=%FF", None, 400, "selector: '\\xFF' is not a whole number"),
+    ("GET", "/api/storage/data?head=A&format=%FF%FE", None, 400, "format"),
+    ("GET", "/api/storage/data?head=A&max=%80", None, 400, "max"),
+    ("GET", "/api/settings?setting=%FF", None, 400, "unknown setting"),
+    ("GET", "/api/settings?setting=offset&head=%F0%9F", None, 400, "head"),
+    ("GET", "/api/log?after=%FF", None, 400, "after"),
+    ("POST", "/api/settings-file?dry_run=%FF", {"format": "trax-settings", "version": 1}, 400, "dry_run"),
+    ("POST", "/api/settings", {"setting": "a" * 59 + "\u00e9"}, 400, "unknown setting"),
+    ("POST", "/api/settings", {"setting": "offset", "head": "x" + "\u00e9" * 60}, 400, "head"),
+    ("POST", "/api/control", {"action": "x" * 39 + "\u20ac"}, 400, "unknown action"),
+    ("POST", "/api/control", {"action": "mode", "mode": "x" + "\u00e9" * 30}, 400, "mode"),
+    ("POST", "/api/storage/setup", {"x" * 59 + "\u00e9": 1}, 400, "unknown member"),
+    ("POST", "/api/settings", b'{"setting":"\xff"}', 400, "not UTF-8"),
+    # Numbers beyond every range, as sent.
+    ("POST", "/api/settings", {"setting": "offset", "head": "A", "values": {"offset": 18446744073709551516}}, 400,
+     "offset: 18446744073709551516 is out of range"),
+    ("POST", "/api/settings", {"setting": "offset", "head": "A", "values": [9223372036854775808]}, 400,
+     "9223372036854775808 is out of range"),
+    ("POST", "/api/storage/setup", {"count": 18446744073709551615}, 400, "count: 18446744073709551615 is out of"),
+    ("POST", "/api/control", {"action": "program", "number": 18446744073709551615}, 400, "18446744073709551615"),
+    ("POST", "/api/settings", b'{"setting":"offset","head":"A","values":{"offset":1e999}}', 400,
+     "line 1, column 56: 1e999 is beyond the range of any number"),
+    ("GET", "/api/live?rate=1e-300", None, 400, "rate: 1e-300 is out of range"),
+    ("GET", "/api/live?rate=0.000000001", None, 400, "rate"),
+    # Nesting deeper than the limit, refused while parsing, the subtree never echoed.
+    ("POST", "/api/settings", b'{"setting":"offset","head":"A","values":{"offset":' + b"[" * 7000 + b"1" +
+     b"]" * 7000 + b"}}", 400, "values.offset[0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0]"),
+    ("POST", "/api/settings", {"setting": "offset", "head": "A", "values": {"offset": [[[[[[1]]]]]]}}, 400,
+     "offset: a whole number is expected, not an array"),
 ])
 def test_bad_input_is_refused_before_any_call(server, method, path, body, status, words):
     before = server.calls()
-    raw = b"{not json" if method == "POST" and body is None else None
-    got, reply, _ = server.request(method, path, body, raw_body=raw)
+    raw = b"{not json" if method == "POST" and body is None else body if isinstance(body, bytes) else None
+    got, reply, _ = server.request(method, path, None if raw else body, raw_body=raw)
     assert got == status and words in reply["error"], reply
+    assert len(reply["error"]) < 400, reply
     assert server.calls() == before
+    assert server.process.poll() is None
 
 
 def test_refusals(serve):
