@@ -116,11 +116,12 @@ void Controller::StopStorage() {
     Call("TRAX_DataStorageStop", "", [] { return TRAX_DataStorageStop(); });
 }
 
-Controller::StorageStatus Controller::ReadStorageStatus(int head) {
+Controller::StorageStatus Controller::ReadStorageStatus(int head, CallKind kind) {
     int storing = 0;
     StorageStatus status;
-    Call("TRAX_DataStorageGetStatus", ArgumentsText({head}),
-         [&] { return TRAX_DataStorageGetStatus(head, &storing, &status.count); });
+    Call(
+        "TRAX_DataStorageGetStatus", ArgumentsText({head}),
+        [&] { return TRAX_DataStorageGetStatus(head, &storing, &status.count); }, kind);
     status.storing = storing != 0;
     return status;
 }

@@ -118,7 +118,7 @@ public:
         bool storing = false;
         int count = 0;
     };
-    StorageStatus ReadStorageStatus(int head);
+    StorageStatus ReadStorageStatus(int head, CallKind kind = CallKind::Asked);
     // Up to maxCount (1..kMaxStored) stored values of one head, as many as
     // the controller holds; a count outside 0..maxCount from the library
     // reads as none.

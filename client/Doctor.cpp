@@ -16,10 +16,8 @@ DoctorCheck Failed(const char* name, std::string detail, std::string hint) {
     return DoctorCheck{name, false, std::move(detail), std::move(hint)};
 }
 
-DoctorCheck FailedCall(const char* name, const char* function) {
-    Failure failure = FailureOf(function);
-    AddHint(failure);
-    return Failed(name, failure.Text(), failure.hint);
+DoctorCheck FailedCall(const char* name, const Failure& failure, const HintWords& hint) {
+    return Failed(name, failure.Text(), hint(failure));
 }
 
 bool Is32BitWindows() {
@@ -39,7 +37,7 @@ std::string Joined(const std::vector<std::string>& folders) {
 
 }  // namespace
 
-std::vector<DoctorCheck> RunDoctor() {
+std::vector<DoctorCheck> RunDoctor(Controller& controller, const HintWords& hint) {
     std::vector<DoctorCheck> checks;
     const LibraryLoad& load = LoadTraxLibrary();
     const StartupReport startup = ReadStartupReport();
@@ -97,15 +95,13 @@ std::vector<DoctorCheck> RunDoctor() {
 
     // The storage status is answered in measurement mode and refused with
     // error 5 in setting mode: a question that tells both without switching.
-    int state = 0;
-    int countA = 0;
-    int countB = 0;
-    bool measuring = TRAX_DataStorageGetStatus(0, &state, &countA) == 1;
-    if (!measuring) {
-        Failure failure = FailureOf("TRAX_DataStorageGetStatus");
+    Controller::StorageStatus statusA, statusB;
+    try {
+        statusA = controller.ReadStorageStatus(0);
+    } catch (const CallError& e) {
+        const Failure& failure = e.failure();
         if (failure.errorNumber != 5) {
-            AddHint(failure);
-            checks.push_back(Failed("controller", failure.Text(), failure.hint));
+            checks.push_back(Failed("controller", failure.Text(), hint(failure)));
             return checks;
         }
         checks.push_back(Passed("controller", "answers"));
@@ -118,20 +114,21 @@ std::vector<DoctorCheck> RunDoctor() {
     checks.push_back(Passed("mode", "measurement mode"));
     for (int head = 0; head < 2; ++head) {
         const char* name = head == 0 ? "display unit A" : "display unit B";
-        int unit = -1;
-        if (TRAX_GetDisplayUnit(head, &unit) == 1) {
+        try {
+            const int unit = controller.ReadDisplayUnitCode(head);
             checks.push_back(Passed(name, "code " + std::to_string(unit) + " (read in setting mode, then back)"));
-        } else {
-            checks.push_back(FailedCall(name, "TRAX_GetDisplayUnit"));
+        } catch (const CallError& e) {
+            checks.push_back(FailedCall(name, e.failure(), hint));
         }
     }
     checks.push_back(Passed("unit system", "not reported by the library; name it with --units metric|inch"));
-    if (TRAX_DataStorageGetStatus(1, &state, &countB) == 1) {
-        checks.push_back(Passed("storage", std::string(state == 1 ? "storing" : "not storing") + ", A " +
-                                               std::to_string(countA) + " values, B " + std::to_string(countB) +
-                                               " values"));
-    } else {
-        checks.push_back(FailedCall("storage", "TRAX_DataStorageGetStatus"));
+    try {
+        statusB = controller.ReadStorageStatus(1);
+        checks.push_back(Passed("storage", std::string(statusB.storing ? "storing" : "not storing") + ", A " +
+                                               std::to_string(statusA.count) + " values, B " +
+                                               std::to_string(statusB.count) + " values"));
+    } catch (const CallError& e) {
+        checks.push_back(FailedCall("storage", e.failure(), hint));
     }
     return checks;
 }

@@ -6,8 +6,11 @@
 // check switches there and back, and only when the controller is measuring).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "client/Controller.h"
 
 namespace trax::client {
 
@@ -18,7 +21,11 @@ struct DoctorCheck {
     std::string hint;    // what to do, for a failed check
 };
 
-// Loads the library when that has not happened yet.
-std::vector<DoctorCheck> RunDoctor();
+// The face's words for what to do about a failed call ("" for nothing).
+using HintWords = std::function<std::string(const Failure&)>;
+
+// Loads the library when that has not happened yet; the questions go
+// through `controller`, so that its observers see them.
+std::vector<DoctorCheck> RunDoctor(Controller& controller, const HintWords& hint);
 
 }  // namespace trax::client

@@ -5,7 +5,7 @@
 cmake_minimum_required(VERSION 3.20)
 
 file(STRINGS "${INPUT}" lines ENCODING UTF-8)
-set(out "// Generated from tools/settings.tsv by client/GenerateSettingTable.cmake; edit that file.\n")
+set(out "// Generated from client/settings.tsv by client/GenerateSettingTable.cmake; edit that file.\n")
 set(header_seen FALSE)
 set(line_number 0)
 foreach(line IN LISTS lines)

@@ -6,7 +6,7 @@ namespace trax::client {
 
 namespace {
 
-// The rows come from tools/settings.tsv, which the Python package reads too,
+// The rows come from client/settings.tsv, which the Python package reads too,
 // so the names, argument order and ranges cannot drift apart.
 const std::vector<Setting> kSettings = {
 #include "SettingRows.inc"

@@ -1,11 +1,10 @@
-// Reading and writing settings through the library: every readable setting
-// with one failure per row rather than one for all, and a write told apart
-// from its read-back.
+// Settings as the faces name them and as a read or write of one comes back
+// (the calls themselves are Controller's): one failure per row rather than
+// one for all, and a write told apart from its read-back.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,36 +33,8 @@ struct SettingValue {
     Failure failure;          // when not ok
 };
 
-// Told of each library call the settings code (this file's and settings
-// files') makes on the calling thread, as it returns: the server's call log
-// hangs on it. `failure` is null when the call returned 1.
-using CallNote = std::function<void(const char* function, const Failure* failure)>;
-
-// Installs a note for the calling thread while it lives.
-class NoteCalls {
-public:
-    explicit NoteCalls(CallNote note);
-    ~NoteCalls();
-    NoteCalls(const NoteCalls&) = delete;
-    NoteCalls& operator=(const NoteCalls&) = delete;
-
-private:
-    CallNote previous_;
-};
-
-// After a library call made by the settings code: the failure (read at once)
-// when result is not 1, and the thread's note told either way.
-std::optional<Failure> AfterCall(const char* function, int result);
-
 // Called after each exchange with the number done and the number in all.
 using Progress = std::function<void(size_t done, size_t total)>;
-
-// Reads one setting.
-SettingValue ReadSetting(const SettingRef& ref);
-// Reads each in turn and goes on after a failed one, so that nothing read is
-// thrown away. Stops early only when `stop` says so (Ctrl-C).
-std::vector<SettingValue> ReadSettings(const std::vector<SettingRef>& refs, const Progress& progress = {},
-                                       const std::function<bool()>& stop = {});
 
 struct WriteOutcome {
     bool written = false;
@@ -72,9 +43,5 @@ struct WriteOutcome {
     // read failed (the write still happened).
     SettingValue readBack;
 };
-
-// Writes the values (which must pass ValuesProblem) and, when written and the
-// setting is readable and readBack is set, reads them back.
-WriteOutcome WriteSetting(const SettingRef& ref, const std::vector<int>& values, bool readBack = true);
 
 }  // namespace trax::client

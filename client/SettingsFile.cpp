@@ -286,24 +286,24 @@ std::string ValuesText(const Setting& s, const std::vector<int>& values) {
     return text;
 }
 
-SettingsDocument ReadController(const std::vector<SettingRef>& refs, std::vector<SettingValue>* failures,
-                                const Progress& progress, const std::function<bool()>& stop) {
+SettingsDocument ReadController(Controller& controller, const std::vector<SettingRef>& refs,
+                                std::vector<SettingValue>* failures, const Progress& progress,
+                                const std::function<bool()>& stop) {
     SettingsDocument doc;
     doc.written = UtcNow();
     const size_t total = refs.size() + 1;
     int program = 0;
-    if (auto failure = AfterCall("TRAX_GetProgramNo", TRAX_GetProgramNo(&program))) {
-        if (failures) {
-            SettingValue failed;
-            failed.ref = {FindSetting("program"), 0};
-            failed.failure = std::move(*failure);
-            failures->push_back(failed);
-        }
-    } else {
+    std::optional<Failure> programFailure = controller.TryReadProgram(program);
+    if (!programFailure) {
         doc.program = program;
+    } else if (failures) {
+        SettingValue failed;
+        failed.ref = {FindSetting("program"), 0};
+        failed.failure = std::move(*programFailure);
+        failures->push_back(failed);
     }
     if (progress) progress(1, total);
-    const auto read = ReadSettings(
+    const auto read = controller.ReadSettings(
         refs,
         [&](size_t done, size_t) {
             if (progress) progress(done + 1, total);
@@ -319,7 +319,7 @@ SettingsDocument ReadController(const std::vector<SettingRef>& refs, std::vector
     return doc;
 }
 
-LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress,
+LoadReport LoadIntoController(Controller& controller, const SettingsDocument& doc, const Progress& progress,
                               const std::function<bool()>& stop) {
     LoadReport report;
     // Two exchanges per entry (write, read back) and the two mode switches.
@@ -328,7 +328,7 @@ LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progr
     auto step = [&] {
         if (progress) progress(++done, total);
     };
-    if (auto failure = AfterCall("TRAX_SetMode", TRAX_SetMode(1))) {
+    if (std::optional<Failure> failure = controller.TrySetMode(Controller::Mode::Setting)) {
         report.modeFailure = std::move(*failure);
         for (const SettingsEntry& e : doc.entries) report.notWritten.push_back(e.ref);
     } else {
@@ -341,7 +341,7 @@ LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progr
                 for (size_t j = i; j < doc.entries.size(); ++j) report.notWritten.push_back(doc.entries[j].ref);
                 break;
             }
-            WriteOutcome outcome = WriteSetting(e.ref, e.values, false);
+            WriteOutcome outcome = controller.WriteSetting(e.ref, e.values, false);
             step();
             if (!outcome.written) {
                 report.writeFailure = outcome.writeFailure;
@@ -355,7 +355,7 @@ LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progr
     // so that the report says what the controller now holds.
     SettingsDocument now;
     for (const SettingRef& ref : report.written) {
-        SettingValue v = ReadSetting(ref);
+        SettingValue v = controller.ReadSetting(ref);
         step();
         if (v.ok)
             now.entries.push_back({ref, v.values});
@@ -368,10 +368,11 @@ LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progr
     }
     report.differences = DiffSettings(expected, now);
     // Whatever happened above, the controller goes back to measuring.
-    if (auto failure = AfterCall("TRAX_SetMode", TRAX_SetMode(0))) {
-        if (report.modeFailure.function.empty()) report.modeFailure = std::move(*failure);
-    } else {
+    std::optional<Failure> back = controller.TrySetMode(Controller::Mode::Measure);
+    if (!back) {
         report.backInMeasurement = true;
+    } else if (report.modeFailure.function.empty()) {
+        report.modeFailure = std::move(*back);
     }
     step();
     return report;

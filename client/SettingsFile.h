@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "SettingsAccess.h"
+#include "client/Controller.h"
+#include "client/SettingsAccess.h"
 
 namespace trax::client {
 
@@ -81,8 +82,9 @@ std::string ValuesText(const Setting& s, const std::vector<int>& values);
 // Reading a controller into a document: the given settings and the program
 // number (the caller fills in `library`); failures come back per row in
 // *failures and leave their setting out of the document.
-SettingsDocument ReadController(const std::vector<SettingRef>& refs, std::vector<SettingValue>* failures,
-                                const Progress& progress = {}, const std::function<bool()>& stop = {});
+SettingsDocument ReadController(Controller& controller, const std::vector<SettingRef>& refs,
+                                std::vector<SettingValue>* failures, const Progress& progress = {},
+                                const std::function<bool()>& stop = {});
 
 // What a load did.
 struct LoadReport {
@@ -104,7 +106,7 @@ struct LoadReport {
 // is made whatever happened before it.
 // `stop` (Ctrl-C) ends the writes early as a failed write would, without a
 // failure; the read-back and the switch back still happen.
-LoadReport LoadIntoController(const SettingsDocument& doc, const Progress& progress = {},
+LoadReport LoadIntoController(Controller& controller, const SettingsDocument& doc, const Progress& progress = {},
                               const std::function<bool()>& stop = {});
 
 }  // namespace trax::client

@@ -50,7 +50,7 @@ set(TRAX_PYTHON_INSTALL_DIR "" CACHE STRING "Install the trax Python package her
 if(TRAX_PYTHON_INSTALL_DIR)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/trax DESTINATION ${TRAX_PYTHON_INSTALL_DIR} COMPONENT python
     FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/settings.tsv DESTINATION ${TRAX_PYTHON_INSTALL_DIR}/trax COMPONENT python)
+  install(FILES ${PROJECT_SOURCE_DIR}/client/settings.tsv DESTINATION ${TRAX_PYTHON_INSTALL_DIR}/trax COMPONENT python)
 endif()
 
 # The export names the library alone: the driver is whatever the system

@@ -37,8 +37,8 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # that call it (lintian: maintscript-calls-ldconfig), and a postrm keeps the
 # package in "rc" state after apt-get remove; they are taken out of the
 # package once it is built (debian/DropLdconfigScripts.cmake).
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/libtrax2/triggers)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/DropLdconfigScripts.cmake)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/libtrax2/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian/DropLdconfigScripts.cmake)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS trax-tools)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
@@ -85,17 +85,17 @@ foreach(component runtime dev tools python)
   string(TOUPPER ${component} upper)
   set(package ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   file(MAKE_DIRECTORY ${TRAX_DEB_DOC}/${package})
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${TRAX_DEB_DOC}/${package}/changelog.Debian @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in ${TRAX_DEB_DOC}/${package}/changelog.Debian @ONLY)
   # -n: no name or time stamp in the gzip header, so the package is reproducible.
   execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/${package}/changelog.Debian)
   # Debian's alone: a package installs them (one component at a time), a
   # plain `cmake --install` into a prefix leaves them out.
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${TRAX_DEB_DOC}/${package}/changelog.Debian.gz
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${TRAX_DEB_DOC}/${package}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 
 # One manual page for traxctl and, where there is one, traxctl-sim.
-configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/traxctl.1 ${TRAX_DEB_DOC}/traxctl.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/traxctl.1 ${TRAX_DEB_DOC}/traxctl.1 @ONLY)
 execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/traxctl.1)
 install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools EXCLUDE_FROM_ALL)
 if(TRAX_SIMULATOR_APART)

@@ -1,6 +1,6 @@
 #include "publish/LibraryController.h"
 
-#include <trax.h>
+#include <utility>
 
 namespace trax::publish {
 
@@ -79,13 +79,11 @@ CallResult LibraryController::WriteSetting(const client::SettingRef& ref, const 
 }
 
 client::LoadReport LibraryController::LoadSettings(const client::SettingsDocument& doc) {
-    // The settings-file layer makes its own library calls (they move onto
-    // the Controller with the rest of the client layer).
-    return client::LoadIntoController(doc);
+    return client::LoadIntoController(controller_, doc);
 }
 
 client::SettingsDocument LibraryController::ReadSettings(std::vector<client::SettingValue>* failures) {
-    return client::ReadController(client::FileSettings(), failures);
+    return client::ReadController(controller_, client::FileSettings(), failures);
 }
 
 }  // namespace trax::publish

@@ -1,6 +1,6 @@
 """Build hook: ships the setting table that traxctl is generated from.
 
-tools/settings.tsv is the one list of setting names, argument order and
+client/settings.tsv is the one list of setting names, argument order and
 ranges. A build from the source tree copies it into the package; a build from
 an unpacked source archive finds the copy already inside trax/.
 """
@@ -12,7 +12,7 @@ from setuptools import setup
 from setuptools.command.build_py import build_py
 
 HERE = Path(__file__).resolve().parent
-TABLE = HERE.parent / "tools" / "settings.tsv"
+TABLE = HERE.parent / "client" / "settings.tsv"
 
 
 class BuildWithSettingTable(build_py):

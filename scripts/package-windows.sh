@@ -74,7 +74,7 @@ done
 cp "$source_dir/include/trax.h" "$kit/include/"
 cp "$source_dir"/examples/*.c "$kit/examples/"
 # Text files for Windows: CRLF line ends (the VBA editor imports nothing else).
-sed -e "s/@TRAX_VERSION@/$version/" -e 's/$/\r/' "$source_dir/cmake/win32/README-windows.txt" > "$kit/README-windows.txt"
+sed -e "s/@TRAX_VERSION@/$version/" -e 's/$/\r/' "$source_dir/packaging/windows/README-windows.txt" > "$kit/README-windows.txt"
 # The simulated controller's manual (its TRAX_SIM_* variables) beside it.
 sed -e 's/$/\r/' "$source_dir/sim/README.md" > "$kit/simulator/simulator.md"
 # The bindings as generated from this trax.h, never a stale copy.

@@ -1,27 +1,26 @@
 #include "Api.h"
 
-#include <trax.h>
-
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 
-#include "Cli.h"
-#include "Identity.h"
 #include "Metrics.h"
 #include "Security.h"
-#include "Units.h"
+#include "client/Heads.h"
+#include "client/Installation.h"
 #include "client/JsonText.h"
 #include "client/Number.h"
 #include "client/SettingTable.h"
 #include "client/SettingsAccess.h"
 #include "client/SettingsFile.h"
+#include "client/ValueOutput.h"
 #include "client/ValueText.h"
 
 namespace traxserve {
 
-using nlohmann::json;
+using json = trax::client::Json;
 namespace tc = trax::client;
 
 namespace {
@@ -30,28 +29,15 @@ constexpr std::size_t kSmallBody = 16 * 1024;
 // A file of every setting of both heads is about 3 KiB; this leaves room for
 // comments and indentation, not for anything else.
 constexpr std::size_t kSettingsFileBody = 256 * 1024;
-constexpr int kProfileLength = 1024;
-constexpr int kStorageMax = 65536;
-
-// A float as the shortest text that reads back as the same float, then as a
-// JSON number: nlohmann writes a double with the fewest digits that read it
-// back, so "1.235" stays "1.235" instead of growing float noise.
-json FloatJson(float value) { return std::strtod(tc::ValueText(value, -1).c_str(), nullptr); }
-
-json ValueJson(const FloatValue& v) {
-    json out = {{"status", tc::StatusName(v.status)}, {"value", nullptr}};
-    if (v.status == TRAX_VALUE_VALID) out["value"] = FloatJson(v.value);
-    return out;
-}
-
-json UnitJson(const std::string& unit) { return unit.empty() ? json(nullptr) : json(unit); }
+// The values' unit as --unit named it: decimals as the value needs.
+tc::DisplayUnit UnitOf(const ApiContext& ctx) { return {ctx.unit, -1}; }
 
 // Every text that reaches a reply is made safe where it is echoed (Shown);
 // replacing what is still not UTF-8 keeps dump() from ever throwing.
 Reply JsonReply(const json& body, int status = 200) {
     Reply reply;
     reply.status = status;
-    reply.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
+    reply.body = tc::JsonText(body);
     return reply;
 }
 
@@ -73,13 +59,13 @@ std::string Required(const Request& request, const char* name) {
 
 // 0 or 1 (2 with allowBoth); the message names the parameter.
 int HeadFrom(const std::string& text, const char* what, bool allowBoth) {
-    if (text == "A" || text == "a") return 0;
-    if (text == "B" || text == "b") return 1;
-    if (allowBoth && text == "both") return 2;
+    const int head = tc::HeadOf(text, allowBoth);
+    if (head >= 0) return head;
     throw BadInput{
         400, std::string(what) + ": '" + tc::Shown(text, 40) + "' is not " + (allowBoth ? "A, B or both" : "A or B")};
 }
 
+// Whole decimal number within [low, high]; `what` names it in the message.
 int IntFrom(const std::string& text, long long low, long long high, const std::string& what) {
     try {
         return static_cast<int>(tc::ReadInteger(text, low, high, what));
@@ -155,36 +141,30 @@ Reply Info(ApiContext& ctx, const Request&) {
     return JsonReply({{"version", ctx.version},
                       {"readOnly", ctx.readOnly},
                       {"rate", ctx.device->RateHz()},
-                      {"unit", UnitJson(ctx.unit)},
+                      {"unit", tc::UnitJson(UnitOf(ctx))},
                       // traxctl serve --record FILE: the library records every exchange.
                       {"recording", std::getenv("TRAX_RECORD") != nullptr && *std::getenv("TRAX_RECORD") != '\0'},
                       {"settings", settings}});
 }
 
-// Both heads' values; the live poll leaves its many successes out of the log.
-json BothValues(Device& device, const std::string& unit, bool logSuccess) {
-    FloatValue a{}, b{};
-    device.Call(
-        "TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&a, &b); }, logSuccess);
-    return {{"A", ValueJson(a)}, {"B", ValueJson(b)}, {"unit", UnitJson(unit)}};
+// Both heads' values; the live poll's are routine, and a log leaves their
+// many successes out.
+json BothValues(Device& device, const tc::DisplayUnit& unit, tc::CallKind kind) {
+    return tc::BothHeadsJson(device.Controller().ReadValues(kind), unit, unit);
 }
 
-Reply Values(ApiContext& ctx, const Request&) { return JsonReply(BothValues(*ctx.device, ctx.unit, true)); }
+Reply Values(ApiContext& ctx, const Request&) {
+    return JsonReply(BothValues(*ctx.device, UnitOf(ctx), tc::CallKind::Asked));
+}
 
 Reply Figure(ApiContext& ctx, const Request& request) {
     const int head = HeadFrom(Required(request, "head"), "head", false);
-    FigureData f{};
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetFigureData, head, &f);
-    json values = json::array(), integers = json::array();
-    for (const FloatValue& v : f.values) values.push_back(ValueJson(v));
-    for (int n : f.integers) integers.push_back(n);
-    return JsonReply(
-        {{"head", traxctl::HeadName(head)}, {"unit", UnitJson(ctx.unit)}, {"values", values}, {"integers", integers}});
+    return JsonReply(tc::FigureJson(head, ctx.device->Controller().ReadFigure(head), UnitOf(ctx)));
 }
 
 Reply ClearFigure(ApiContext& ctx, const Request& request) {
     OnlyKeys(Body(request), {});
-    TRAXSERVE_CALL(*ctx.device, TRAX_ClearFigureData);
+    ctx.device->Controller().ClearFigure();
     return JsonReply({{"cleared", true}});
 }
 
@@ -192,53 +172,33 @@ Reply Light(ApiContext& ctx, const Request& request) {
     const int head = HeadFrom(Required(request, "head"), "head", false);
     int selector = 0;
     if (auto s = QueryValue(request.target, "selector")) selector = IntFrom(*s, 0, 3, "selector");
-    LightData light{};
-    int extra = 0;
-    unsigned char profile[kProfileLength] = {};
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetLight, head, selector, &light, &extra, profile);
-    json figures = json::array(), points = json::array();
-    for (int v : light.values) figures.push_back(v);
-    for (unsigned char p : profile) points.push_back(p);
-    return JsonReply({{"head", traxctl::HeadName(head)},
-                      {"selector", selector},
-                      {"light", figures},
-                      {"extra", extra},
-                      {"profile", points}});
+    return JsonReply(tc::LightJson(head, selector, ctx.device->Controller().ReadLight(head, selector)));
 }
 
 Reply StorageStatus(ApiContext& ctx, const Request&) {
-    int storing = 0, counts[2] = {0, 0};
-    for (int h = 0; h < 2; ++h) TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageGetStatus, h, &storing, &counts[h]);
-    return JsonReply({{"storing", storing != 0}, {"A", counts[0]}, {"B", counts[1]}});
+    tc::Controller& controller = ctx.device->Controller();
+    const tc::Controller::StorageStatus a = controller.ReadStorageStatus(0);
+    const tc::Controller::StorageStatus b = controller.ReadStorageStatus(1);
+    return JsonReply({{"storing", b.storing}, {"A", a.count}, {"B", b.count}});
 }
 
 Reply StorageSetup(ApiContext& ctx, const Request& request) {
     const json body = Body(request);
     OnlyKeys(body, {"target", "count", "cycle"});
     const tc::Field* fields = tc::StorageSetting().fields;
-    bool given[3] = {false, false, false};
-    int values[3] = {0, 0, 0};
+    tc::Controller::StorageSetup setup;
+    std::optional<int>* given[3] = {&setup.target, &setup.count, &setup.cycle};
     for (int i = 0; i < 3; ++i) {
-        if (Has(body, fields[i].name)) {
-            values[i] = IntMember(body, fields[i].name, fields[i].low, fields[i].high);
-            given[i] = true;
-        }
+        if (Has(body, fields[i].name)) *given[i] = IntMember(body, fields[i].name, fields[i].low, fields[i].high);
     }
-    // Same as traxctl storage setup: unnamed values keep what the controller holds.
-    int current[3] = {0, 0, 0};
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetDataStorage, &current[0], &current[1], &current[2]);
-    for (int i = 0; i < 3; ++i) {
-        if (given[i]) current[i] = values[i];
-    }
-    if (given[0] || given[1] || given[2])
-        TRAXSERVE_CALL(*ctx.device, TRAX_SetDataStorage, current[0], current[1], current[2]);
-    TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageInit);
-    return JsonReply({{"target", current[0]}, {"count", current[1]}, {"cycle", current[2]}});
+    // Unnamed values keep what the controller holds.
+    const tc::Controller::StorageConfig now = ctx.device->Controller().SetUpStorage(setup);
+    return JsonReply({{"target", now.target}, {"count", now.count}, {"cycle", now.cycle}});
 }
 
 Reply StorageStart(ApiContext& ctx, const Request& request) {
     OnlyKeys(Body(request), {});
-    TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageStart);
+    ctx.device->Controller().StartStorage();
     ctx.storageStart = tc::IsoTime(std::chrono::system_clock::now());
     ctx.storageStop.clear();
     return JsonReply({{"storing", true}});
@@ -246,49 +206,33 @@ Reply StorageStart(ApiContext& ctx, const Request& request) {
 
 Reply StorageStop(ApiContext& ctx, const Request& request) {
     OnlyKeys(Body(request), {});
-    TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageStop);
+    ctx.device->Controller().StopStorage();
     ctx.storageStop = tc::IsoTime(std::chrono::system_clock::now());
     return JsonReply({{"storing", false}});
 }
 
 Reply StorageData(ApiContext& ctx, const Request& request) {
     const int head = HeadFrom(Required(request, "head"), "head", false);
-    int maxCount = kStorageMax;
-    if (auto m = QueryValue(request.target, "max")) maxCount = IntFrom(*m, 1, kStorageMax, "max");
+    int maxCount = tc::kMaxStored;
+    if (auto m = QueryValue(request.target, "max")) maxCount = IntFrom(*m, 1, tc::kMaxStored, "max");
     std::string format = QueryValue(request.target, "format").value_or("json");
     if (format != "json" && format != "csv")
         throw BadInput{400, "format: '" + tc::Shown(format, 20) + "' is not json or csv"};
-    std::vector<FloatValue> values(static_cast<size_t>(maxCount));
-    int returned = 0;
-    TRAXSERVE_CALL(*ctx.device, TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
-    if (returned < 0 || returned > maxCount) returned = 0;
-    const traxctl::DisplayUnit unit{ctx.unit, -1};
+    const std::vector<FloatValue> values = ctx.device->Controller().ReadStorage(head, maxCount);
     if (format == "csv") {
         // The same file as traxctl storage read --csv (the sampling cycle
         // would cost a switch to setting mode, so it stays unknown, as there).
-        const std::string csv =
-            traxctl::StorageCsv(head, unit, values.data(), returned, ctx.storageStart, ctx.storageStop, "");
         Reply reply;
         reply.contentType = "text/csv; charset=utf-8";
-        reply.body = csv;
+        reply.body = tc::StorageCsv(head, UnitOf(ctx), values, ctx.storageStart, ctx.storageStop, "");
         reply.headers["Content-Disposition"] =
-            std::string("attachment; filename=\"storage-") + traxctl::HeadName(head) + ".csv\"";
+            std::string("attachment; filename=\"storage-") + tc::HeadName(head) + ".csv\"";
         return reply;
     }
-    json list = json::array();
-    for (int i = 0; i < returned; ++i) list.push_back(ValueJson(values[static_cast<size_t>(i)]));
-    return JsonReply(
-        {{"head", traxctl::HeadName(head)}, {"unit", UnitJson(ctx.unit)}, {"count", returned}, {"values", list}});
+    return JsonReply(tc::StorageJson(head, UnitOf(ctx), values));
 }
 
 // --- settings -----------------------------------------------------------
-
-// {"min": 10, "max": 90}: a setting's values named as in the setting table.
-json NamedValues(const tc::Setting& s, const int* values) {
-    json out = json::object();
-    for (int i = 0; i < s.arity; ++i) out[s.fields[i].name] = values[i];
-    return out;
-}
 
 const tc::Setting& SettingNamed(const std::string& name) {
     const tc::Setting* s = tc::FindSetting(name);
@@ -297,11 +241,10 @@ const tc::Setting& SettingNamed(const std::string& name) {
 }
 
 json ReadSetting(Device& device, const tc::Setting& s, int head) {
-    int values[4] = {0, 0, 0, 0};
-    device.Call(s.getterName, [&] { return s.get(head, values); });
-    json out = {{"setting", s.name}, {"head", nullptr}, {"values", NamedValues(s, values)}};
-    if (s.scope == tc::Scope::Head) out["head"] = traxctl::HeadName(head);
-    return out;
+    const tc::SettingRef ref{&s, head};
+    tc::SettingValue read = device.Controller().ReadSetting(ref);
+    if (!read.ok) throw tc::CallError(std::move(read.failure));
+    return tc::SettingJson(ref, read.values);
 }
 
 Reply GetSettings(ApiContext& ctx, const Request& request) {
@@ -381,26 +324,27 @@ Reply SetSetting(ApiContext& ctx, const Request& request) {
         const bool named = problem.rfind(std::string(s.name) + ":", 0) == 0;
         throw BadInput{400, named ? problem : std::string(s.name) + ": " + problem};
     }
-    ctx.device->Call(s.setterName, [&] { return s.set(head, values.data()); });
-    if (s.get == nullptr) {
-        return JsonReply(
-            {{"setting", s.name}, {"head", nullptr}, {"values", NamedValues(s, values.data())}, {"readBack", false}});
+    const tc::SettingRef ref{&s, head};
+    tc::WriteOutcome outcome = ctx.device->Controller().WriteSetting(ref, values);
+    if (!outcome.written) throw tc::CallError(std::move(outcome.writeFailure));
+    if (!s.Readable()) {
+        json out = tc::SettingJson(ref, values);
+        out["head"] = nullptr;
+        out["readBack"] = false;
+        return JsonReply(out);
     }
-    json out = ReadSetting(*ctx.device, s, head);
+    if (!outcome.readBack.ok) throw tc::CallError(std::move(outcome.readBack.failure));
+    json out = tc::SettingJson(ref, outcome.readBack.values);
     out["readBack"] = true;
     return JsonReply(out);
 }
 
 // --- settings files ------------------------------------------------------
 
-json RefJson(const tc::SettingRef& ref) {
-    return {{"setting", ref.setting->name},
-            {"head", ref.setting->scope == tc::Scope::Head ? json(traxctl::HeadName(ref.head)) : json(nullptr)}};
-}
+json RefJson(const tc::SettingRef& ref) { return tc::SettingRefJson(ref); }
 
 json ValuesJson(const tc::Setting& s, const std::optional<std::vector<int>>& values) {
-    if (!values) return nullptr;
-    return NamedValues(s, values->data());
+    return tc::NamedValuesJson(s, values ? &*values : nullptr);
 }
 
 json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, const char* left, const char* right) {
@@ -414,20 +358,13 @@ json DifferencesJson(const std::vector<tc::SettingsDifference>& differences, con
     return list;
 }
 
-// The settings layer calls the library itself, not through Device::Call:
-// while one of its calls is in hand, each of its library calls is counted and
-// logged as the device's own are.
-tc::NoteCalls LogCallsOf(Device& device) {
-    return tc::NoteCalls([&device](const char* function, const tc::Failure* failure) {
-        device.Note(function, failure == nullptr, failure ? WithReason(*failure).reason : std::string());
-    });
-}
-
+// The settings-file layer's calls go through the device's controller too, so
+// they are in the log and their failures carry the reason already.
 Reply FailuresReply(const std::vector<tc::SettingValue>& failures, json extra = json::object()) {
     json list = json::array();
     for (const auto& f : failures) {
         json entry = RefJson(f.ref);
-        AddFailure(entry, WithReason(f.failure));
+        AddFailure(entry, f.failure);
         list.push_back(entry);
     }
     extra["error"] =
@@ -441,15 +378,14 @@ Reply FailuresReply(const std::vector<tc::SettingValue>& failures, json extra = 
 // The controller's settings as a settings file, for download.
 Reply GetSettingsFile(ApiContext& ctx, const Request&) {
     std::vector<tc::SettingValue> failures;
-    const tc::NoteCalls logged = LogCallsOf(*ctx.device);
     Device& device = *ctx.device;
-    tc::SettingsDocument doc =
-        tc::ReadController(tc::FileSettings(), &failures, {}, [&device] { return device.StopRequested(); });
+    tc::SettingsDocument doc = tc::ReadController(device.Controller(), tc::FileSettings(), &failures, {},
+                                                  [&device] { return device.StopRequested(); });
     if (device.StopRequested()) throw BadInput{503, "the server is stopping (Ctrl-C): no file"};
     // Half a setup saved as if it were whole would be loaded back as one: no file then.
     if (!failures.empty()) return FailuresReply(failures);
     // The library's own version, as traxctl settings save writes it.
-    doc.library = traxctl::LibraryVersion();
+    doc.library = tc::LibraryVersion();
     Reply reply;
     reply.body = tc::SettingsJson(doc);
     reply.headers["Content-Disposition"] = "attachment; filename=\"settings.json\"";
@@ -467,14 +403,13 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
     }
     Device& device = *ctx.device;
     const auto stop = [&device] { return device.StopRequested(); };
-    const tc::NoteCalls logged = LogCallsOf(device);
     const std::string dry = QueryValue(request.target, "dry_run").value_or("0");
     if (dry != "0" && dry != "1") throw BadInput{400, "dry_run: '" + tc::Shown(dry, 10) + "' is not 0 or 1"};
     if (dry == "1") {
         std::vector<tc::SettingRef> refs;
         for (const auto& e : doc.entries) refs.push_back(e.ref);
         std::vector<tc::SettingValue> failures;
-        tc::SettingsDocument current = tc::ReadController(refs, &failures, {}, stop);
+        tc::SettingsDocument current = tc::ReadController(device.Controller(), refs, &failures, {}, stop);
         if (device.StopRequested()) throw BadInput{503, "the server is stopping (Ctrl-C): nothing compared"};
         if (!failures.empty()) return FailuresReply(failures, {{"dryRun", true}});
         current.program.reset();
@@ -485,7 +420,7 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
     }
     // Ctrl-C stops the load at the next setting; what was written is still
     // read back and the controller goes back to measuring.
-    const tc::LoadReport report = tc::LoadIntoController(doc, {}, stop);
+    const tc::LoadReport report = tc::LoadIntoController(device.Controller(), doc, {}, stop);
     json written = json::array(), notWritten = json::array();
     for (const auto& r : report.written) written.push_back(RefJson(r));
     for (const auto& r : report.notWritten) notWritten.push_back(RefJson(r));
@@ -500,16 +435,16 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
         return JsonReply(body);
     CallFailure failure;
     if (!report.enteredSettingMode) {
-        failure = WithReason(report.modeFailure);
+        failure = (report.modeFailure);
         body["error"] = "the controller did not enter setting mode: nothing was written";
     } else if (report.writeFailure) {
-        failure = WithReason(*report.writeFailure);
+        failure = (*report.writeFailure);
         body["error"] = "writing " + std::to_string(report.notWritten.size()) + " settings failed";
     } else if (!report.readFailures.empty()) {
-        failure = WithReason(report.readFailures[0].failure);
+        failure = (report.readFailures[0].failure);
         body["error"] = "reading back failed";
     } else if (!report.backInMeasurement) {
-        failure = WithReason(report.modeFailure);
+        failure = (report.modeFailure);
         body["error"] = "the controller did not go back to measurement mode";
     } else if (report.stopped) {
         body["error"] = "stopped by Ctrl-C after " + std::to_string(report.written.size()) + " of " +
@@ -526,57 +461,56 @@ Reply PutSettingsFile(ApiContext& ctx, const Request& request) {
 // --- control ------------------------------------------------------------
 
 Reply GetControl(ApiContext& ctx, const Request&) {
-    int panel = -1, program = 0;
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetPanel, &panel);
-    TRAXSERVE_CALL(*ctx.device, TRAX_GetProgramNo, &program);
+    tc::Controller& controller = ctx.device->Controller();
+    const int panel = controller.ReadPanel();
+    const int program = controller.ReadProgram();
     return JsonReply(
-        {{"panel", panel >= 0 && panel <= 2 ? json(traxctl::HeadName(panel)) : json(nullptr)}, {"program", program}});
+        {{"panel", panel >= 0 && panel <= 2 ? json(tc::HeadName(panel)) : json(nullptr)}, {"program", program}});
 }
 
 Reply Control(ApiContext& ctx, const Request& request) {
     const json body = Body(request);
     const std::string action = StringMember(body, "action");
-    Device& d = *ctx.device;
+    tc::Controller& d = ctx.device->Controller();
     if (action == "zero" || action == "timing") {
         OnlyKeys(body, {"action", "head", "on"});
         const int head = HeadFrom(StringMember(body, "head"), "head", true);
-        const int on = OnMember(body, "on") ? 1 : 0;
+        const bool on = OnMember(body, "on");
         if (action == "zero")
-            TRAXSERVE_CALL(d, TRAX_SetZero, head, on);
+            d.SetZero(head, on);
         else
-            TRAXSERVE_CALL(d, TRAX_SetTiming, head, on);
+            d.SetTiming(head, on);
     } else if (action == "reset") {
         OnlyKeys(body, {"action", "head"});
         const int head = HeadFrom(StringMember(body, "head"), "head", true);
-        TRAXSERVE_CALL(d, TRAX_SetReset, head);
+        d.Reset(head);
     } else if (action == "panel") {
         OnlyKeys(body, {"action", "head"});
         const int panel = HeadFrom(StringMember(body, "head"), "head", true);
-        TRAXSERVE_CALL(d, TRAX_SetPanel, panel);
+        d.SelectPanel(panel);
     } else if (action == "lock") {
         OnlyKeys(body, {"action", "on"});
-        const int on = OnMember(body, "on") ? 1 : 0;
-        TRAXSERVE_CALL(d, TRAX_SetPanelLock, on);
+        d.LockPanel(OnMember(body, "on"));
     } else if (action == "program") {
         OnlyKeys(body, {"action", "number"});
         const int number = IntMember(body, "number", 0, 7);
-        TRAXSERVE_CALL(d, TRAX_SetProgramNo, number);
+        d.SelectProgram(number);
     } else if (action == "able-start") {
         OnlyKeys(body, {"action", "head"});
         const int head = HeadFrom(StringMember(body, "head"), "head", false);
-        TRAXSERVE_CALL(d, TRAX_AbleStart, head);
+        d.AbleStart(head);
     } else if (action == "able-stop") {
         OnlyKeys(body, {"action"});
-        TRAXSERVE_CALL(d, TRAX_AbleStop);
+        d.AbleStop();
     } else if (action == "able-cancel") {
         OnlyKeys(body, {"action"});
-        TRAXSERVE_CALL(d, TRAX_AbleCancel);
+        d.AbleCancel();
     } else if (action == "mode") {
         OnlyKeys(body, {"action", "mode"});
         const std::string mode = StringMember(body, "mode");
         if (mode != "measure" && mode != "setting")
             throw BadInput{400, "mode: '" + tc::Shown(mode, 20) + "' is not measure or setting"};
-        TRAXSERVE_CALL(d, TRAX_SetMode, mode == "setting" ? 1 : 0);
+        d.SetMode(mode == "setting" ? tc::Controller::Mode::Setting : tc::Controller::Mode::Measure);
     } else {
         throw BadInput{400, "unknown action '" + tc::Shown(action, 40) +
                                 "' (zero, timing, reset, panel, lock, program, able-start, able-stop, able-cancel, "
@@ -668,8 +602,8 @@ Reply Handle(const Route& route, ApiContext& context, const Request& request) {
         return ErrorReply(e.status, e.error);
     } catch (const tc::InputError& e) {
         return ErrorReply(400, e.message);
-    } catch (const CallFailure& f) {
-        return FailureReply(f);
+    } catch (const tc::CallError& e) {
+        return FailureReply(e.failure());
     } catch (const std::exception& e) {
         return ErrorReply(500, "internal error: " + tc::Shown(e.what(), 200));
     } catch (...) {
@@ -678,9 +612,9 @@ Reply Handle(const Route& route, ApiContext& context, const Request& request) {
 }
 
 std::string PollValues(Device& device, const std::string& unit) {
-    json values = BothValues(device, unit, false);
+    json values = BothValues(device, {unit, -1}, tc::CallKind::Routine);
     values["t"] = device.Uptime();
-    return values.dump();
+    return tc::JsonText(values);
 }
 
 }  // namespace traxserve

@@ -1,6 +1,7 @@
 #include "Device.h"
 
 #include "Metrics.h"
+#include "client/Diagnosis.h"
 
 #include <utility>
 
@@ -12,6 +13,27 @@ constexpr size_t kLogLength = 200;
 
 }  // namespace
 
+std::string HintFor(trax::client::Trouble trouble) {
+    using trax::client::Trouble;
+    switch (trouble) {
+    case Trouble::LibraryMissing:
+        return trax::client::LibraryPlacement() + "; restart traxctl serve after";
+    case Trouble::DriverMissing:
+        return trax::client::DriverPlacement() + "; 'traxctl doctor' on this machine checks each step";
+    case Trouble::Busy:
+        return "the controller stays busy: an Able adjustment or a storage run may be in progress (Control: Able "
+               "adjustment Stop; Storage: Stop)";
+    case Trouble::NoLink:
+        return "check the USB cable and the controller's power, and that no other program holds the controller";
+    case Trouble::SettingMode:
+        return "the controller is in setting mode; POST /api/control {\"action\": \"mode\", \"mode\": \"measure\"} "
+               "brings it back to measurement";
+    case Trouble::Unknown:
+        break;
+    }
+    return "";
+}
+
 CallFailure WithReason(trax::client::Failure failure) {
     if (failure.reason.empty())
         failure.reason =
@@ -22,7 +44,10 @@ CallFailure WithReason(trax::client::Failure failure) {
 Device::Device(double rateHz, Poll poll, SampleSink sink)
     : rateHz_(rateHz), poll_(std::move(poll)), sink_(std::move(sink)), started_(Clock::now()), thread_([this] {
           Run();
-      }) {}
+      }) {
+    // Before the first job: the thread only waits until one is submitted.
+    controller_.Observe([this](trax::client::CallRecord& call) { Observe(call); });
+}
 
 Device::~Device() { Stop(); }
 
@@ -110,9 +135,9 @@ void Device::Run() {
             Sample sample{Uptime(), true, "", {}};
             try {
                 sample.json = poll_(*this);
-            } catch (const CallFailure& f) {
+            } catch (const trax::client::CallError& e) {
                 sample.ok = false;
-                sample.failure = f;
+                sample.failure = e.failure();
             } catch (const std::exception& e) {
                 sample.ok = false;
                 sample.failure = WithReason(trax::client::Failure{"TRAX_GetCalcData", e.what(), std::nullopt, ""});
@@ -123,33 +148,25 @@ void Device::Run() {
     }
 }
 
-void Device::Call(const char* function, const std::function<int()>& call, bool logSuccess) {
-    if (inFlight_.fetch_add(1) != 0) overlaps_.fetch_add(1);
-    const auto started = Clock::now();
-    const int result = call();
-    const auto took = Clock::now() - started;
-    inFlight_.fetch_sub(1);
+void Device::Observe(trax::client::CallRecord& call) {
+    if (call.overlapped) overlaps_.fetch_add(1);
     calls_.fetch_add(1);
-    if (result == 1) {
-        ServerCallStats().Record(function, nullptr, took);
-        if (logSuccess) Record(function, true, "");
+    if (call.ok()) {
+        ServerCallStats().Record(call.function, nullptr, call.duration);
+        if (call.kind == trax::client::CallKind::Asked) Record(call.function, true, "");
         return;
     }
-    // The library's reason is read on this thread, right after the call; the
-    // hint may ask the controller one more question, still from here.
-    trax::client::Failure known = trax::client::FailureOf(function);
-    trax::client::AddHint(known);
-    const CallFailure failure = WithReason(std::move(known));
-    ServerCallStats().Record(function, &failure, took);
-    Record(function, false, failure.reason);
-    throw failure;
-}
-
-void Device::Note(const char* function, bool ok, const std::string& reason) {
-    calls_.fetch_add(1);
-    const CallFailure failure{function, reason, std::nullopt, ""};
-    ServerCallStats().Record(function, ok ? nullptr : &failure, Clock::duration::zero());
-    Record(function, ok, reason);
+    // The controller read the reason on this thread, right after the call;
+    // the hint may ask the controller one more question, still from here
+    // (and that question is observed too, without a hint of its own).
+    if (!hinting_) {
+        hinting_ = true;
+        call.failure->hint = HintFor(trax::client::Diagnose(*call.failure, controller_));
+        hinting_ = false;
+    }
+    *call.failure = WithReason(std::move(*call.failure));
+    ServerCallStats().Record(call.function, call.failure, call.duration);
+    Record(call.function, false, call.failure->reason);
 }
 
 void Device::Record(const char* function, bool ok, const std::string& reason) {

@@ -16,13 +16,16 @@
 #include <thread>
 #include <vector>
 
+#include "client/Controller.h"
+#include "client/Diagnosis.h"
 #include "client/Failure.h"
 
 namespace traxserve {
 
 // A library call that returned 0: the tools' own account of it (call,
-// reason, error number, hint), its reason always filled in. Thrown by
-// Device::Call on the device thread and turned into a 502 reply.
+// reason, error number, hint), its reason always filled in by the device's
+// observer. Thrown inside a CallError by the controller on the device thread
+// and turned into a 502 reply.
 using CallFailure = trax::client::Failure;
 
 // One call as the Log panel shows it.
@@ -47,7 +50,7 @@ public:
     using Clock = std::chrono::steady_clock;
     using SampleSink = std::function<void(const Sample&)>;
     // Reads both heads once as JSON; runs on the device thread and may throw
-    // CallFailure.
+    // CallError.
     using Poll = std::function<std::string(Device&)>;
 
     Device(double rateHz, Poll poll, SampleSink sink);
@@ -69,13 +72,11 @@ public:
     int Viewers() const { return viewers_.load(); }
     double RateHz() const { return rateHz_; }
 
-    // Device thread only: makes one library call through `call`, records it
-    // in the log and throws CallFailure when it returns 0.
-    void Call(const char* function, const std::function<int()>& call, bool logSuccess = true);
-
-    // Device thread only: counts and records a call made outside Call (by
-    // the settings layer, which calls the library itself).
-    void Note(const char* function, bool ok, const std::string& reason);
+    // Device thread only: the controller every library call of the server
+    // goes through. Its observer gives each failure its reason and hint and
+    // records every call in the log (routine successes, the live poll's,
+    // left out).
+    trax::client::Controller& Controller() { return controller_; }
 
     // Ctrl-C: the job in flight is asked to stop at its next step (a long
     // settings-file load checks StopRequested between settings), queued jobs
@@ -95,6 +96,7 @@ private:
     void Run();
     void Wake();
     void Record(const char* function, bool ok, const std::string& reason);
+    void Observe(trax::client::CallRecord& call);
 
     const double rateHz_;
     const Poll poll_;
@@ -118,6 +120,10 @@ private:
     std::atomic<std::uint64_t> polls_{0};
     std::atomic<bool> stopRequested_{false};
 
+    trax::client::Controller controller_;
+    // Device thread only: a hint's own question to the controller is being asked.
+    bool hinting_ = false;
+
     std::thread thread_;  // last: starts once everything above exists
 };
 
@@ -125,7 +131,7 @@ private:
 // a general one when the library's own is not known.
 CallFailure WithReason(trax::client::Failure failure);
 
-}  // namespace traxserve
+// What to do about a failure, in the words of the page and the API.
+std::string HintFor(trax::client::Trouble trouble);
 
-// Makes library call fn(args...) on the device thread, recorded and checked.
-#define TRAXSERVE_CALL(device, fn, ...) (device).Call(#fn, [&] { return fn(__VA_ARGS__); })
+}  // namespace traxserve

@@ -26,17 +26,19 @@ Reply MetricsRoute(ApiContext& ctx, const Request&) {
     out << "# HELP trax_up 1 while traxctl serve runs.\n# TYPE trax_up gauge\ntrax_up 1\n";
     FloatValue values[2] = {};
     std::string mode = "unknown";
-    try {
-        // A scrape is a reading of its own; its successes stay out of the log.
-        ctx.device->Call(
-            "TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&values[0], &values[1]); }, false);
-        mode = "measurement";
-    } catch (const CallFailure& f) {
+    tc::Controller& controller = ctx.device->Controller();
+    // A scrape is a reading of its own, routine: its successes stay out of the log.
+    tc::Controller::BothHeads both;
+    if (const std::optional<tc::Failure> f = controller.TryReadValues(both, tc::CallKind::Routine)) {
         // Values are refused in setting mode with error 5: that tells the mode.
-        if (f.errorNumber && *f.errorNumber == 5) mode = "setting";
+        if (f->errorNumber && *f->errorNumber == 5) mode = "setting";
         values[0].status = values[1].status = TRAX_VALUE_INVALID;
         out << "# HELP trax_values_ok 0 when the values could not be read for this scrape.\n"
                "# TYPE trax_values_ok gauge\ntrax_values_ok 0\n";
+    } else {
+        values[0] = both.a;
+        values[1] = both.b;
+        mode = "measurement";
     }
     const std::string unit = tc::PrometheusLabel(ctx.unit.empty() ? "unknown" : ctx.unit);
     out << "# HELP trax_head_value The latest valid value of each head, in its display unit.\n"
@@ -54,20 +56,22 @@ Reply MetricsRoute(ApiContext& ctx, const Request&) {
            "# TYPE trax_controller_mode gauge\n";
     for (const char* m : {"measurement", "setting", "unknown"})
         out << "trax_controller_mode{mode=\"" << m << "\"} " << (mode == m ? 1 : 0) << "\n";
-    int storing = 0, counts[2] = {0, 0};
+    bool storing = false;
+    int counts[2] = {0, 0};
     bool storageKnown = true;
     for (int h = 0; h < 2 && storageKnown; ++h) {
         try {
-            ctx.device->Call(
-                "TRAX_DataStorageGetStatus", [&] { return TRAX_DataStorageGetStatus(h, &storing, &counts[h]); }, false);
-        } catch (const CallFailure&) {
+            const tc::Controller::StorageStatus status = controller.ReadStorageStatus(h, tc::CallKind::Routine);
+            storing = status.storing;
+            counts[h] = status.count;
+        } catch (const tc::CallError&) {
             storageKnown = false;
         }
     }
     if (storageKnown) {
         out << "# HELP trax_storage_storing 1 while the controller's data storage runs.\n"
                "# TYPE trax_storage_storing gauge\ntrax_storage_storing "
-            << (storing != 0 ? 1 : 0) << "\n";
+            << (storing ? 1 : 0) << "\n";
         out << "# HELP trax_storage_count Values held in the data storage per head.\n"
                "# TYPE trax_storage_count gauge\n";
         for (int h = 0; h < 2; ++h) out << "trax_storage_count{head=\"" << kHeads[h] << "\"} " << counts[h] << "\n";

@@ -276,6 +276,13 @@ void FanOut(Server& server, const Sample& sample) {
 
 }  // namespace
 
+std::optional<bool> IsLoopbackAddress(const std::string& bind) {
+    beast::error_code ec;
+    const auto address = asio::ip::make_address(bind, ec);
+    if (ec) return std::nullopt;
+    return address.is_loopback();
+}
+
 int Serve(const ServeOptions& options, std::ostream& out, std::ostream& err) {
     asio::io_context io(1);
     beast::error_code ec;

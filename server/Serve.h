@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -20,6 +21,9 @@ struct ServeOptions {
     std::size_t maxViewers = 250;                  // live viewers at once; more get 503
     std::chrono::milliseconds idleTimeout{30000};  // a connection that sends nothing is closed
 };
+
+// Whether `bind` is a loopback address; nullopt when it is no IP address.
+std::optional<bool> IsLoopbackAddress(const std::string& bind);
 
 // Serves until SIGINT or SIGTERM; returns 130 after closing the connections,
 // or 1 when the address cannot be bound.

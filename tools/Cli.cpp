@@ -26,6 +26,8 @@ bool LooksNumeric(const std::string& word) {
 
 // Written by the SIGINT handler, read by the main thread.
 volatile std::sig_atomic_t interrupted = 0;
+// Main thread only: CtrlCBetweenRows alive.
+int sweeps = 0;
 
 void SetInterruptAction(void (*action)(int)) {
 #ifdef _WIN32
@@ -78,6 +80,13 @@ void InstallInterruptHandler() {
     interrupted = 0;
     SetInterruptAction(OnInterrupt);
 }
+
+void StopAfterCallOnCtrlC(trax::client::CallRecord&) {
+    if (interrupted && sweeps == 0) throw Interrupted{};
+}
+
+CtrlCBetweenRows::CtrlCBetweenRows() { ++sweeps; }
+CtrlCBetweenRows::~CtrlCBetweenRows() { --sweeps; }
 
 UnitOptions UnitsFromEnvironment() {
     UnitOptions units;
@@ -159,20 +168,11 @@ int ParseInt(const std::string& text, long long low, long long high, const std::
     }
 }
 
-int HeadOf(const std::string& text, bool allowBoth) {
-    if (text == "A" || text == "a") return 0;
-    if (text == "B" || text == "b") return 1;
-    if (allowBoth && (text == "both" || text == "BOTH" || text == "Both")) return 2;
-    return -1;
-}
-
 int ParseHead(const std::string& text, bool allowBoth) {
-    const int head = HeadOf(text, allowBoth);
+    const int head = trax::client::HeadOf(text, allowBoth);
     if (head >= 0) return head;
     throw UsageError{"unknown head '" + text + "' (use A" + std::string(allowBoth ? ", B or both)" : " or B)")};
 }
-
-const char* HeadName(int head) { return head == 0 ? "A" : head == 1 ? "B" : "both"; }
 
 int ParseOnOff(const std::string& text) {
     if (text == "on" || text == "1") return 1;

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "client/Controller.h"
 #include "client/Failure.h"
+#include "client/Heads.h"
 #include "client/ValueText.h"
 
 namespace traxctl {
@@ -42,14 +44,21 @@ bool InterruptRequested();
 // the process at once.
 void InstallInterruptHandler();
 
-inline void Check(int result, const char* call) {
-    if (InterruptRequested()) throw Interrupted{};
-    // The reason is taken at once, before another call adds to the tap.
-    trax::client::Check(result, call);
-}
+// The controller's observer for Ctrl-C: throws Interrupted after the call
+// in flight, unless a CtrlCBetweenRows is in scope.
+void StopAfterCallOnCtrlC(trax::client::CallRecord& call);
 
-// Calls a library function and turns a 0 result into a CallError naming it.
-#define TRAXCTL_CALL(fn, ...) ::traxctl::Check(fn(__VA_ARGS__), #fn)
+// While one lives, Ctrl-C is left to a sweep that looks for it between its
+// rows (InterruptRequested as its stop) and finishes what it started: the
+// rows read so far are shown, a settings load still reads back and switches
+// back to measurement mode, a write still reads its value back.
+class CtrlCBetweenRows {
+public:
+    CtrlCBetweenRows();
+    ~CtrlCBetweenRows();
+    CtrlCBetweenRows(const CtrlCBetweenRows&) = delete;
+    CtrlCBetweenRows& operator=(const CtrlCBetweenRows&) = delete;
+};
 
 // The controller's unit system as the user stated it; the library does not
 // report it.
@@ -82,13 +91,16 @@ struct Args {
     }
 };
 
-// What every command gets to run with.
+// What every command gets to run with. Every library call goes through
+// `controller`, whose observer ends the command after the call in flight
+// when Ctrl-C was pressed.
 struct Context {
     Args args;
     bool json = false;
     UnitOptions units;
     std::ostream& out;
     std::ostream& err;
+    trax::client::Controller& controller;
 };
 
 // Option accepted by a command: name without the dashes, and whether a value follows.
@@ -104,11 +116,9 @@ Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
 // Whole decimal number within [low, high]; `what` names it in the message.
 int ParseInt(const std::string& text, long long low, long long high, const std::string& what);
 
-// "A"/"a" -> 0, "B"/"b" -> 1, and when allowBoth, "both" -> 2; HeadOf gives
-// -1 for any other word, ParseHead throws UsageError.
-int HeadOf(const std::string& text, bool allowBoth);
+// A head as trax::client::HeadOf reads it; UsageError for any other word.
 int ParseHead(const std::string& text, bool allowBoth);
-const char* HeadName(int head);  // "A", "B", "both"
+using trax::client::HeadName;  // "A", "B", "both"
 
 // "on"/"1" -> 1, "off"/"0" -> 0.
 int ParseOnOff(const std::string& text);

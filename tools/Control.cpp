@@ -1,10 +1,6 @@
 // The control actions: zero, timing, reset, panel, lock, program, Able, mode.
-#include <trax.h>
-
-#include <cstdio>
-
 #include "Commands.h"
-#include "JsonWriter.h"
+#include "client/ValueOutput.h"
 
 namespace traxctl {
 
@@ -19,7 +15,7 @@ int RunZero(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ctx.args.words.size() == 2 ? ParseOnOff(ctx.args.words[1]) : 1;
-    TRAXCTL_CALL(TRAX_SetZero, head, onOff);
+    ctx.controller.SetZero(head, onOff != 0);
     ctx.out << "zero " << (onOff ? "set" : "cleared") << " on " << Heads(head) << "\n";
     return 0;
 }
@@ -28,7 +24,7 @@ int RunTiming(Context& ctx) {
     ExpectWords(ctx.args, 2, 2);
     int head = ParseHead(ctx.args.words[0], true);
     int onOff = ParseOnOff(ctx.args.words[1]);
-    TRAXCTL_CALL(TRAX_SetTiming, head, onOff);
+    ctx.controller.SetTiming(head, onOff != 0);
     ctx.out << "timing input " << (onOff ? "on" : "off") << " for " << Heads(head) << "\n";
     return 0;
 }
@@ -36,7 +32,7 @@ int RunTiming(Context& ctx) {
 int RunReset(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int head = ParseHead(ctx.args.words[0], true);
-    TRAXCTL_CALL(TRAX_SetReset, head);
+    ctx.controller.Reset(head);
     ctx.out << Heads(head) << " reset\n";
     return 0;
 }
@@ -46,16 +42,14 @@ int RunPanel(Context& ctx) {
     if (ctx.args.words.size() == 1) {
         if (ctx.json) throw UsageError{"--json goes with reading the panel, not with selecting it"};
         int panel = ParseHead(ctx.args.words[0], true);
-        TRAXCTL_CALL(TRAX_SetPanel, panel);
+        ctx.controller.SelectPanel(panel);
         ctx.out << "panel " << HeadName(panel) << "\n";
         return 0;
     }
-    int panel = -1;
-    TRAXCTL_CALL(TRAX_GetPanel, &panel);
+    const int panel = ctx.controller.ReadPanel();
     const char* name = panel >= 0 && panel <= 2 ? HeadName(panel) : "?";
     if (ctx.json) {
-        JsonWriter(ctx.out).BeginObject().Key("panel").String(name).EndObject();
-        ctx.out << "\n";
+        ctx.out << trax::client::JsonText({{"panel", name}}) << "\n";
     } else {
         ctx.out << "panel " << name << "\n";
     }
@@ -65,7 +59,7 @@ int RunPanel(Context& ctx) {
 int RunLock(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     int locked = ParseOnOff(ctx.args.words[0]);
-    TRAXCTL_CALL(TRAX_SetPanelLock, locked);
+    ctx.controller.LockPanel(locked != 0);
     ctx.out << "panel " << (locked ? "locked" : "unlocked") << "\n";
     return 0;
 }
@@ -75,15 +69,13 @@ int RunProgram(Context& ctx) {
     if (ctx.args.words.size() == 1) {
         if (ctx.json) throw UsageError{"--json goes with reading the program number, not with selecting it"};
         int number = ParseInt(ctx.args.words[0], 0, 7, "program number");
-        TRAXCTL_CALL(TRAX_SetProgramNo, number);
+        ctx.controller.SelectProgram(number);
         ctx.out << "program " << number << "\n";
         return 0;
     }
-    int number = 0;
-    TRAXCTL_CALL(TRAX_GetProgramNo, &number);
+    const int number = ctx.controller.ReadProgram();
     if (ctx.json) {
-        JsonWriter(ctx.out).BeginObject().Key("program").Number(number).EndObject();
-        ctx.out << "\n";
+        ctx.out << trax::client::JsonText({{"program", number}}) << "\n";
     } else {
         ctx.out << "program " << number << "\n";
     }
@@ -96,15 +88,15 @@ int RunAble(Context& ctx) {
     if (action == "start") {
         ExpectWords(ctx.args, 2, 2);
         int head = ParseHead(ctx.args.words[1], false);
-        TRAXCTL_CALL(TRAX_AbleStart, head);
+        ctx.controller.AbleStart(head);
         ctx.out << "Able adjustment started on head " << HeadName(head) << "\n";
     } else if (action == "stop") {
         ExpectWords(ctx.args, 1, 1);
-        TRAXCTL_CALL(TRAX_AbleStop);
+        ctx.controller.AbleStop();
         ctx.out << "Able adjustment stopped\n";
     } else if (action == "cancel") {
         ExpectWords(ctx.args, 1, 1);
-        TRAXCTL_CALL(TRAX_AbleCancel);
+        ctx.controller.AbleCancel();
         ctx.out << "Able adjustment cancelled\n";
     } else {
         throw UsageError{"unknown Able action '" + action + "' (use start, stop or cancel)"};
@@ -117,7 +109,8 @@ int RunMode(Context& ctx) {
     const std::string& word = ctx.args.words[0];
     int mode = word == "measure" ? 0 : word == "setting" ? 1 : -1;
     if (mode < 0) throw UsageError{"unknown mode '" + word + "' (use measure or setting)"};
-    TRAXCTL_CALL(TRAX_SetMode, mode);
+    ctx.controller.SetMode(mode == 1 ? trax::client::Controller::Mode::Setting
+                                     : trax::client::Controller::Mode::Measure);
     ctx.out << "controller in " << word << " mode\n";
     return 0;
 }

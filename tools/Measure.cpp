@@ -1,7 +1,5 @@
 // Commands that read what the controller measures: values, watch, figure
 // data, the light-intensity profile and the data storage.
-#include <trax.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,14 +14,20 @@
 #include "Commands.h"
 #include "Profile.h"
 #include "Progress.h"
-#include "Units.h"
+#include "UnitOptions.h"
 #include "client/AtomicFile.h"
 #include "client/LibraryLoader.h"
-#include "client/SettingsAccess.h"
+#include "client/SettingTable.h"
+#include "client/ValueOutput.h"
 
 namespace traxctl {
 
 namespace {
+
+namespace tc = trax::client;
+using tc::CsvCells;
+using tc::FormatValue;
+using tc::JsonText;
 
 // A file that cannot be written is not wrong input: it is reported with the
 // system's reason (exit status 1). Checked before anything is sent, so that a
@@ -99,30 +103,18 @@ std::string ValueText(const FloatValue& v, const DisplayUnit& unit) {
     return text;
 }
 
-// {"A":{"status":...,"value":...,"unit":...},"B":{...}} and the end of the line.
-void WriteBothValues(std::ostream& out, const FloatValue& a, const DisplayUnit& ua, const FloatValue& b,
-                     const DisplayUnit& ub) {
-    JsonWriter json(out);
-    json.BeginObject();
-    WriteValue(json.Key("A"), a, ua, true);
-    WriteValue(json.Key("B"), b, ub, true);
-    json.EndObject();
-    out << "\n";
-}
-
 }  // namespace
 
 int RunValues(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
     DisplayUnit ua = UnitOf(ctx, 0), ub = UnitOf(ctx, 1);
     SayUnitNotKnown(ctx, ua);
-    FloatValue a{}, b{};
-    TRAXCTL_CALL(TRAX_GetCalcData, &a, &b);
+    const tc::Controller::BothHeads v = ctx.controller.ReadValues();
     if (ctx.json) {
-        WriteBothValues(ctx.out, a, ua, b, ub);
+        ctx.out << JsonText(tc::BothHeadsJson(v, ua, ub)) << "\n";
     } else {
-        ctx.out << "A  " << ValueText(a, ua) << "\n";
-        ctx.out << "B  " << ValueText(b, ub) << "\n";
+        ctx.out << "A  " << ValueText(v.a, ua) << "\n";
+        ctx.out << "B  " << ValueText(v.b, ub) << "\n";
     }
     return 0;
 }
@@ -156,7 +148,8 @@ int RunWatch(Context& ctx) {
     };
     try {
         for (int n = 0; count == 0 || n < count; ++n) {
-            FloatValue a{}, b{};
+            tc::Controller::BothHeads v;
+            const FloatValue &a = v.a, &b = v.b;
             const auto at = std::chrono::steady_clock::now();
             // Wall-clock time as the start's plus the monotonic time since, so
             // that a clock adjustment during the run cannot reorder rows.
@@ -165,16 +158,14 @@ int RunWatch(Context& ctx) {
             std::snprintf(elapsed, sizeof elapsed, "%.3f", std::chrono::duration<double>(at - start).count());
             const std::string when = trax::client::IsoTime(wall);
             ++calls;
-            const bool ok = TRAX_GetCalcData(&a, &b) == 1;
-            // The reason is taken at once, before another call adds to the tap.
-            trax::client::Failure failed;
-            if (!ok) failed = trax::client::FailureOf("TRAX_GetCalcData");
-            if (InterruptRequested()) throw Interrupted{};
+            // Ctrl-C ends the reading here, through the controller's observer.
+            const std::optional<tc::Failure> failed = ctx.controller.TryReadValues(v);
+            const bool ok = !failed;
             std::string failure;
             if (!ok) {
-                if (!keepGoing) throw trax::client::CallError(failed);
+                if (!keepGoing) throw tc::CallError(*failed);
                 ++failures;
-                failure = failed.Text();
+                failure = failed->Text();
                 bool counted = false;
                 for (auto& r : reasons) {
                     if (r.first == failure) ++r.second, counted = true;
@@ -187,18 +178,11 @@ int RunWatch(Context& ctx) {
                 csv.Write(when + "," + elapsed + ",failed,,,failed,,\n");
             }
             if (ctx.json) {
-                JsonWriter json(ctx.out);
                 const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - start).count();
-                json.BeginObject().Key("t").Number(static_cast<float>(ms) / 1000.0f, 3);
-                if (iso) json.Key("time").String(when);
-                if (ok) {
-                    WriteValue(json.Key("A"), a, ua, true);
-                    WriteValue(json.Key("B"), b, ub, true);
-                } else {
-                    json.Key("error").String(failure);
-                }
-                json.EndObject();
-                ctx.out << "\n";
+                tc::Json line = ok ? tc::BothHeadsJson(v, ua, ub) : tc::Json{{"error", failure}};
+                line["t"] = static_cast<double>(ms) / 1000.0;
+                if (iso) line["time"] = when;
+                ctx.out << JsonText(line) << "\n";
             } else {
                 std::string time = iso ? when + "  " + elapsed : std::string(elapsed);
                 std::string line;
@@ -242,18 +226,9 @@ int RunFigure(Context& ctx) {
     int head = ParseHead(ctx.args.words[0], false);
     DisplayUnit unit = UnitOf(ctx, head);
     SayUnitNotKnown(ctx, unit);
-    FigureData f{};
-    TRAXCTL_CALL(TRAX_GetFigureData, head, &f);
+    const FigureData f = ctx.controller.ReadFigure(head);
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginObject().Key("head").String(HeadName(head));
-        WriteUnit(json.Key("unit"), unit);
-        json.Key("values").BeginArray();
-        for (int i = 0; i < 7; ++i) WriteValue(json, f.values[i], unit);
-        json.EndArray().Key("integers").BeginArray();
-        for (int i = 0; i < 4; ++i) json.Number(f.integers[i]);
-        json.EndArray().EndObject();
-        ctx.out << "\n";
+        ctx.out << JsonText(tc::FigureJson(head, f, unit)) << "\n";
         return 0;
     }
     ctx.out << "figure data of head " << HeadName(head) << "\n";
@@ -264,7 +239,7 @@ int RunFigure(Context& ctx) {
 
 int RunClearFigure(Context& ctx) {
     ExpectWords(ctx.args, 0, 0);
-    TRAXCTL_CALL(TRAX_ClearFigureData);
+    ctx.controller.ClearFigure();
     ctx.out << "figure data cleared\n";
     return 0;
 }
@@ -279,10 +254,9 @@ int RunLight(Context& ctx) {
     CheckOutput(csv);
     CheckOutput(svg);
 
-    LightData light{};
-    int extra = 0;
-    unsigned char profile[kProfileLength] = {};
-    TRAXCTL_CALL(TRAX_GetLight, head, selector, &light, &extra, profile);
+    const tc::Controller::LightProfile read = ctx.controller.ReadLight(head, selector);
+    const unsigned char* profile = read.profile.data();
+    const LightData& light = read.light;
 
     if (csv) WriteOutput(*csv, ProfileCsv(profile));
     if (svg) {
@@ -290,19 +264,12 @@ int RunLight(Context& ctx) {
                                                   std::to_string(selector)));
     }
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginObject().Key("head").String(HeadName(head)).Key("selector").Number(selector);
-        json.Key("light").BeginArray();
-        for (int i = 0; i < 4; ++i) json.Number(light.values[i]);
-        json.EndArray().Key("extra").Number(extra).Key("profile").BeginArray();
-        for (int i = 0; i < kProfileLength; ++i) json.Number(profile[i]);
-        json.EndArray().EndObject();
-        ctx.out << "\n";
+        ctx.out << JsonText(tc::LightJson(head, selector, read)) << "\n";
         return 0;
     }
     ctx.out << "light intensity of head " << HeadName(head) << ", selector " << selector << "\n";
     ctx.out << "light figures  " << light.values[0] << " " << light.values[1] << " " << light.values[2] << " "
-            << light.values[3] << "   extra " << extra << "\n";
+            << light.values[3] << "   extra " << read.extra << "\n";
     ctx.out << TerminalPlot(profile, 64, 10);
     if (csv) ctx.out << "wrote " << *csv << "\n";
     if (svg) ctx.out << "wrote " << *svg << "\n";
@@ -314,23 +281,15 @@ namespace {
 int StorageSetup(Context& ctx) {
     ExpectWords(ctx.args, 1, 1);
     // Check every given value before the first call.
-    const int* given[3] = {nullptr, nullptr, nullptr};
-    int parsed[3] = {0, 0, 0};
-    const trax::client::Field* fields = trax::client::StorageSetting().fields;
+    tc::Controller::StorageSetup setup;
+    std::optional<int>* given[3] = {&setup.target, &setup.count, &setup.cycle};
+    const tc::Field* fields = tc::StorageSetting().fields;
     for (int i = 0; i < 3; ++i) {
-        if (auto* v = ctx.args.Option(fields[i].name)) {
-            parsed[i] = ParseInt(*v, fields[i].low, fields[i].high, std::string("--") + fields[i].name);
-            given[i] = &parsed[i];
-        }
+        if (auto* v = ctx.args.Option(fields[i].name))
+            *given[i] = ParseInt(*v, fields[i].low, fields[i].high, std::string("--") + fields[i].name);
     }
-    int current[3] = {0, 0, 0};
-    TRAXCTL_CALL(TRAX_GetDataStorage, &current[0], &current[1], &current[2]);
-    for (int i = 0; i < 3; ++i) {
-        if (given[i]) current[i] = *given[i];
-    }
-    if (given[0] || given[1] || given[2]) TRAXCTL_CALL(TRAX_SetDataStorage, current[0], current[1], current[2]);
-    TRAXCTL_CALL(TRAX_DataStorageInit);
-    ctx.out << "storage ready: target " << current[0] << ", count " << current[1] << ", cycle " << current[2] << "\n";
+    const tc::Controller::StorageConfig now = ctx.controller.SetUpStorage(setup);
+    ctx.out << "storage ready: target " << now.target << ", count " << now.count << ", cycle " << now.cycle << "\n";
     return 0;
 }
 
@@ -338,15 +297,17 @@ int StorageStatus(Context& ctx) {
     ExpectWords(ctx.args, 1, 2);
     int first = 0, last = 1;
     if (ctx.args.words.size() == 2) first = last = ParseHead(ctx.args.words[1], false);
-    int storing = 0;
+    bool storing = false;
     int counts[2] = {0, 0};
-    for (int h = first; h <= last; ++h) TRAXCTL_CALL(TRAX_DataStorageGetStatus, h, &storing, &counts[h]);
+    for (int h = first; h <= last; ++h) {
+        const tc::Controller::StorageStatus status = ctx.controller.ReadStorageStatus(h);
+        storing = status.storing;
+        counts[h] = status.count;
+    }
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginObject().Key("storing").Bool(storing != 0);
-        for (int h = first; h <= last; ++h) json.Key(HeadName(h)).Number(counts[h]);
-        json.EndObject();
-        ctx.out << "\n";
+        tc::Json out = {{"storing", storing}};
+        for (int h = first; h <= last; ++h) out[HeadName(h)] = counts[h];
+        ctx.out << JsonText(out) << "\n";
         return 0;
     }
     ctx.out << "storing  " << (storing ? "yes" : "no") << "\n";
@@ -357,8 +318,8 @@ int StorageStatus(Context& ctx) {
 int StorageRead(Context& ctx) {
     ExpectWords(ctx.args, 2, 2);
     int head = ParseHead(ctx.args.words[1], false);
-    int maxCount = 65536;
-    if (auto* v = ctx.args.Option("max")) maxCount = ParseInt(*v, 1, 65536, "--max");
+    int maxCount = tc::kMaxStored;
+    if (auto* v = ctx.args.Option("max")) maxCount = ParseInt(*v, 1, tc::kMaxStored, "--max");
     const std::string* csv = ctx.args.Option("csv");
     CheckOutput(csv);
 
@@ -366,28 +327,17 @@ int StorageRead(Context& ctx) {
     // The sampling cycle costs a switch to setting mode, which --read-unit has
     // already allowed; otherwise it stays unknown.
     std::string samplingCycle;
-    if (csv && ctx.units.readCode) {
-        int code = 0;
-        TRAXCTL_CALL(TRAX_GetSamplingCycle, &code);
-        samplingCycle = std::to_string(code);
-    }
+    if (csv && ctx.units.readCode) samplingCycle = std::to_string(ctx.controller.ReadSamplingCycle());
     SayUnitNotKnown(ctx, unit);
-    std::vector<FloatValue> values(static_cast<size_t>(maxCount));
-    int returned = 0;
-    TRAXCTL_CALL(TRAX_DataStorageGetData, head, maxCount, values.data(), &returned);
+    const std::vector<FloatValue> values = ctx.controller.ReadStorage(head, maxCount);
+    const int returned = static_cast<int>(values.size());
 
     if (csv) {
-        WriteOutput(*csv, StorageCsv(head, unit, values.data(), returned, StorageCapture().start, StorageCapture().stop,
-                                     samplingCycle));
+        WriteOutput(*csv,
+                    tc::StorageCsv(head, unit, values, StorageCapture().start, StorageCapture().stop, samplingCycle));
     }
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginObject().Key("head").String(HeadName(head));
-        WriteUnit(json.Key("unit"), unit);
-        json.Key("count").Number(returned).Key("values").BeginArray();
-        for (int i = 0; i < returned; ++i) WriteValue(json, values[static_cast<size_t>(i)], unit);
-        json.EndArray().EndObject();
-        ctx.out << "\n";
+        ctx.out << JsonText(tc::StorageJson(head, unit, values)) << "\n";
         return 0;
     }
     ctx.out << "head " << HeadName(head) << ": " << returned << " values"
@@ -426,10 +376,10 @@ int RunStorage(Context& ctx) {
         ExpectWords(ctx.args, 1, 1);
         const std::string when = trax::client::IsoTime(trax::client::WallClockNow());
         if (action == "start") {
-            TRAXCTL_CALL(TRAX_DataStorageStart);
+            ctx.controller.StartStorage();
             StorageCapture() = {when, ""};
         } else {
-            TRAXCTL_CALL(TRAX_DataStorageStop);
+            ctx.controller.StopStorage();
             StorageCapture().stop = when;
         }
         ctx.out << "storage " << (action == "start" ? "started" : "stopped") << "\n";

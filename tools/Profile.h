@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "client/Controller.h"
+
 namespace traxctl {
 
-constexpr int kProfileLength = 1024;
+using trax::client::kProfileLength;
 
 // `rows` lines of `columns` characters, each column the highest sample of its
 // stretch, with a y scale on the left and an x scale below.

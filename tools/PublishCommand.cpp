@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "Cli.h"
-#include "Identity.h"
 #include "client/AtomicFile.h"
+#include "client/Installation.h"
 #include "publish/Publisher.h"
 
 namespace traxctl {
@@ -115,7 +115,7 @@ int RunPublish(Context& ctx) {
         throw UsageError{"publish takes --unit, not --read-unit: reading the unit would stop measurement"};
     o.unit = ctx.units.name;
     o.traxctlVersion = TRAXCTL_VERSION;
-    o.libraryVersion = LibraryVersion();
+    o.libraryVersion = trax::client::LibraryVersion();
     o.driver = trax::client::ReadStartupReport().driver;
     o.interrupted = InterruptRequested;
     return trax::publish::RunPublish(std::move(o), ctx.out, ctx.err);

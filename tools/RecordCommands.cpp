@@ -21,10 +21,12 @@
 #include <set>
 #include <sstream>
 
-#include "Identity.h"
+#include "GlobalOptions.h"
+#include "Hints.h"
 #include "client/AtomicFile.h"
 #include "client/Controller.h"
 #include "client/Doctor.h"
+#include "client/Installation.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingsFile.h"
 
@@ -353,7 +355,7 @@ int RunSupport(Context& ctx) {
     using Describe = const char* (*)();
     auto describe = reinterpret_cast<Describe>(DriverExport("QelUsbStandInDescription"));
     doc["versions"] = {{"traxctl", TRAXCTL_VERSION},
-                       {"library", LibraryVersion()},
+                       {"library", trax::client::LibraryVersion()},
                        {"library_file", load.path},
                        {"library_loaded", load.loaded},
                        {"driver", describe != nullptr ? describe() : "the controller's USB driver (not the stand-in)"},
@@ -395,7 +397,8 @@ int RunSupport(Context& ctx) {
     }
     doc["recording"] = recording;
 
-    const std::vector<trax::client::DoctorCheck> checks = trax::client::RunDoctor();
+    const std::vector<trax::client::DoctorCheck> checks =
+        trax::client::RunDoctor(controller, [&](const trax::client::Failure& f) { return HintFor(f, controller); });
     json doctor = json::array();
     size_t doctorFailed = 0;
     for (const auto& check : checks) {
@@ -409,8 +412,9 @@ int RunSupport(Context& ctx) {
     doc["doctor"] = doctor;
 
     std::vector<trax::client::SettingValue> failures;
-    trax::client::SettingsDocument settings = trax::client::ReadController(trax::client::FileSettings(), &failures);
-    settings.library = LibraryVersion();
+    trax::client::SettingsDocument settings =
+        trax::client::ReadController(controller, trax::client::FileSettings(), &failures);
+    settings.library = trax::client::LibraryVersion();
     try {
         doc["settings"] = json::parse(trax::client::SettingsJson(settings));
     } catch (const std::exception&) {
@@ -442,7 +446,7 @@ int RunSupport(Context& ctx) {
 
     ctx.out << "wrote " << path << " (" << text.size() << " bytes), holding:\n";
     ctx.out << "  versions: traxctl " << TRAXCTL_VERSION << ", library "
-            << (LibraryVersion().empty() ? "not known" : LibraryVersion()) << ", driver "
+            << (trax::client::LibraryVersion().empty() ? "not known" : trax::client::LibraryVersion()) << ", driver "
             << doc["versions"]["driver"].get<std::string>();
     if (doc["versions"].contains("system")) ctx.out << ", system " << doc["versions"]["system"].get<std::string>();
     ctx.out << "\n";

@@ -1,18 +1,17 @@
 // Commands that read and write settings: get, set, settings, and the
 // settings files (settings save, load, diff).
-#include <trax.h>
-
 #include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 
 #include "Commands.h"
-#include "Identity.h"
-#include "JsonWriter.h"
 #include "Progress.h"
 #include "client/AtomicFile.h"
+#include "client/Installation.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingsFile.h"
+#include "client/ValueOutput.h"
 
 namespace traxctl {
 
@@ -37,28 +36,13 @@ std::string FailedText(const Failure& f) { return "FAILED (" + f.Text() + ")"; }
 
 // {"setting":"offset","head":"A","values":{"offset":0}}; head null for a
 // controller setting; a failed read has "values":null and "error".
-void WriteSetting(JsonWriter& json, const SettingValue& v) {
-    const Setting& s = *v.ref.setting;
-    json.BeginObject().Key("setting").String(s.name).Key("head");
-    if (s.scope == Scope::Head)
-        json.String(HeadName(v.ref.head));
-    else
-        json.Null();
-    json.Key("values");
-    if (v.ok) {
-        json.BeginObject();
-        for (int i = 0; i < s.arity; ++i) json.Key(s.fields[i].name).Number(v.values[static_cast<size_t>(i)]);
-        json.EndObject();
-    } else {
-        json.Null();
-        json.Key("error").BeginObject().Key("function").String(v.failure.function).Key("reason");
-        if (v.failure.reason.empty())
-            json.Null();
-        else
-            json.String(v.failure.reason);
-        json.EndObject();
-    }
-    json.EndObject();
+Json SettingValueJson(const SettingValue& v) {
+    if (v.ok) return SettingJson(v.ref, v.values);
+    Json out = SettingRefJson(v.ref);
+    out["values"] = nullptr;
+    out["error"] = {{"function", v.failure.function},
+                    {"reason", v.failure.reason.empty() ? Json(nullptr) : Json(v.failure.reason)}};
+    return out;
 }
 
 // Reads every row, prints every one (failed ones marked with the reason) and
@@ -67,16 +51,15 @@ int PrintRead(Context& ctx, const std::vector<SettingRef>& refs, bool header) {
     std::vector<SettingValue> read;
     {
         ProgressLine progress(ctx.err, "reading settings");
-        read = ReadSettings(
+        const CtrlCBetweenRows rows;
+        read = ctx.controller.ReadSettings(
             refs, [&](size_t done, size_t total) { progress.Update(done, total); }, InterruptRequested);
     }
     size_t failed = 0;
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginArray();
-        for (const SettingValue& v : read) WriteSetting(json, v);
-        json.EndArray();
-        ctx.out << "\n";
+        Json list = Json::array();
+        for (const SettingValue& v : read) list.push_back(SettingValueJson(v));
+        ctx.out << JsonText(list) << "\n";
     } else {
         if (header) {
             char line[128];
@@ -108,8 +91,10 @@ SettingsDocument ReadLikeFile(Context& ctx, const SettingsDocument& file) {
     SettingsDocument now;
     {
         ProgressLine progress(ctx.err, "reading settings");
+        const CtrlCBetweenRows rows;
         now = ReadController(
-            refs, &failures, [&](size_t done, size_t total) { progress.Update(done, total); }, InterruptRequested);
+            ctx.controller, refs, &failures, [&](size_t done, size_t total) { progress.Update(done, total); },
+            InterruptRequested);
     }
     if (InterruptRequested()) throw Interrupted{};
     for (const SettingValue& v : failures) ctx.err << "traxctl: " << v.ref.Name() << ": " << v.failure.Text() << "\n";
@@ -124,30 +109,14 @@ std::string Side(const std::optional<std::vector<int>>& values, const Setting& s
 void PrintDifferences(Context& ctx, const std::vector<SettingsDifference>& differences, const char* left,
                       const char* right) {
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginArray();
+        Json list = Json::array();
         for (const SettingsDifference& d : differences) {
-            json.BeginObject().Key("setting").String(d.ref.setting->name).Key("head");
-            if (d.ref.setting->scope == Scope::Head)
-                json.String(HeadName(d.ref.head));
-            else
-                json.Null();
-            for (int side = 0; side < 2; ++side) {
-                const auto& values = side == 0 ? d.left : d.right;
-                json.Key(side == 0 ? left : right);
-                if (!values) {
-                    json.Null();
-                    continue;
-                }
-                json.BeginObject();
-                for (int i = 0; i < d.ref.setting->arity; ++i)
-                    json.Key(d.ref.setting->fields[i].name).Number((*values)[static_cast<size_t>(i)]);
-                json.EndObject();
-            }
-            json.EndObject();
+            Json entry = SettingRefJson(d.ref);
+            entry[left] = NamedValuesJson(*d.ref.setting, d.left ? &*d.left : nullptr);
+            entry[right] = NamedValuesJson(*d.ref.setting, d.right ? &*d.right : nullptr);
+            list.push_back(entry);
         }
-        json.EndArray();
-        ctx.out << "\n";
+        ctx.out << JsonText(list) << "\n";
         return;
     }
     if (differences.empty()) {
@@ -188,8 +157,9 @@ int SettingsSave(Context& ctx) {
     SettingsDocument doc;
     {
         ProgressLine progress(ctx.err, "reading settings");
+        const CtrlCBetweenRows rows;
         doc = ReadController(
-            FileSettings(), &failures, [&](size_t done, size_t total) { progress.Update(done, total); },
+            ctx.controller, FileSettings(), &failures, [&](size_t done, size_t total) { progress.Update(done, total); },
             InterruptRequested);
     }
     if (InterruptRequested()) throw Interrupted{};
@@ -256,8 +226,11 @@ int SettingsLoad(Context& ctx) {
     LoadReport report;
     {
         ProgressLine progress(ctx.err, "loading settings");
+        // Ctrl-C ends the writes; the read-back and the switch back to
+        // measurement mode still happen.
+        const CtrlCBetweenRows rows;
         report = LoadIntoController(
-            file, [&](size_t done, size_t total) { progress.Update(done, total); }, InterruptRequested);
+            ctx.controller, file, [&](size_t done, size_t total) { progress.Update(done, total); }, InterruptRequested);
     }
     ctx.out << "wrote " << report.written.size() << " of " << file.entries.size() << " settings\n";
     for (const SettingsDifference& d : report.differences) {
@@ -335,13 +308,18 @@ int RunSet(Context& ctx) {
         if (ctx.args.words.size() < 2) throw UsageError{std::string(s.name) + " needs a head (A or B)"};
         head = ParseHead(ctx.args.words[1], false);
         firstValue = 2;
-    } else if (ctx.args.words.size() >= 2 && HeadOf(ctx.args.words[1], true) >= 0) {
+    } else if (ctx.args.words.size() >= 2 && trax::client::HeadOf(ctx.args.words[1], true) >= 0) {
         throw UsageError{std::string(s.name) + " belongs to the controller and takes no head"};
     }
     std::vector<std::string> words(ctx.args.words.begin() + static_cast<long>(firstValue), ctx.args.words.end());
     std::vector<int> values = ParseSettingValues(s, words);
     const SettingRef ref{&s, head};
-    WriteOutcome outcome = trax::client::WriteSetting(ref, values);
+    WriteOutcome outcome;
+    {
+        // The write and its read-back belong together.
+        const CtrlCBetweenRows rows;
+        outcome = ctx.controller.WriteSetting(ref, values);
+    }
     if (InterruptRequested()) throw Interrupted{};
     if (!outcome.written) throw trax::client::CallError(outcome.writeFailure);
     if (!s.Readable()) {
@@ -355,11 +333,7 @@ int RunSet(Context& ctx) {
             SettingValue written = outcome.readBack;
             written.ok = true;
             written.values = values;
-            JsonWriter json(ctx.out);
-            json.BeginArray();
-            WriteSetting(json, written);
-            json.EndArray();
-            ctx.out << "\n";
+            ctx.out << JsonText(Json::array({SettingValueJson(written)})) << "\n";
         } else {
             ctx.out << Row(ref, ValuesText(s, values) + " (written; not read back)");
         }
@@ -369,11 +343,7 @@ int RunSet(Context& ctx) {
         return 0;
     }
     if (ctx.json) {
-        JsonWriter json(ctx.out);
-        json.BeginArray();
-        WriteSetting(json, outcome.readBack);
-        json.EndArray();
-        ctx.out << "\n";
+        ctx.out << JsonText(Json::array({SettingValueJson(outcome.readBack)})) << "\n";
     } else {
         ctx.out << Row(ref, ValuesText(s, outcome.readBack.values));
     }

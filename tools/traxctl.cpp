@@ -4,8 +4,6 @@
 // Exit status: 0 success, 1 a library call returned 0 or a file could not be
 // read or written, 2 wrong input (the usage is shown and nothing was sent),
 // 130 stopped by Ctrl-C after the call in flight.
-#include <trax.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +15,10 @@
 
 #include "Cli.h"
 #include "Commands.h"
-#include "Identity.h"
+#include "GlobalOptions.h"
+#include "Hints.h"
 #include "RecordCommands.h"
+#include "client/Controller.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingTable.h"
 #include "client/System.h"
@@ -127,7 +127,7 @@ const std::vector<Command>& Commands() {
           {"max-viewers", true},
           {"idle-timeout", true}},
          false,
-         traxserve::RunServe},
+         RunServe},
 #endif
         {"replay-check",
          "replay-check FILE [--json]",
@@ -272,6 +272,15 @@ std::vector<std::string> Split(const std::string& line, int number) {
 // which starts with the batch's own unit options.
 int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err, int batchLine, UnitOptions units);
 
+// The one controller of this process: every command's library calls go
+// through it, and Ctrl-C is looked for after each of them.
+trax::client::Controller& TheController() {
+    static trax::client::Controller controller;
+    static const bool observed = (controller.Observe(StopAfterCallOnCtrlC), true);
+    (void)observed;
+    return controller;
+}
+
 int RunBatch(Context& ctx) {
     ExpectWords(ctx.args, 0, 1);
     std::ifstream file;
@@ -410,7 +419,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
     allowed.push_back({"help", false});
     allowed.push_back({"h", false});
     if (command->reads) allowed.push_back({"json", false});
-    Context ctx{Args{}, false, units, out, err};
+    Context ctx{Args{}, false, units, out, err, TheController()};
     try {
         ctx.args = ParseArgs(std::vector<std::string>(argv.begin() + static_cast<long>(i), argv.end()), allowed);
         if (ctx.args.Has("help") || ctx.args.Has("h")) {
@@ -425,7 +434,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
     } catch (const trax::client::CallError& e) {
         out.flush();
         trax::client::Failure failure = e.failure();
-        trax::client::AddHint(failure);
+        if (failure.hint.empty()) failure.hint = HintFor(failure, ctx.controller);
         err << Where(batchLine, name) << failure.function << " failed: "
             << (failure.reason.empty() ? "reason not known (--trace shows the library's log)" : failure.reason) << "\n";
         if (!failure.hint.empty()) err << Where(batchLine, name) << "hint: " << failure.hint << "\n";

@@ -30,7 +30,7 @@ def test_traxctl_lists_the_same_settings_names_values_and_ranges(traxctl_path: P
 
 
 def test_installed_table_is_the_source_tree_table() -> None:
-    assert trax.settings() == load_settings(SOURCE_ROOT / "tools" / "settings.tsv")
+    assert trax.settings() == load_settings(SOURCE_ROOT / "client" / "settings.tsv")
 
 
 def _boundary_cases():

@@ -63,11 +63,11 @@ class Setting:
 
 def table_path() -> Path:
     """Where the table is read from: the copy shipped in the package, else the
-    source tree's ``tools/settings.tsv`` (a checkout used without installing)."""
+    source tree's ``client/settings.tsv`` (a checkout used without installing)."""
     shipped = Path(__file__).with_name("settings.tsv")
     if shipped.is_file():
         return shipped
-    return Path(__file__).resolve().parent.parent.parent / "tools" / "settings.tsv"
+    return Path(__file__).resolve().parent.parent.parent / "client" / "settings.tsv"
 
 
 def _fail(path: Path, line_number: int, why: str) -> ValueError:

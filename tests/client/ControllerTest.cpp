@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client/Controller.h"
+#include "client/Diagnosis.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingTable.h"
 
@@ -194,6 +195,45 @@ TEST(Controller, ARoutineCallIsMarkedSoThatALogMayLeaveItsSuccessesOut) {
     ASSERT_EQ(w.calls.size(), 2u);
     EXPECT_EQ(w.calls[0].kind, CallKind::Routine);
     EXPECT_EQ(w.calls[1].kind, CallKind::Asked);
+}
+
+TEST(Diagnosis, EachKindOfReasonAndSettingModeAskedWithoutSwitching) {
+    using trax::client::Trouble;
+    struct Row {
+        const char* function;
+        const char* reason;
+        std::optional<int> error;
+        Trouble expected;
+    };
+    const Row rows[] = {
+        {"TRAX_GetCalcData", "the library did not load: libtrax.so.2: cannot open", std::nullopt,
+         Trouble::LibraryMissing},
+        {"TRAX_GetCalcData", "the library did not load: libQelUsbDrv.so: cannot open", std::nullopt,
+         Trouble::DriverMissing},
+        {"TRAX_GetCalcData", "library unusable: the driver's start-up failed", std::nullopt, Trouble::DriverMissing},
+        {"TRAX_GetFigureData", "no reply within the reply limit (10000 ms after a busy reply, command 46)",
+         std::nullopt, Trouble::Busy},
+        {"TRAX_GetCalcData", "no reply within the reply limit", std::nullopt, Trouble::NoLink},
+        {"TRAX_GetCalcData", "exchange failed", std::nullopt, Trouble::NoLink},
+        {"TRAX_DataStorageGetStatus", "refused by the controller (error 5)", 5, Trouble::SettingMode},
+        {"TRAX_GetCalcData", "an argument out of range", std::nullopt, Trouble::Unknown},
+    };
+    for (const Row& row : rows) {
+        Watched w;
+        const trax::client::Failure f{row.function, row.reason, row.error, ""};
+        EXPECT_EQ(trax::client::Diagnose(f, w.controller), row.expected) << row.reason;
+        EXPECT_TRUE(w.calls.empty()) << row.reason << ": no question needed";
+    }
+    // A refusal with another error number: the storage status tells the mode,
+    // through the hook, and the controller stays as it was.
+    Watched w;
+    const trax::client::Failure refused{"TRAX_SetZero", "refused by the controller (error 12)", 12, ""};
+    EXPECT_EQ(trax::client::Diagnose(refused, w.controller), Trouble::Unknown);
+    w.controller.SetMode(Controller::Mode::Setting);
+    EXPECT_EQ(trax::client::Diagnose(refused, w.controller), Trouble::SettingMode);
+    w.controller.SetMode(Controller::Mode::Measure);
+    EXPECT_EQ(w.Functions(), (std::vector<std::string>{"TRAX_DataStorageGetStatus", "TRAX_SetMode",
+                                                       "TRAX_DataStorageGetStatus", "TRAX_SetMode"}));
 }
 
 }  // namespace

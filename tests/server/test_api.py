@@ -431,6 +431,9 @@ def test_settings_file_saved_compared_and_loaded(server):
     status, loaded = server.post("/api/settings-file", changed)
     assert status == 200 and loaded["differences"] == [] and loaded["backInMeasurement"] is True
     assert {"setting": "offset", "head": "B"} in loaded["written"]
+    # The settings-file layer's own calls are in the log like every other call.
+    logged = [c["function"] for c in server.get("/api/log")[1]["calls"]]
+    assert "TRAX_SetOffset" in logged and "TRAX_GetProgramNo" in logged and logged.count("TRAX_SetMode") >= 2
     assert server.get("/api/settings?setting=offset&head=B")[1]["settings"][0]["values"] == {"offset": 4321}
 
 

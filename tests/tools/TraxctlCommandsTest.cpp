@@ -20,8 +20,8 @@
 #include <regex>
 #include <sstream>
 
-#include "JsonWriter.h"
 #include "Support.h"
+#include "client/ValueOutput.h"
 #include "client/ValueText.h"
 
 using namespace traxctl_test;
@@ -886,48 +886,52 @@ TEST(ValueText, IsoTimeWithAndWithoutMilliseconds) {
     }
 }
 
-TEST(JsonWriter, PlacesCommasNestsEscapesAndFormatsNumbers) {
-    using traxctl::JsonWriter;
+TEST(ValueOutput, JsonKeepsEveryDigitWritesNonFiniteAsNullAndEscapesEveryString) {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
-    struct WriterCase {
+    const trax::client::DisplayUnit mm{"mm", 3}, unknown{"", -1};
+    struct ValueCase {
         const char* name;
-        std::function<void(JsonWriter&)> write;
+        FloatValue value;
+        trax::client::DisplayUnit unit;
         std::string expected;
-    } const cases[] = {
-        {"empty containers",
-         [](JsonWriter& w) { w.BeginArray().BeginObject().EndObject().BeginArray().EndArray().EndArray(); }, "[{},[]]"},
-        {"commas between members and elements, none after a key",
-         [](JsonWriter& w) {
-             w.BeginObject().Key("a").BeginArray().Number(1).BeginObject().Key("b").Null().EndObject();
-             w.BeginArray().EndArray().EndArray().Key("c").Bool(true).Key("d").Bool(false).EndObject();
-         },
-         R"({"a":[1,{"b":null},[]],"c":true,"d":false})"},
-        {"escapes in keys and strings",
-         [](JsonWriter& w) { w.BeginObject().Key("k\"\\").String("a\"b\\c\nd\te\x01\x1f\x7f\xc3\xa9").EndObject(); },
-         "{\"k\\\"\\\\\":\"a\\\"b\\\\c\\nd\\te\\u0001\\u001f\x7f\xc3\xa9\"}"},
-        {"integers exactly",
-         [](JsonWriter& w) { w.BeginArray().Number(-2147483648LL).Number(9007199254740993LL).Number(0).EndArray(); },
-         "[-2147483648,9007199254740993,0]"},
-        {"floats with fixed decimals or shortest, non-finite as null",
-         [=](JsonWriter& w) {
-             w.BeginArray().Number(1.2345f, 3).Number(-2.0f, 4).Number(0.1f, -1).Number(-1999.5f, -1);
-             w.Number(16777216.0f, -1).Number(nan, 2).Number(inf, -1).Number(-inf, 3).Number(0.5f, 0).EndArray();
-         },
-         "[1.2345,-2.0000,0.1,-1999.5,16777216,null,null,null,0.5]"},
+    } const values[] = {
+        {"more digits than the unit's decimals",
+         {TRAX_VALUE_VALID, 1.2345f},
+         mm,
+         R"({"status":"valid","value":1.2345,"unit":"mm"})"},
+        {"the shortest text that reads back",
+         {TRAX_VALUE_VALID, 0.1f},
+         unknown,
+         R"({"status":"valid","value":0.1,"unit":null})"},
+        {"a whole float",
+         {TRAX_VALUE_VALID, 16777216.0f},
+         unknown,
+         R"({"status":"valid","value":16777216.0,"unit":null})"},
+        {"negative", {TRAX_VALUE_VALID, -1999.5f}, mm, R"({"status":"valid","value":-1999.5,"unit":"mm"})"},
+        {"NaN has no JSON number", {TRAX_VALUE_VALID, nan}, mm, R"({"status":"valid","value":null,"unit":"mm"})"},
+        {"nor has infinity", {TRAX_VALUE_VALID, -inf}, mm, R"({"status":"valid","value":null,"unit":"mm"})"},
+        {"over range has no value",
+         {TRAX_VALUE_OVER_POSITIVE, 3.0f},
+         mm,
+         R"({"status":"over+","value":null,"unit":"mm"})"},
+        {"an unknown status by its number", {77, 3.0f}, mm, R"({"status":"status 77","value":null,"unit":"mm"})"},
     };
-    for (const WriterCase& c : cases) {
-        std::ostringstream out;
-        JsonWriter w(out);
-        c.write(w);
-        EXPECT_EQ(out.str(), c.expected) << c.name;
-        EXPECT_TRUE(json::accept(out.str())) << c.name;
+    for (const ValueCase& c : values) {
+        const std::string text = trax::client::JsonText(trax::client::ValueJson(c.value, c.unit, true));
+        EXPECT_EQ(text, c.expected) << c.name;
+        EXPECT_TRUE(json::accept(text)) << c.name;
     }
+    // Text from outside (a reason, a file name) is escaped; bytes that are
+    // not UTF-8 are replaced instead of ending the output.
+    EXPECT_EQ(trax::client::JsonText({{"k\"\\", "a\"b\\c\nd\te\x01\x1f\xc3\xa9"}}),
+              "{\"k\\\"\\\\\":\"a\\\"b\\\\c\\nd\\te\\u0001\\u001f\xc3\xa9\"}");
+    const std::string replaced = trax::client::JsonText({{"file", "caf\xe9.csv"}});
+    EXPECT_TRUE(json::accept(replaced)) << replaced;
+    EXPECT_EQ(json::parse(replaced).at("file"), "caf\xef\xbf\xbd.csv");
     // Every byte but NUL reads back as itself.
     std::string all;
     for (int c = 1; c < 0x80; ++c) all += static_cast<char>(c);
-    std::ostringstream out;
-    JsonWriter(out).String(all);
-    EXPECT_EQ(json::parse(out.str()).get<std::string>(), all);
+    EXPECT_EQ(json::parse(trax::client::JsonText(all)).get<std::string>(), all);
 }
 
 }  // namespace

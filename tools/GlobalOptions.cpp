@@ -1,6 +1,7 @@
-#include "Identity.h"
+#include "GlobalOptions.h"
 
 #include "client/Failure.h"
+#include "client/Installation.h"
 #include "client/LibraryLoader.h"
 
 #include <trax.h>
@@ -36,20 +37,7 @@ void* DriverExport(const char* name) {
 void* DriverExport(const char* name) { return dlsym(RTLD_DEFAULT, name); }
 #endif
 
-// "2.2.0" from ".../libtrax.so.2.2.0".
-std::string VersionFromFile(const std::string& file) {
-    const size_t at = file.rfind(".so.");
-    return at == std::string::npos ? "" : file.substr(at + 4);
-}
-
 }  // namespace
-
-std::string LibraryVersion() {
-    const trax::client::LibraryLoad& load = trax::client::LoadTraxLibrary();
-    if (!load.loaded) return "";
-    const trax::client::StartupReport startup = trax::client::ReadStartupReport();
-    return startup.known ? startup.version : VersionFromFile(load.path);
-}
 
 int PrintVersion(std::ostream& out, std::ostream& err) {
     out << "traxctl " << TRAXCTL_VERSION << "\n";
@@ -61,7 +49,7 @@ int PrintVersion(std::ostream& out, std::ostream& err) {
         return 1;
     }
     const trax::client::StartupReport startup = trax::client::ReadStartupReport();
-    const std::string version = startup.known ? startup.version : VersionFromFile(load.path);
+    const std::string version = trax::client::LibraryVersion();
     out << "library: libtrax " << (version.empty() ? "(version not known)" : version) << " ("
         << (load.path.empty() ? "file not known" : load.path) << ")\n";
     // Only the stand-in driver exports this; the maker's driver does not.

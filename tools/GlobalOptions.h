@@ -1,5 +1,5 @@
-// What traxctl tells about itself and the installation it runs on: --version
-// and --trace.
+// The options traxctl takes before it runs any command: --version (what
+// traxctl tells about itself and the installation it runs on) and --trace.
 #pragma once
 
 #include <ostream>
@@ -12,8 +12,6 @@ namespace traxctl {
 // driver in use is the stand-in with the simulated controller. Returns the
 // exit status: 1 when the library did not load or its driver did not start.
 int PrintVersion(std::ostream& out, std::ostream& err);
-// The library's version ("2.2.0"), "" when it cannot be told.
-std::string LibraryVersion();
 
 // Takes --trace and --trace=calls|bytes out of args and sets TRAX_LOG (and
 // TRAX_LOG_FILE=stderr unless the user named a file) for the library, which
