@@ -4,6 +4,7 @@
 // pipe) is written directly, since nothing can be renamed over it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace trax::client {
@@ -17,6 +18,7 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
 std::string CheckWritable(const std::string& path);
 
 // Whole file as text; "" in *error when read, else the reason naming the path.
-std::string ReadWholeFile(const std::string& path, std::string* error);
+// Reading stops after `maxBytes` (the caller sees more than it allows).
+std::string ReadWholeFile(const std::string& path, std::string* error, size_t maxBytes = static_cast<size_t>(-1));
 
 }  // namespace trax::client

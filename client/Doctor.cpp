@@ -4,6 +4,7 @@
 
 #include "client/Failure.h"
 #include "client/LibraryLoader.h"
+#include "client/System.h"
 
 namespace trax::client {
 
@@ -36,32 +37,28 @@ std::string Joined(const std::vector<std::string>& folders) {
     return text;
 }
 
-// Where the loader looks for the driver, as a user can act on it.
-#if defined(_WIN32)
-constexpr const char* kDriverPlacement =
-    "put QelUsbDrv.dll beside the program, in a folder on PATH or in a system folder "
-    "(not only beside Trax.dll, unless that is the program's folder)";
-#else
-constexpr const char* kDriverPlacement =
-    "put libQelUsbDrv.so in the folder of libtrax.so, in a folder on LD_LIBRARY_PATH, or in a system library "
-    "folder known to ldconfig";
-#endif
-
 }  // namespace
 
 std::vector<DoctorCheck> RunDoctor() {
     std::vector<DoctorCheck> checks;
     const LibraryLoad& load = LoadTraxLibrary();
     const StartupReport startup = ReadStartupReport();
+    // What the search passed over on its way, and why: a library made for
+    // another architecture first on the path, say.
+    for (const LibraryLoad::Skipped& skipped : load.skipped) {
+        // The loader's words name the file already.
+        checks.push_back(Passed(
+            "skipped", skipped.why.rfind(skipped.path, 0) == 0 ? skipped.why : skipped.path + ": " + skipped.why));
+    }
     if (!load.loaded) {
         checks.push_back(Failed("library", load.problem,
                                 load.driverMissing || load.startupFailed
                                     ? "the library file is there; the next line says what keeps it from loading"
-                                    : "put the library beside traxctl, or name it with TRAX_LIBRARY"));
+                                    : system::LibraryPlacementHint()));
         if (load.driverMissing) {
             std::string where =
                 load.driverSearch.empty() ? "" : "; searched, in this order: " + Joined(load.driverSearch);
-            checks.push_back(Failed("driver", "the USB driver was not found" + where, kDriverPlacement));
+            checks.push_back(Failed("driver", "the USB driver was not found" + where, system::DriverPlacementHint()));
         } else if (load.startupFailed) {
             checks.push_back(Failed("driver start-up", "the driver's start-up failed, so the library refused to load",
                                     "connect and power the controller, check the driver's installation, and "

@@ -2,35 +2,32 @@
 
 #include <trax.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
+#include <nlohmann/json.hpp>
 #include <utility>
-#include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "client/System.h"
 
 namespace trax::client {
 
 namespace {
 
-// The tap's file and how far this process has read it. Taken by the thread
-// that makes the library calls (traxctl's main thread, the server's device
-// thread); the lock only keeps two such threads from tearing the offset.
+// Lines held for threads that never ask (a thread whose failures nobody
+// reads) are dropped oldest first beyond this many.
+constexpr size_t kMaxHeldLines = 512;
+
+// The tap's file and how far this process has read it. Taken by the threads
+// that make library calls; the lock keeps their reads of the file and the
+// reader's held lines whole.
 struct Tap {
     std::mutex lock;
-    std::string path;
-    bool owned = false;  // made by this process, removed at its end
-    std::streamoff readTo = 0;
-    std::ifstream reader;  // open from the start, so that the name can go (ReasonTapOpened)
+    system::TapFile file;
+    bool owned = false;  // made by this process
+    uint64_t readTo = 0;
+    ReasonReader reader{system::ProcessId()};
     std::string loadProblem;
+    bool driverMissing = false;
 };
 
 Tap& TheTap() {
@@ -38,91 +35,29 @@ Tap& TheTap() {
     return tap;
 }
 
-void SetVariable(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    // Both the system's copy (for child processes) and the C run-time's,
-    // which the library reads with getenv.
-    SetEnvironmentVariableA(name, value.c_str());
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
-std::string MakeTapFile() {
-#if defined(_WIN32)
-    char folder[MAX_PATH];
-    char file[MAX_PATH];
-    const DWORD n = GetTempPathA(MAX_PATH, folder);
-    if (n == 0 || n >= MAX_PATH || GetTempFileNameA(folder, "trx", 0, file) == 0) return "";
-    return file;
-#else
-    const char* folder = std::getenv("TMPDIR");
-    std::string pattern = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") + "/trax-tap-XXXXXX";
-    const int fd = mkstemp(&pattern[0]);
-    if (fd < 0) return "";
-    close(fd);
-    return pattern;
-#endif
-}
-
-// The string value of "key" in one JSON line, unescaped; the first one.
-bool JsonString(const std::string& line, const char* key, std::string* value) {
-    const std::string marker = std::string("\"") + key + "\":\"";
-    size_t at = line.find(marker);
-    if (at == std::string::npos) return false;
-    at += marker.size();
-    std::string text;
-    for (; at < line.size() && line[at] != '"'; ++at) {
-        if (line[at] != '\\' || at + 1 >= line.size()) {
-            text += line[at];
-            continue;
-        }
-        const char escaped = line[++at];
-        if (escaped == 'u' && at + 4 < line.size()) {
-            text += static_cast<char>(std::strtol(line.substr(at + 1, 4).c_str(), nullptr, 16));
-            at += 4;
-        } else {
-            text += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
-        }
-    }
-    *value = text;
-    return true;
-}
-
-bool JsonNumber(const std::string& line, const char* key, long* value) {
-    const std::string marker = std::string("\"") + key + "\":";
-    const size_t at = line.find(marker);
-    if (at == std::string::npos) return false;
-    const char* start = line.c_str() + at + marker.size();
-    char* end = nullptr;
-    const long number = std::strtol(start, &end, 10);
-    if (end == start) return false;
-    *value = number;
-    return true;
-}
-
-bool JsonTrue(const std::string& line, const char* key) {
-    return line.find(std::string("\"") + key + "\":true") != std::string::npos;
-}
-
-// The lines added to the tap since the last read.
-std::vector<std::string> NewTapLines(Tap& tap) {
-    std::vector<std::string> lines;
-    std::ifstream& in = tap.reader;
-    if (!in.is_open()) return lines;
-    in.clear();
-    in.seekg(tap.readTo);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (in.eof()) break;  // a line still being written: read it next time
-        lines.push_back(line);
-        tap.readTo = in.tellg();
-    }
-    return lines;
+// Feeds the reader what the library has added since the last look.
+void ReadNewLines(Tap& tap) {
+    if (tap.file.path.empty() || !system::OpenTapFile(tap.file)) return;
+    std::string bytes;
+    if (!system::ReadTapFile(tap.file, tap.readTo, bytes)) return;
+    tap.readTo += bytes.size();
+    tap.reader.Feed(bytes);
 }
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+template <typename T>
+T Get(const nlohmann::json& object, const char* key, T otherwise) {
+    const auto at = object.find(key);
+    if (at == object.end()) return otherwise;
+    if constexpr (std::is_same_v<T, bool>) {
+        return at->is_boolean() ? at->template get<bool>() : otherwise;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return at->is_string() ? at->template get<std::string>() : otherwise;
+    } else {
+        return at->is_number_integer() ? at->template get<T>() : otherwise;
+    }
+}
 
 }  // namespace
 
@@ -134,24 +69,98 @@ std::string Failure::Text() const {
 
 CallError::CallError(Failure failure) : std::runtime_error(failure.Text()), failure_(std::move(failure)) {}
 
+void ReasonReader::Feed(const std::string& bytes) {
+    partial_ += bytes;
+    size_t start = 0;
+    for (size_t end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start)) {
+        Add(partial_.substr(start, end - start));
+        start = end + 1;
+    }
+    partial_.erase(0, start);
+}
+
+void ReasonReader::Add(const std::string& text) {
+    const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
+    if (!line.is_object()) return;
+    // Lines of other processes sharing a user's tap are not ours; a line
+    // without the field comes from a library older than the field.
+    if (Get<long long>(line, "process", process_) != static_cast<long long>(process_)) return;
+    if (line.contains("trax")) {
+        StartupReport report;
+        report.known = true;
+        report.version = Get<std::string>(line, "trax", "");
+        const auto startup = line.find("startup");
+        if (startup != line.end() && startup->is_object()) {
+            report.typeParam = Get<long>(*startup, "InitQelUsbTypeParam", 0);
+            report.usbType = Get<long>(*startup, "SetUsbType", 0);
+            report.initUsb = Get<long>(*startup, "InitUsb", 0);
+            report.initPid = Get<long>(*startup, "InitPid", 0);
+        }
+        report.usable = Get<bool>(line, "usable", false);
+        report.standIn = Get<bool>(line, "stand_in", false);
+        report.driver = Get<std::string>(line, "driver", "");
+        report.driverCalls = Get<std::string>(line, "driver_calls", "");
+        startup_ = report;
+        return;
+    }
+    const std::string function = Get<std::string>(line, "call", "");
+    if (function.empty()) return;
+    Line held{static_cast<uint32_t>(Get<long long>(line, "thread", 0)), function, Get<std::string>(line, "reason", ""),
+              std::nullopt};
+    // The controller's own number: the first reason that carries one.
+    const auto reasons = line.find("reasons");
+    if (reasons != line.end() && reasons->is_array()) {
+        for (const nlohmann::json& each : *reasons) {
+            if (!each.is_object()) continue;
+            const auto error = each.find("error");
+            if (error != each.end() && error->is_number_integer()) {
+                held.errorNumber = error->get<int>();
+                break;
+            }
+        }
+    }
+    held_.push_back(std::move(held));
+    if (held_.size() > kMaxHeldLines) held_.pop_front();
+}
+
+Failure ReasonReader::Take(const char* function, uint32_t thread) {
+    Failure failure{function, "", std::nullopt, ""};
+    // A call ends before its thread asks; earlier lines of the same thread
+    // belong to failures nobody asked about, so the last one is this call's.
+    for (auto it = held_.begin(); it != held_.end();) {
+        if (it->thread != thread) {
+            ++it;
+            continue;
+        }
+        if (it->function == function) {
+            failure.reason = it->reason;
+            failure.errorNumber = it->errorNumber;
+        }
+        it = held_.erase(it);
+    }
+    return failure;
+}
+
 bool PrepareReasonTap() {
     Tap& tap = TheTap();
     std::lock_guard<std::mutex> guard(tap.lock);
-    if (!tap.path.empty()) return true;
-    const char* given = std::getenv("TRAX_LOG_TAP");
-    if (given != nullptr && given[0] != '\0') {
-        // Someone else's tap (a parent process): read it from its end on.
-        tap.path = given;
-        tap.reader.open(tap.path, std::ios::binary | std::ios::ate);
-        tap.readTo = tap.reader ? static_cast<std::streamoff>(tap.reader.tellg()) : 0;
+    if (!tap.file.path.empty()) return true;
+    const std::string given = system::Variable("TRAX_LOG_TAP");
+    const std::string owner = system::Variable("TRAX_LOG_TAP_PROCESS");
+    const std::string self = std::to_string(system::ProcessId());
+    if (!given.empty() && (owner.empty() || owner == self)) {
+        // The user's own tap: read from its end on (it may not exist before
+        // the library makes it; then it is opened at the first look).
+        tap.file.path = given;
+        std::string before;
+        if (system::OpenTapFile(tap.file) && system::ReadTapFile(tap.file, 0, before)) tap.readTo = before.size();
         return true;
     }
-    const std::string file = MakeTapFile();
-    if (file.empty()) return false;
-    tap.path = file;
+    // None, or a parent's: a tap of this process's own.
+    if (!system::CreateTapFile(tap.file)) return false;
     tap.owned = true;
-    tap.reader.open(file, std::ios::binary);
-    SetVariable("TRAX_LOG_TAP", file);
+    system::SetVariable("TRAX_LOG_TAP", tap.file.path);
+    system::SetVariable("TRAX_LOG_TAP_PROCESS", self);
     std::atexit(CloseReasonTap);
     return true;
 }
@@ -159,99 +168,66 @@ bool PrepareReasonTap() {
 void CloseReasonTap() {
     Tap& tap = TheTap();
     std::lock_guard<std::mutex> guard(tap.lock);
-    if (tap.owned) std::remove(tap.path.c_str());
+    if (tap.owned) system::ForgetTapName(tap.file);
     tap.owned = false;
 }
 
 void ReasonTapOpened() {
-#if !defined(_WIN32)
     // The library has opened the file and so has this process: without its
-    // name nothing is left behind, however the process ends. (Windows keeps
-    // the name of an open file; it goes at exit.)
+    // name nothing is left behind, however the process ends. (Windows
+    // deletes it when the last handle closes.)
     CloseReasonTap();
-#endif
 }
 
-void SetLibraryLoadProblem(const std::string& problem) {
+void SetLibraryLoadProblem(const std::string& problem, bool driverMissing) {
     Tap& tap = TheTap();
     std::lock_guard<std::mutex> guard(tap.lock);
     tap.loadProblem = problem;
+    tap.driverMissing = driverMissing;
 }
 
 StartupReport ReadStartupReport() {
-    StartupReport report;
     Tap& tap = TheTap();
-    // The library writes it when it loads; a parent's tap may hold several.
-    std::string header;
-    {
-        std::lock_guard<std::mutex> guard(tap.lock);
-        std::ifstream& in = tap.reader;
-        if (in.is_open()) {
-            in.clear();
-            in.seekg(0);
-            std::string line;
-            while (std::getline(in, line)) {
-                if (StartsWith(line, "{\"trax\":")) header = line;
-            }
-        }
-    }
-    if (header.empty()) return report;
-    report.known = true;
-    JsonString(header, "trax", &report.version);
-    JsonNumber(header, "InitQelUsbTypeParam", &report.typeParam);
-    JsonNumber(header, "SetUsbType", &report.usbType);
-    JsonNumber(header, "InitUsb", &report.initUsb);
-    JsonNumber(header, "InitPid", &report.initPid);
-    report.usable = JsonTrue(header, "usable");
-    report.standIn = JsonTrue(header, "stand_in");
-    JsonString(header, "driver", &report.driver);
-    JsonString(header, "driver_calls", &report.driverCalls);
-    return report;
+    std::lock_guard<std::mutex> guard(tap.lock);
+    ReadNewLines(tap);
+    return tap.reader.Startup();
 }
 
 Failure FailureOf(const char* function) {
-    Failure failure{function, "", std::nullopt, ""};
     Tap& tap = TheTap();
     std::lock_guard<std::mutex> guard(tap.lock);
     if (!tap.loadProblem.empty()) {
-        failure.reason = "the library did not load: " + tap.loadProblem;
+        Failure failure{function, "the library did not load: " + tap.loadProblem, std::nullopt, ""};
         return failure;
     }
-    const std::string marker = std::string("\"call\":\"") + function + "\"";
-    std::string last;
-    for (const std::string& line : NewTapLines(tap)) {
-        if (line.find(marker) != std::string::npos) last = line;
-    }
-    if (last.empty()) return failure;
-    JsonString(last, "reason", &failure.reason);
-    long error = 0;
-    if (JsonNumber(last, "error", &error)) failure.errorNumber = static_cast<int>(error);
-    return failure;
+    ReadNewLines(tap);
+    return tap.reader.Take(function, system::ThreadId());
 }
 
 void AddHint(Failure& failure) {
     const std::string& reason = failure.reason;
-    const bool driverAtFault =
-        reason.find("QelUsbDrv") != std::string::npos || reason.find("start-up") != std::string::npos;
-    if (StartsWith(reason, "the library did not load") && !driverAtFault) {
-#if defined(_WIN32)
-        failure.hint =
-            "Trax.dll must be beside the program (traxctl.exe) or in a folder on PATH; TRAX_LIBRARY names it";
-#else
-        failure.hint = "libtrax.so.2 must be in the kit's lib folder or on LD_LIBRARY_PATH; TRAX_LIBRARY names it";
-#endif
+    if (StartsWith(reason, "the library did not load")) {
+        bool driverMissing = false;
+        {
+            Tap& tap = TheTap();
+            std::lock_guard<std::mutex> guard(tap.lock);
+            driverMissing = tap.driverMissing;
+        }
+        if (driverMissing || reason.find("QelUsbDrv") != std::string::npos) {
+            failure.hint = system::DriverPlacementHint() + "; 'traxctl doctor' checks each step";
+        } else if (reason.find("start-up") != std::string::npos) {
+            failure.hint =
+                "the driver is there but its start-up failed: connect and power the controller; 'traxctl doctor' "
+                "checks each step";
+        } else {
+            failure.hint = system::LibraryPlacementHint();
+        }
         return;
     }
-    if (StartsWith(reason, "the library did not load") || StartsWith(reason, "library unusable")) {
-#if defined(_WIN32)
+    if (StartsWith(reason, "library unusable")) {
         failure.hint =
-            "QelUsbDrv.dll must be beside the program (traxctl.exe), in a folder on PATH or in a system folder, "
-            "and the controller connected; 'traxctl doctor' checks each step";
-#else
-        failure.hint =
-            "the USB driver libQelUsbDrv.so must be in the folder of libtrax.so and the controller connected; "
-            "'traxctl doctor' checks each step";
-#endif
+            "the USB driver did not start: connect and power the controller, and check that no other program holds "
+            "it; 'traxctl doctor' checks each step";
         return;
     }
     if (reason.find("busy") != std::string::npos) {

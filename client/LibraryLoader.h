@@ -23,6 +23,13 @@ struct LibraryLoad {
     bool driverMissing = false;
     bool startupFailed = false;
     std::vector<std::string> driverSearch;
+    // Files found on the way that could not be loaded (made for another
+    // architecture) and were passed over, as the system's loader does.
+    struct Skipped {
+        std::string path;
+        std::string why;
+    };
+    std::vector<Skipped> skipped;
 };
 
 // Loads the library once per process, after preparing the reason tap (see
@@ -32,6 +39,14 @@ const LibraryLoad& LoadTraxLibrary();
 
 // The driver's file, once the library has loaded it ("" when not known).
 std::string DriverPath();
+
+// While calls are held on this thread, every TRAX_* function throws
+// CallHeld instead of reaching the library: a batch runs each line so first,
+// which checks all its words (they are checked before any call) while
+// nothing is sent.
+struct CallHeld {};
+void HoldCalls(bool hold);
+bool CallsHeld();
 
 namespace detail {
 extern const char* const kFunctionNames[];

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "JsonText.h"
@@ -21,6 +23,50 @@ const char* const kHeadNames[2] = {"A", "B"};
 [[noreturn]] void Refuse(const std::string& key, const std::string& why) {
     throw SettingsFileError{key.empty() ? why : key + ": " + why};
 }
+
+// Walks parsed-good text once more, without building anything, and refuses a
+// key given twice in one object, naming it: the parsed object would keep only
+// one of them, unseen.
+class DuplicateKeys : public nlohmann::json_sax<Json> {
+public:
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return Open(); }
+    bool start_array(std::size_t) override { return Open(); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+    bool key(string_t& key) override {
+        key_ = key;
+        if (!frames_.back().keys.insert(key).second) {
+            std::string path;
+            for (size_t i = 1; i < frames_.size(); ++i) path += frames_[i].name + ".";
+            Refuse(path + key, "given twice; each key may appear once");
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    bool Open() {
+        frames_.push_back({{}, key_});
+        return true;
+    }
+    bool Close() {
+        frames_.pop_back();
+        return true;
+    }
+    struct Frame {
+        std::set<std::string> keys;
+        std::string name;
+    };
+    std::vector<Frame> frames_;
+    std::string key_;
+};
 
 // A whole number within int, not a bool or a float.
 int IntegerAt(const Json& value, const std::string& key) {
@@ -116,12 +162,17 @@ const SettingsEntry* SettingsDocument::Find(const SettingRef& ref) const {
 }
 
 SettingsDocument ParseSettings(const std::string& text) {
+    if (text.size() > kMaxSettingsFileBytes) {
+        Refuse("", "too large for a settings file (at most " + std::to_string(kMaxSettingsFileBytes) + " bytes)");
+    }
     Json root;
     try {
         root = ParseOrderedJson(text);
     } catch (const InputError& e) {
         Refuse("", "not JSON: " + e.message);
     }
+    DuplicateKeys duplicates;
+    (void)Json::sax_parse(text, &duplicates);
     if (!root.is_object()) Refuse("", "a JSON object is expected");
     auto format = root.find("format");
     if (format == root.end())
@@ -191,7 +242,8 @@ std::string SettingsJson(const SettingsDocument& doc) {
 
 SettingsDocument LoadSettingsFile(const std::string& path) {
     std::string error;
-    const std::string text = ReadWholeFile(path, &error);
+    // Refused before it is read whole: a huge file costs no memory.
+    const std::string text = ReadWholeFile(path, &error, kMaxSettingsFileBytes + 1);
     if (!error.empty()) throw SettingsFileError{error};
     try {
         return ParseSettings(text);

@@ -13,6 +13,7 @@
 // not a setting to write. A file may hold any subset of the settings.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,8 +50,11 @@ struct SettingsFileError {
     std::string message;
 };
 
-// Parses and checks the whole text before returning: format and version,
-// every name, every value's type and range.
+// A settings file holds a few kilobytes; anything beyond this is refused.
+constexpr size_t kMaxSettingsFileBytes = 1 << 20;
+
+// Parses and checks the whole text before returning: its size, format and
+// version, every name (each key once per object), every value's type and range.
 SettingsDocument ParseSettings(const std::string& text);
 // The JSON text, entries in table order, ending with a newline.
 std::string SettingsJson(const SettingsDocument& doc);

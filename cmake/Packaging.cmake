@@ -33,9 +33,12 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # libtrax.so.2 has a version, so only libtrax2 gets one.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-# ldconfig runs by trigger; CPack also writes postinst/postrm scripts that
-# call it, which lintian only warns about.
+# ldconfig runs by trigger alone. CPack also writes postinst/postrm scripts
+# that call it (lintian: maintscript-calls-ldconfig), and a postrm keeps the
+# package in "rc" state after apt-get remove; they are taken out of the
+# package once it is built (debian/DropLdconfigScripts.cmake).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/libtrax2/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/DropLdconfigScripts.cmake)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS trax-tools)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
@@ -85,15 +88,19 @@ foreach(component runtime dev tools python)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${TRAX_DEB_DOC}/${package}/changelog.Debian @ONLY)
   # -n: no name or time stamp in the gzip header, so the package is reproducible.
   execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/${package}/changelog.Debian)
+  # Debian's alone: a package installs them (one component at a time), a
+  # plain `cmake --install` into a prefix leaves them out.
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${TRAX_DEB_DOC}/${package}/changelog.Debian.gz
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 
-# One manual page for traxctl and traxctl-sim.
+# One manual page for traxctl and, where there is one, traxctl-sim.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/traxctl.1 ${TRAX_DEB_DOC}/traxctl.1 @ONLY)
 execute_process(COMMAND gzip -9nf ${TRAX_DEB_DOC}/traxctl.1)
-install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME traxctl-sim.1.gz
-  COMPONENT tools)
+install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools EXCLUDE_FROM_ALL)
+if(TRAX_SIMULATOR_APART)
+  install(FILES ${TRAX_DEB_DOC}/traxctl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME traxctl-sim.1.gz
+    COMPONENT tools EXCLUDE_FROM_ALL)
+endif()
 
 include(CPack)

@@ -1,6 +1,7 @@
 // POSIX side of the trace log's output: standard error, thread ids, a
 // microsecond clock and the look-up of an export in a loaded module.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -30,6 +31,14 @@ bool EnvironmentValue(const char* name, char* buffer, int size) {
     if (value == nullptr || size <= 0) return false;
     std::snprintf(buffer, static_cast<size_t>(size), "%s", value);
     return true;
+}
+
+std::FILE* OpenForAppending(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (file == nullptr) ::close(fd);
+    return file;
 }
 
 uint32_t CurrentThreadId() {

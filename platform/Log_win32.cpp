@@ -8,7 +8,11 @@
 #define NOMINMAX
 #endif
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "platform/Platform.h"
 
@@ -34,6 +38,22 @@ bool EnvironmentValue(const char* name, char* buffer, int size) {
         HeapFree(GetProcessHeap(), 0, whole);
     }
     return true;
+}
+
+std::FILE* OpenForAppending(const char* path) {
+    // Delete sharing: the tool that made the file holds it open with
+    // delete-on-close, which refuses every open that does not share deletion.
+    HANDLE handle = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "ab");
+    if (file == nullptr) _close(fd);
+    return file;
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/ThreadSafety.h"
 
@@ -156,6 +157,12 @@ void WriteDebugOutput(const char* line, int length);
 // loading the library (Python, .NET, VBA) changes; the C run-time's copy may
 // have been taken before.
 bool EnvironmentValue(const char* name, char* buffer, int size);
+// Opens `path` for appending, creating it when it is not there, for the trace
+// log's reason tap; null when it cannot be opened. Not inherited by child
+// processes. On Windows the file is shared for reading, writing and deletion,
+// so that the tool that made it can hold it with delete-on-close and it goes
+// when the last handle closes, however the process ends.
+std::FILE* OpenForAppending(const char* path);
 // A number that tells the calling thread from every other running thread.
 uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();

@@ -150,8 +150,7 @@ int SendPacket(session::DeviceSession& session, const uint8_t* packet, int32_t l
 
 // *took: how many bytes this read took into the record (0: none, the record
 // still holds an earlier reply).
-int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax,
-              int32_t* took) {
+int ReadReply(session::DeviceSession& session, Reply& reply, int32_t noLengthCheck, int32_t replyMax, int32_t* took) {
     uint32_t taken = 0;
     *took = 0;
     TRAX_REPLY_READABLE(reply.data, static_cast<size_t>(reply.size));
@@ -220,10 +219,6 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
     record::Ending ending = record::Ending::Answered;
     uint64_t startUs = 0;
     int32_t pendingTake = 0;  // bytes of this exchange still in the reply record
-    // A stand-in answering from a recording answers at once or never.
-    uint32_t replyWaitMs = engineTiming.replyWaitMs;
-    const uint32_t answerWaitMs = driver::ReplayAnswerWaitMs();
-    if (answerWaitMs != 0 && answerWaitMs < replyWaitMs) replyWaitMs = answerWaitMs;
     // Whether the controller answered: a reply that carries its error byte,
     // with whatever code, says where the controller stands. A lost exchange,
     // or a reply cut before its error byte, leaves that open.
@@ -240,6 +235,11 @@ int Transact(session::DeviceSession& session, const uint8_t* packet, int32_t len
             // the full limit for the real answer. The busy limit below counts
             // from the send, so busy notices cannot stretch a call for ever.
             const uint64_t t0 = engineTiming.now();
+            // The limit is read after the clock: an injected clock may set it.
+            // A stand-in answering from a recording answers at once or never.
+            uint32_t replyWaitMs = engineTiming.replyWaitMs;
+            const uint32_t answerWaitMs = driver::ReplayAnswerWaitMs();
+            if (answerWaitMs != 0 && answerWaitMs < replyWaitMs) replyWaitMs = answerWaitMs;
             bool busySeen = false;
             bool waiting = true;
             while (waiting) {

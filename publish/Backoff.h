@@ -1,17 +1,15 @@
 // How long to wait before the next attempt to reach the broker: 1 s after the
 // first failure, doubling up to 30 s, back to 1 s once a connection holds.
-// Time comes from a clock the caller passes in, so that tests step it.
+// It only counts: the caller adds the wait to its own clock, so the schedule
+// is tested without waiting through it.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 
 namespace trax::publish {
 
 using Clock = std::chrono::steady_clock;
-// Now, as the publisher sees it; tests give their own.
-using NowFunction = std::function<Clock::time_point()>;
 
 class Backoff {
 public:

@@ -1,5 +1,6 @@
 #include "publish/Commands.h"
 
+#include "client/Number.h"
 #include "client/SettingTable.h"
 #include "client/SettingsFile.h"
 #include "publish/Messages.h"
@@ -121,13 +122,15 @@ CommandOutcome WriteSetting(const json& body, ControllerPort& controller) {
                                 (s.arity > 1 ? "s" : "") + ", got " + std::to_string(words.size())};
     std::vector<int> values;
     for (int i = 0; i < s.arity; ++i) {
-        const json& v = words[static_cast<std::size_t>(i)];
-        // An unsigned above the signed range reads as integer too: checked apart.
-        if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<unsigned long long>() > 2147483647ULL) ||
-            v.get<long long>() < -2147483647LL || v.get<long long>() > 2147483647LL)
-            throw BadInput{400, std::string(s.name) + " " + s.fields[i].name + ": a whole number is needed, not " +
-                                    v.dump(-1, ' ', false, json::error_handler_t::replace).substr(0, 40)};
-        values.push_back(static_cast<int>(v.get<long long>()));
+        // The one number reader; the table's own range is checked below,
+        // with the order of pairs.
+        const std::string what = s.arity == 1 ? std::string(s.name) : std::string(s.name) + "." + s.fields[i].name;
+        try {
+            values.push_back(static_cast<int>(
+                tc::ReadJsonInteger(words[static_cast<std::size_t>(i)], -2147483647LL - 1, 2147483647LL, what)));
+        } catch (const tc::InputError& e) {
+            throw BadInput{400, e.message};
+        }
     }
     const std::string problem = tc::ValuesProblem(s, values);
     if (!problem.empty()) throw BadInput{400, std::string(s.name) + ": " + problem};

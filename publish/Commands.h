@@ -36,7 +36,7 @@ constexpr std::size_t kMaxResponseTopic = 512;
 
 struct CommandOutcome {
     int status = 200;
-    nlohmann::json body;          // the answer, without "status"
+    nlohmann::json body;           // the answer, without "status"
     bool changedSettings = false;  // PREFIX/settings is to be published again
     bool readSettings = false;     // settings-read: publish them now
     bool storageStarted = false, storageStopped = false;

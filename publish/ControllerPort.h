@@ -45,7 +45,4 @@ public:
     virtual client::SettingsDocument ReadSettings(std::vector<client::SettingValue>* failures) = 0;
 };
 
-// Told of every library call: its name, whether it worked, how long it took.
-using CallObserver = std::function<void(const char* function, const CallResult& result, std::chrono::nanoseconds took)>;
-
 }  // namespace trax::publish

@@ -6,114 +6,86 @@ namespace trax::publish {
 
 namespace {
 
-constexpr int kStorageMax = 65536;
-
 HeadReading Reading(const FloatValue& v) { return HeadReading{v.status, v.value}; }
+
+// The Controller's throwing calls as a result.
+template <typename Call>
+CallResult Caught(Call call) {
+    try {
+        call();
+        return std::nullopt;
+    } catch (const client::CallError& e) {
+        return e.failure();
+    }
+}
 
 }  // namespace
 
-void LibraryController::Observe(const char* function, const CallResult& result, std::chrono::nanoseconds took) {
-    if (observer_) observer_(function, result, took);
-}
-
-template <typename Call>
-CallResult LibraryController::Make(const char* function, Call call) {
-    const auto started = std::chrono::steady_clock::now();
-    const int ok = call();
-    const auto took = std::chrono::steady_clock::now() - started;
-    CallResult result;
-    if (ok != 1) {
-        // The reason is read on this thread, right after the call.
-        result = client::FailureOf(function);
-        if (result->reason.empty()) result->reason = std::string(function) + " returned 0 (reason not known)";
-    }
-    Observe(function, result, took);
-    return result;
+LibraryController::LibraryController(client::CallObserver observer) {
+    if (observer) controller_.Observe(std::move(observer));
 }
 
 CallResult LibraryController::ReadValues(HeadReading& a, HeadReading& b) {
-    FloatValue va{}, vb{};
-    CallResult r = Make("TRAX_GetCalcData", [&] { return TRAX_GetCalcData(&va, &vb); });
+    client::Controller::BothHeads both;
+    CallResult r = controller_.TryReadValues(both, client::CallKind::Routine);
     if (!r) {
-        a = Reading(va);
-        b = Reading(vb);
+        a = Reading(both.a);
+        b = Reading(both.b);
     }
     return r;
 }
 
-CallResult LibraryController::ProgramNumber(int& program) {
-    return Make("TRAX_GetProgramNo", [&] { return TRAX_GetProgramNo(&program); });
-}
+CallResult LibraryController::ProgramNumber(int& program) { return controller_.TryReadProgram(program); }
 
 CallResult LibraryController::StorageStatus(bool& storing, int& countA, int& countB) {
-    int state = 0;
-    CallResult r = Make("TRAX_DataStorageGetStatus", [&] { return TRAX_DataStorageGetStatus(0, &state, &countA); });
-    if (r) return r;
-    r = Make("TRAX_DataStorageGetStatus", [&] { return TRAX_DataStorageGetStatus(1, &state, &countB); });
-    storing = state != 0;
-    return r;
+    return Caught([&] {
+        const auto a = controller_.ReadStorageStatus(0);
+        const auto b = controller_.ReadStorageStatus(1);
+        storing = a.storing || b.storing;
+        countA = a.count;
+        countB = b.count;
+    });
 }
 
 CallResult LibraryController::StorageData(int head, std::vector<HeadReading>& values) {
-    std::vector<FloatValue> raw(kStorageMax);
-    int returned = 0;
-    CallResult r = Make("TRAX_DataStorageGetData",
-                        [&] { return TRAX_DataStorageGetData(head, kStorageMax, raw.data(), &returned); });
     values.clear();
-    if (r) return r;
-    if (returned < 0 || returned > kStorageMax) returned = 0;
-    for (int i = 0; i < returned; ++i) values.push_back(Reading(raw[static_cast<std::size_t>(i)]));
-    return r;
+    return Caught([&] {
+        for (const FloatValue& v : controller_.ReadStorage(head)) values.push_back(Reading(v));
+    });
 }
 
 CallResult LibraryController::StorageStart() {
-    return Make("TRAX_DataStorageStart", [] { return TRAX_DataStorageStart(); });
+    return Caught([&] { controller_.StartStorage(); });
 }
 CallResult LibraryController::StorageStop() {
-    return Make("TRAX_DataStorageStop", [] { return TRAX_DataStorageStop(); });
+    return Caught([&] { controller_.StopStorage(); });
 }
 CallResult LibraryController::Zero(int head, int on) {
-    return Make("TRAX_SetZero", [&] { return TRAX_SetZero(head, on); });
+    return Caught([&] { controller_.SetZero(head, on != 0); });
 }
 CallResult LibraryController::Timing(int head, int on) {
-    return Make("TRAX_SetTiming", [&] { return TRAX_SetTiming(head, on); });
+    return Caught([&] { controller_.SetTiming(head, on != 0); });
 }
 CallResult LibraryController::Reset(int head) {
-    return Make("TRAX_SetReset", [&] { return TRAX_SetReset(head); });
+    return Caught([&] { controller_.Reset(head); });
 }
 
 CallResult LibraryController::WriteSetting(const client::SettingRef& ref, const std::vector<int>& values,
                                            std::optional<std::vector<int>>* readBack) {
-    std::vector<int> padded = values;
-    padded.resize(4, 0);
-    const client::Setting& s = *ref.setting;
-    CallResult r = Make(s.setterName, [&] { return s.set(ref.head, padded.data()); });
-    if (r || !s.Readable() || readBack == nullptr) return r;
-    std::vector<int> back(4, 0);
-    if (!Make(s.getterName, [&] { return s.get(ref.head, back.data()); })) {
-        back.resize(static_cast<std::size_t>(s.arity));
-        *readBack = back;
-    }
-    return r;
+    const client::WriteOutcome outcome = controller_.WriteSetting(ref, values, readBack != nullptr);
+    if (!outcome.written) return outcome.writeFailure;
+    if (readBack != nullptr && outcome.readBack.ok) *readBack = outcome.readBack.values;
+    return std::nullopt;
 }
 
 client::LoadReport LibraryController::LoadSettings(const client::SettingsDocument& doc) {
-    // The settings-file layer makes its own calls; they are counted as one.
-    const auto started = std::chrono::steady_clock::now();
-    client::LoadReport report = client::LoadIntoController(doc);
-    CallResult result;
-    if (report.writeFailure) result = report.writeFailure;
-    Observe("settings-file load", result, std::chrono::steady_clock::now() - started);
-    return report;
+    // The settings-file layer makes its own library calls (they move onto
+    // the Controller with the rest of the client layer).
+    return client::LoadIntoController(doc);
 }
 
 client::SettingsDocument LibraryController::ReadSettings(std::vector<client::SettingValue>* failures) {
-    const auto started = std::chrono::steady_clock::now();
-    client::SettingsDocument doc = client::ReadController(client::FileSettings(), failures);
-    CallResult result;
-    if (failures != nullptr && !failures->empty()) result = (*failures)[0].failure;
-    Observe("settings-file read", result, std::chrono::steady_clock::now() - started);
-    return doc;
+    return client::ReadController(client::FileSettings(), failures);
 }
 
 }  // namespace trax::publish

@@ -1,15 +1,17 @@
-// The controller through the library: the one place where the publisher
-// makes TRAX_* calls. Every call is timed and handed to the observer (the
-// metrics), and a 0 becomes a Failure with the library's reason.
+// The controller through the client layer's Controller: the one place where
+// the publisher reaches the library. Every call passes the Controller's
+// hook, where the observer (the metrics) sees it with its duration and, for
+// a 0, its Failure with the library's reason.
 #pragma once
 
+#include "client/Controller.h"
 #include "publish/ControllerPort.h"
 
 namespace trax::publish {
 
 class LibraryController : public ControllerPort {
 public:
-    explicit LibraryController(CallObserver observer) : observer_(std::move(observer)) {}
+    explicit LibraryController(client::CallObserver observer);
 
     CallResult ReadValues(HeadReading& a, HeadReading& b) override;
     CallResult ProgramNumber(int& program) override;
@@ -26,11 +28,7 @@ public:
     client::SettingsDocument ReadSettings(std::vector<client::SettingValue>* failures) override;
 
 private:
-    template <typename Call>
-    CallResult Make(const char* function, Call call);
-    void Observe(const char* function, const CallResult& result, std::chrono::nanoseconds took);
-
-    CallObserver observer_;
+    client::Controller controller_;
 };
 
 }  // namespace trax::publish

@@ -67,7 +67,8 @@ LinkProblem ErrorProblem(int rc, const BrokerAddress& broker) {
         return {false, "TLS with " + broker.Text() +
                            " failed: the broker's certificate was not accepted (is --cafile the CA that signed it, "
                            "and does the certificate name this host?) or the broker wants a client certificate"};
-    if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP) return {true, "cannot find the broker's host '" + broker.host + "'"};
+    if (rc == MOSQ_ERR_EAI || rc == MOSQ_ERR_LOOKUP)
+        return {true, "cannot find the broker's host '" + broker.host + "'"};
     return {false, "connection to " + broker.Text() + ": " + mosquitto_strerror(rc)};
 }
 
@@ -118,8 +119,7 @@ BrokerAddress ParseBroker(const std::string& url) {
 
 void InitMqttLibrary() { mosquitto_lib_init(); }
 
-Link::Link(LinkOptions options, Callbacks callbacks)
-    : options_(std::move(options)), callbacks_(std::move(callbacks)) {}
+Link::Link(LinkOptions options, Callbacks callbacks) : options_(std::move(options)), callbacks_(std::move(callbacks)) {}
 
 Link::~Link() { Destroy(); }
 
@@ -142,7 +142,8 @@ bool Link::Start() {
     // beside the publisher's own resend of everything not acknowledged.
     mosq_ = mosquitto_new(options_.clientId.c_str(), true, this);
     if (mosq_ == nullptr) {
-        if (callbacks_.lost) callbacks_.lost({true, "cannot make an MQTT client: " + std::string(std::strerror(errno))});
+        if (callbacks_.lost)
+            callbacks_.lost({true, "cannot make an MQTT client: " + std::string(std::strerror(errno))});
         return false;
     }
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);

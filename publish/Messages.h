@@ -35,9 +35,9 @@ struct StatusFacts {
     std::string start;  // when this run started
     std::string traxctl, library, driver;
     std::optional<int> program;
-    std::string unit;  // "" when not known
+    std::string unit;                        // "" when not known
     std::optional<client::Failure> failure;  // while failing
-    std::string reason;  // why offline
+    std::string reason;                      // why offline
 };
 
 std::string StatusPayload(std::uint64_t seq, SystemTime now, const StatusFacts& facts);

@@ -20,8 +20,8 @@ constexpr int kRequestMs = 2000;
 
 std::string Reply(int status, const char* text, const std::string& type, const std::string& body) {
     std::ostringstream out;
-    out << "HTTP/1.1 " << status << " " << text << "\r\nContent-Type: " << type
-        << "\r\nContent-Length: " << body.size() << "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n"
+    out << "HTTP/1.1 " << status << " " << text << "\r\nContent-Type: " << type << "\r\nContent-Length: " << body.size()
+        << "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n"
         << body;
     return out.str();
 }
@@ -58,7 +58,8 @@ std::string MetricsReply(const std::string& request, int port, const std::functi
     const std::string p = ":" + std::to_string(port);
     if (hosts != 1 || (host != "127.0.0.1" + p && host != "localhost" + p && host != "[::1]" + p))
         return Reply(421, "Misdirected Request", "text/plain", "Host must name this loopback address\n");
-    if (target.substr(0, target.find('?')) != "/metrics") return Reply(404, "Not Found", "text/plain", "try /metrics\n");
+    if (target.substr(0, target.find('?')) != "/metrics")
+        return Reply(404, "Not Found", "text/plain", "try /metrics\n");
     if (method != "GET") return Reply(405, "Method Not Allowed", "text/plain", "/metrics takes GET\n");
     return Reply(200, "OK", "text/plain; version=0.0.4; charset=utf-8", text());
 }
@@ -110,7 +111,8 @@ void MetricsEndpoint::Answer(int fd) {
             (void)!::send(fd, r.data(), r.size(), MSG_NOSIGNAL);
             return;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return;
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return;

@@ -234,7 +234,7 @@ std::uint64_t Outbox::Push(Record record) {
         // Larger than the whole bound: it goes itself, counted like any drop,
         // and takes no id.
         DropRange& range = drops_[record.kind];
-        if (range.count++ == 0) range.firstSeq = record.seq;
+        if (range.count++ + range.unconfirmed == 0) range.firstSeq = record.seq;
         range.lastSeq = record.seq;
         ++droppedTotal_;
         return 0;
@@ -252,7 +252,8 @@ void Outbox::DropFrontLocked() {
     const Entry& front = queue_.front();
     if (!front.acked) {
         DropRange& range = drops_[front.record.kind];
-        if (range.count++ == 0) range.firstSeq = front.record.seq;
+        if (range.count + range.unconfirmed == 0) range.firstSeq = front.record.seq;
+        ++(front.sent ? range.unconfirmed : range.count);
         range.lastSeq = front.record.seq;
         ++droppedTotal_;
     }
@@ -324,6 +325,17 @@ std::optional<Record> Outbox::Next(std::uint64_t from) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = FindLocked(from); it != queue_.end(); ++it) {
         if (!it->acked) return it->record;
+    }
+    return std::nullopt;
+}
+
+std::optional<Record> Outbox::NextToSend(std::uint64_t from) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = FindLocked(from); it != queue_.end(); ++it) {
+        if (it->acked) continue;
+        Entry& entry = queue_[static_cast<std::size_t>(it - queue_.begin())];
+        entry.sent = true;
+        return entry.record;
     }
     return std::nullopt;
 }

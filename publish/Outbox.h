@@ -33,7 +33,7 @@ enum class Kind : std::uint8_t { Values = 1, Storage = 2, Events = 3, Response =
 const char* KindName(Kind kind);
 
 struct Record {
-    std::uint64_t id = 0;   // given by the outbox, one more for each message
+    std::uint64_t id = 0;  // given by the outbox, one more for each message
     Kind kind = Kind::Values;
     std::uint64_t seq = 0;  // the message's seq within its topic
     std::string topic;
@@ -43,10 +43,13 @@ struct Record {
     std::size_t Bytes() const { return topic.size() + payload.size() + correlation.size() + 32; }
 };
 
-// Messages dropped since the last report, per kind: how many, and the first
-// and last seq among them.
+// Messages dropped since the last report, per kind: how many never left,
+// how many were sent but not acknowledged (the broker may have them: the
+// connection broke before its answer came), and the first and last seq
+// among all of them.
 struct DropRange {
     std::uint64_t count = 0;
+    std::uint64_t unconfirmed = 0;
     std::uint64_t firstSeq = 0;
     std::uint64_t lastSeq = 0;
 };
@@ -76,6 +79,10 @@ public:
 
     // The oldest message not yet acknowledged whose id is at least `from`.
     std::optional<Record> Next(std::uint64_t from) const;
+    // As Next, and marks the message sent in the same step: a message being
+    // handed to the broker may be dropped by a Push meanwhile, and must then
+    // count as one the broker may have.
+    std::optional<Record> NextToSend(std::uint64_t from);
     // The broker has the message: it leaves once those before it have left.
     void Ack(std::uint64_t id);
     // The id of the oldest message still queued (or the next id when empty):
@@ -97,6 +104,7 @@ public:
 private:
     struct Entry {
         Record record;
+        bool sent = false;
         bool acked = false;
     };
     struct Segment {

@@ -3,6 +3,7 @@
 #include <trax.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -154,10 +155,22 @@ void Publisher::TakeSample(std::vector<Sample>& batch, std::size_t batchSize) {
 void Publisher::PollStorage() {
     bool storing = false;
     int countA = 0, countB = 0;
-    if (controller_.StorageStatus(storing, countA, countB)) return;  // counted; the sampler tells failures
-    const bool completed = storing_ && !storing;
+    if (CallResult failure = controller_.StorageStatus(storing, countA, countB)) {
+        // One event for a run of failed polls, as for the values.
+        if (!storageFailing_) Event("call-failed", FailureJson(*failure));
+        storageFailing_ = true;
+        return;
+    }
+    if (storageFailing_) Event("storage-recovered", json::object());
+    storageFailing_ = false;
+    // A run ends when storing stops, or, for a run started and completed
+    // between two polls (by the panel or another program), when the counts
+    // changed while nothing stores.
+    const bool countsChanged = storageCounts_ && *storageCounts_ != std::make_pair(countA, countB);
+    const bool completed = (storing_ && !storing) || (!storing_ && !storing && countsChanged && countA + countB > 0);
     if (storing && !storing_ && storageStart_.empty()) storageStart_ = client::IsoTime(Now());
     storing_ = storing;
+    storageCounts_ = std::make_pair(countA, countB);
     if (!completed) return;
     if (storageStop_.empty()) storageStop_ = client::IsoTime(Now());
     StorageRun run;
@@ -198,6 +211,7 @@ void Publisher::RunCommandJob(const std::string& name, const std::string& payloa
     if (outcome.storageStarted) {
         storageStart_ = client::IsoTime(Now());
         storageStop_.clear();
+        storing_ = true;  // the run may be complete before the next poll sees it storing
     }
     if (outcome.storageStopped) storageStop_ = client::IsoTime(Now());
     Respond(request, name, outcome);
@@ -342,8 +356,15 @@ void Publisher::LinkLoop() {
         }
         const auto now = Clock::now();
         if (flushUntil) {
-            const bool drained = !outbox_.Next(0) && inflight.empty();
-            if (now >= *flushUntil || !link.Connected() || (drained && offlineSent)) break;
+            // Ctrl-C: what is queued first, then the offline status last, so
+            // that it is the final word on status; within the bound.
+            if (!link.Connected() || offlineSent) break;
+            const bool drained = !outbox_.Next(nextSend) && inflight.empty();
+            if (drained || now >= *flushUntil) {
+                link.Publish(Topic("status"), OfflinePayload("stopped"), 1, true);
+                offlineSent = true;
+                continue;
+            }
         }
         stats_.queued = outbox_.Count();
         stats_.queuedBytes = outbox_.Bytes();
@@ -360,8 +381,7 @@ void Publisher::LinkLoop() {
             if (!everConnected && now - firstAttempt >= options_.connectTimeout) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 fatal_ = lastProblem.empty() ? "no connection to " + options_.link.broker.Text() : lastProblem;
-                fatal_ += " (no connection within " +
-                          std::to_string(options_.connectTimeout.count() / 1000) + " s)";
+                fatal_ += " (no connection within " + std::to_string(options_.connectTimeout.count() / 1000) + " s)";
                 break;
             }
             if (now < nextAttempt) {
@@ -388,14 +408,12 @@ void Publisher::LinkLoop() {
             if (everConnected) {
                 ++stats_.reconnects;
                 const auto down = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lostAt);
-                Event("reconnected",
-                      {{"downMs", down.count()}, {"attempts", attempts}, {"queued", outbox_.Count()}});
+                Event("reconnected", {{"downMs", down.count()}, {"attempts", attempts}, {"queued", outbox_.Count()}});
                 Say("connected again after " + std::to_string(down.count()) + " ms; sending " +
                     std::to_string(outbox_.Count()) + " queued messages");
             } else {
                 Say("connected to " + options_.link.broker.Text() + ", publishing under " + options_.prefix + "/");
-                if (outbox_.Recovered() > 0)
-                    Event("spool-recovered", {{"messages", outbox_.Recovered()}});
+                if (outbox_.Recovered() > 0) Event("spool-recovered", {{"messages", outbox_.Recovered()}});
             }
             everConnected = true;
             lostAt = Clock::time_point{};
@@ -422,20 +440,22 @@ void Publisher::LinkLoop() {
             json fields = {{"dropped", 0}, {"topics", json::object()}};
             std::uint64_t total = 0;
             for (const auto& [kind, range] : drops) {
-                total += range.count;
-                fields["topics"][KindName(kind)] = {
-                    {"count", range.count}, {"firstSeq", range.firstSeq}, {"lastSeq", range.lastSeq}};
+                total += range.count + range.unconfirmed;
+                fields["topics"][KindName(kind)] = {{"count", range.count},
+                                                    {"unconfirmed", range.unconfirmed},
+                                                    {"firstSeq", range.firstSeq},
+                                                    {"lastSeq", range.lastSeq}};
             }
             fields["dropped"] = total;
             Event("spool-overflow", fields);
             Say("the queue overflowed: dropped the oldest " + std::to_string(total) + " messages");
         }
         while (static_cast<int>(inflight.size()) < options_.window) {
-            std::optional<Record> r = outbox_.Next(nextSend);
+            std::optional<Record> r = outbox_.NextToSend(nextSend);
             if (!r) break;
-            const int mid = link.Publish(r->topic, r->payload, r->qos, false,
-                                         r->kind == Kind::Response && !r->correlation.empty() ? &r->correlation
-                                                                                              : nullptr);
+            const int mid =
+                link.Publish(r->topic, r->payload, r->qos, false,
+                             r->kind == Kind::Response && !r->correlation.empty() ? &r->correlation : nullptr);
             if (mid < 0) break;
             ++stats_.published;
             nextSend = r->id + 1;
@@ -444,10 +464,6 @@ void Publisher::LinkLoop() {
             } else {
                 inflight[mid] = r->id;
             }
-        }
-        if (flushUntil && !offlineSent) {
-            link.Publish(Topic("status"), OfflinePayload("stopped"), 1, true);
-            offlineSent = true;
         }
     }
     link.Close();
@@ -464,7 +480,8 @@ void Publisher::LinkLoop() {
 int Publisher::Run() {
     std::unique_ptr<MetricsEndpoint> metrics;
     if (options_.metricsPort >= 0) {
-        metrics = std::make_unique<MetricsEndpoint>(options_.metricsPort, [this] { return stats_.Text(options_.unit); });
+        metrics =
+            std::make_unique<MetricsEndpoint>(options_.metricsPort, [this] { return stats_.Text(options_.unit); });
         Say("metrics at http://127.0.0.1:" + std::to_string(metrics->Port()) + "/metrics");
     }
     std::thread controllerThread([this] { ControllerLoop(); });
@@ -487,9 +504,17 @@ int Publisher::Run() {
     // The call in flight ends first; its sample still goes out.
     controllerThread.join();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         linkStopping_ = true;
         wake_.notify_all();
+        // A connection attempt to a host that does not answer can block for
+        // minutes inside the MQTT library: Ctrl-C does not wait for it. What
+        // was queued is in the spool already (written, if not yet synced).
+        if (!wake_.wait_for(lock, options_.flushBound + std::chrono::seconds(2), [this] { return linkDone_; })) {
+            Say("stopped by Ctrl-C while the broker did not answer");
+            err_.flush();
+            std::_Exit(interrupted ? 130 : 1);
+        }
     }
     linkThread.join();
     if (!fatal_.empty()) {
@@ -498,9 +523,10 @@ int Publisher::Run() {
     }
     if (interrupted) {
         const std::size_t left = outbox_.Count();
-        Say(left == 0 ? "stopped by Ctrl-C; everything was sent"
-                      : "stopped by Ctrl-C; " + std::to_string(left) + " messages not sent" +
-                            (options_.spoolDir.empty() ? " (lost: no --spool)" : " (kept in the spool for the next run)"));
+        Say(left == 0
+                ? "stopped by Ctrl-C; everything was sent"
+                : "stopped by Ctrl-C; " + std::to_string(left) + " messages not sent" +
+                      (options_.spoolDir.empty() ? " (lost: no --spool)" : " (kept in the spool for the next run)"));
         return 130;
     }
     return 1;
@@ -510,9 +536,7 @@ int RunPublish(PublishOptions options, std::ostream&, std::ostream& err) {
     InitMqttLibrary();
     Stats stats;
     LibraryController controller(
-        [&stats](const char* function, const CallResult& result, std::chrono::nanoseconds took) {
-            stats.Call(function, result, took);
-        });
+        [&stats](client::CallRecord& call) { stats.calls.Record(call.function, call.failure, call.duration); });
     try {
         Publisher publisher(std::move(options), controller, stats, err);
         return publisher.Run();

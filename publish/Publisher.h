@@ -23,6 +23,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "publish/Backoff.h"
 #include "publish/Commands.h"
@@ -88,10 +89,10 @@ private:
     // Shared between the threads; guarded by mutex_.
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool stopping_ = false;        // the controller thread ends
-    bool linkStopping_ = false;    // the link thread flushes and ends
+    bool stopping_ = false;      // the controller thread ends
+    bool linkStopping_ = false;  // the link thread flushes and ends
     bool linkDone_ = false;
-    std::string fatal_;            // why the run must end
+    std::string fatal_;  // why the run must end
     StatusFacts status_;
     std::uint64_t statusVersion_ = 1;
     std::string settingsPayload_;  // "" until read
@@ -106,6 +107,8 @@ private:
     std::string failingWhat_;  // function and reason of the first failure of a run of them
     std::uint64_t failedCalls_ = 0;
     bool storing_ = false;
+    bool storageFailing_ = false;
+    std::optional<std::pair<int, int>> storageCounts_;  // at the last poll
     std::string storageStart_, storageStop_;
 };
 

@@ -37,8 +37,8 @@ std::string Stats::Text(const std::string& unit) const {
     out << "# HELP trax_head_status The latest reading's status of each head (1 for the one it has).\n"
            "# TYPE trax_head_status gauge\n";
     for (int h = 0; h < 2; ++h)
-        out << "trax_head_status{head=\"" << (h == 0 ? "A" : "B") << "\",status=\""
-            << client::StatusName(statuses[h]) << "\"} 1\n";
+        out << "trax_head_status{head=\"" << (h == 0 ? "A" : "B") << "\",status=\"" << client::StatusName(statuses[h])
+            << "\"} 1\n";
     out << calls.PrometheusText();
     return out.str();
 }

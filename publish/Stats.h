@@ -15,10 +15,6 @@ namespace trax::publish {
 
 class Stats {
 public:
-    void Call(const char* function, const CallResult& result, std::chrono::nanoseconds took) {
-        calls.Record(function, result ? &*result : nullptr, took);
-    }
-
     client::CallStats calls;
     std::atomic<std::uint64_t> published{0}, acknowledged{0}, reconnects{0}, dropped{0};
     std::atomic<std::uint64_t> queued{0}, queuedBytes{0};

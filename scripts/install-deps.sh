@@ -81,17 +81,41 @@ for arch in $(printf '%s\n' "${foreign[@]}" | sed -n 's/.*://p' | sort -u); do
   fi
 done
 echo "installing: ${missing[*]}"
-if ! "${sudo_cmd[@]}" apt-get update; then
-  # An architecture that the package sources do not carry fails the update:
-  # take it back out and go on with the native packages.
-  [ ${#added[@]} -gt 0 ] || exit 1
-  for arch in "${added[@]}"; do "${sudo_cmd[@]}" dpkg --remove-architecture "$arch" || true; done
-  "${sudo_cmd[@]}" apt-get update
+update_log=$(mktemp)
+trap 'rm -f "$update_log"' EXIT
+# True when the update failed for foreign architectures' indexes alone (a
+# mirror mid-sync often serves a broken i386 index for a while): every
+# "Failed to fetch" names a binary-ARCH index of a foreign architecture.
+foreign_indexes_only() {
+  local archs failed
+  archs=$(dpkg --print-foreign-architectures | paste -sd '|' -)
+  [ -n "$archs" ] || return 1
+  failed=$(grep 'Failed to fetch' "$update_log") || return 1
+  ! grep -Evq "/binary-($archs)/" <<< "$failed"
+}
+skip_foreign=0
+if ! "${sudo_cmd[@]}" apt-get update 2>&1 | tee "$update_log"; then
+  if [ ${#added[@]} -gt 0 ]; then
+    # An architecture that the package sources do not carry fails the update:
+    # take it back out and go on with the native packages.
+    for arch in "${added[@]}"; do "${sudo_cmd[@]}" dpkg --remove-architecture "$arch" || true; done
+    "${sudo_cmd[@]}" apt-get update
+  elif foreign_indexes_only; then
+    # Added by an earlier run: the native indexes are fresh, so the native
+    # packages are installed and the foreign ones left for another day.
+    echo "install-deps: the package index of $(dpkg --print-foreign-architectures | paste -sd ' ' -) could not be" \
+      "fetched; going on without ${foreign[*]:-its packages}" >&2
+    skip_foreign=1
+  else
+    exit 1
+  fi
 fi
 [ ${#native[@]} -eq 0 ] || apt_install "${native[@]}"
 available=()
 for p in "${foreign[@]}"; do
-  if [ "${p##*:}" = "$(dpkg --print-architecture)" ] || dpkg --print-foreign-architectures | grep -qx "${p##*:}"; then
+  if [ "$skip_foreign" -eq 1 ]; then
+    echo "install-deps: going on without $p" >&2
+  elif [ "${p##*:}" = "$(dpkg --print-architecture)" ] || dpkg --print-foreign-architectures | grep -qx "${p##*:}"; then
     available+=("$p")
   else
     echo "install-deps: going on without $p" >&2

@@ -129,6 +129,7 @@ done
 [ "$failures" -eq 0 ] || exit 1
 
 rm -f "$zip"
-(cd "$kit" && cmake -E tar cf "$zip" --format=zip x64 x86 simulator include examples dotnet vba labview python \
-  README-windows.txt)
+# One top-level folder, trax-<version>-windows\, so that unpacking puts
+# nothing loose beside whatever is already there.
+(cd "$(dirname "$kit")" && cmake -E tar cf "$zip" --format=zip "$name")
 echo "package-windows: wrote $zip"

@@ -41,9 +41,14 @@ XML
 # written to and left in place.
 cd "$work"
 mkdir tmp
+export TRAX_TEST_DATA=$root/tests/data
 env -u TRAX_SIM_STATE -u TRAX_LOG_TAP TMPDIR="$work/tmp" LD_LIBRARY_PATH="$build" mono ControllerTest.exe "${sizes[@]}"
 [ -z "$(ls -A "$work/tmp")" ] || { echo "test-bindings: the binding left its tap behind: $(ls "$work/tmp")" >&2; exit 1; }
-printf '{"call":"TRAX_AbleStop","result":0,"reason":"stale","reasons":[{"error":99}]}\n' > given-tap
+printf '{"thread":1,"call":"TRAX_AbleStop","result":0,"reason":"stale","reasons":[{"error":99}]}\n' > given-tap
 env -u TRAX_SIM_STATE TRAX_LOG_TAP="$work/given-tap" LD_LIBRARY_PATH="$build" mono ControllerTest.exe "${sizes[@]}" |
   tail -1
+# A library whose driver is missing: the exception says it is the driver.
+mkdir no-driver
+cc -shared -fPIC -o no-driver/libtrax.so.2 -x c /dev/null -Wl,--no-as-needed -L"$build/sim" -lQelUsbDrv
+env -u TRAX_SIM_STATE LD_LIBRARY_PATH="$work/no-driver" mono ControllerTest.exe --driver-missing
 grep -q '"call":"TRAX_AbleCancel"' given-tap || { echo "test-bindings: the library wrote nothing to TRAX_LOG_TAP" >&2; exit 1; }

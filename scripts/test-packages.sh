@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Debian packages: built by CPack from the install rules in a build of
-# their own (prefix /usr, Debian's hardening flags, no run paths), then checked
-# without installing them on this machine:
+# The Debian packages: built by scripts/build-packages.sh (CPack from the
+# install rules in a build of their own: prefix /usr, Debian's hardening
+# flags, no run paths), then checked without installing them on this machine:
 #   - dpkg-deb --contents of each against the files it must hold;
 #   - lintian: errors fail the run, warnings are listed;
 #   - dpkg -x of all four into a temporary root, where traxctl values runs
@@ -22,17 +22,7 @@ version=$(sed -n 's/^project(Trax VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
-# Debian's hardening flags, as a package build would use them (CMake reads no
-# CPPFLAGS: the preprocessor's go with the compilers').
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCMAKE_C_FLAGS="$CFLAGS $CPPFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" \
-  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
-  -DTRAX_BUILD_TESTS=OFF -DTRAX_BUILD_BENCH=OFF -DTRAX_INSTALL_RPATH=OFF -DTRAX_SIMULATOR_APART=ON \
-  -DTRAX_PYTHON_INSTALL_DIR=lib/python3/dist-packages > /dev/null
-cmake --build "$build"
-rm -f "$build"/*.deb
-(cd "$build" && cpack -G DEB > /dev/null)
+scripts/build-packages.sh "$build" > /dev/null
 
 failures=0
 fail() { echo "test-packages: $*" >&2; failures=$((failures + 1)); }
@@ -57,6 +47,11 @@ contains python3-trax all usr/lib/python3/dist-packages/trax/__init__.py usr/lib
   usr/lib/python3/dist-packages/trax/py.typed
 # The stand-in never sits where the loader looks for the real driver.
 dpkg-deb --contents "$(deb trax-tools)" | grep -q "\./$lib/libQelUsbDrv.so" && fail "trax-tools puts the stand-in driver in $lib"
+# ldconfig by trigger alone: no maintainer script, so apt-get remove leaves no "rc" state.
+for script in postinst postrm; do
+  dpkg-deb --info "$(deb libtrax2)" "$script" > /dev/null 2>&1 && fail "libtrax2 has a $script (ldconfig runs by trigger)"
+done
+dpkg-deb --info "$(deb libtrax2)" triggers | grep -qx 'activate-noawait ldconfig' || fail "libtrax2 lacks its ldconfig trigger"
 dpkg-deb --field "$(deb trax-tools)" Depends | grep -q "libtrax2 (= $version-1)" || fail "trax-tools does not depend on its libtrax2"
 
 # ---- lintian -----------------------------------------------------------------------

@@ -176,6 +176,9 @@ version=$(sed -n 's/^project(Trax VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMake
 trial=$build_root/kit-trial
 rm -rf "$trial" && mkdir -p "$trial"
 cmake -E chdir "$trial" cmake -E tar xf "$source_dir/dist/trax-$version-windows.zip"
+# One top-level folder holds the whole kit.
+[ "$(ls -A "$trial")" = "trax-$version-windows" ] || { echo "test-windows: the zip's top level: $(ls -A "$trial")" >&2; exit 1; }
+trial=$trial/trax-$version-windows
 kit_archs=(x64)
 [ "$run_win32" -eq 0 ] || kit_archs+=(x86)
 for arch in "${kit_archs[@]}"; do

@@ -29,6 +29,10 @@ scripts/test-packages.sh build/deb
 # traxctl serve: API, refusals, the page in headless chromium, load check.
 stage "web"
 scripts/test-web.sh build/linux
+# traxctl publish against a real mosquitto (outages, TLS, passwords, faults,
+# commands) and serve's /metrics scraped by a real prometheus.
+stage "MQTT broker and Prometheus"
+scripts/test-publish.sh build/linux
 # Four threads, every function family, random latency and injected faults for
 # ten seconds: every failure explained, no thread or memory growth.
 stage "soak"
@@ -61,6 +65,20 @@ cmake --build build/fuzz --target trax_fuzz
 mkdir -p build/fuzz/corpus build/fuzz/findings
 build/fuzz/tests/fuzz/trax_fuzz -max_total_time=60 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
       build/fuzz/corpus tests/fuzz/corpus
+# The recording reader, a shorter run: recordings are files from outside too.
+cmake --build build/fuzz --target trax_fuzz_recording
+mkdir -p build/fuzz/recording-corpus
+build/fuzz/tests/fuzz/trax_fuzz_recording -max_total_time=20 -timeout=10 -max_len=65536 \
+      -artifact_prefix=build/fuzz/findings/recording- build/fuzz/recording-corpus tests/fuzz/recording-corpus
+# traxctl publish's command messages, when it is built (libmosquitto): a short run.
+if grep -q trax_fuzz_publish build/fuzz/build.ninja; then
+  cmake --build build/fuzz --target trax_fuzz_publish
+  mkdir -p build/fuzz/publish-corpus
+  build/fuzz/publish/trax_fuzz_publish -max_total_time=20 -timeout=10 -artifact_prefix=build/fuzz/findings/ \
+        build/fuzz/publish-corpus tests/fuzz/publish-corpus
+else
+  echo "test.sh: the publish fuzzer is not built here (no libmosquitto)"
+fi
 # traxctl serve's request handling and settings files, half a minute each
 # from their seeds (every API request; settings files); built when serve is.
 if cmake --build build/fuzz --target help | grep -q trax_http_fuzz; then

@@ -156,6 +156,8 @@ Reply Info(ApiContext& ctx, const Request&) {
                       {"readOnly", ctx.readOnly},
                       {"rate", ctx.device->RateHz()},
                       {"unit", UnitJson(ctx.unit)},
+                      // traxctl serve --record FILE: the library records every exchange.
+                      {"recording", std::getenv("TRAX_RECORD") != nullptr && *std::getenv("TRAX_RECORD") != '\0'},
                       {"settings", settings}});
 }
 

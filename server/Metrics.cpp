@@ -59,8 +59,7 @@ Reply MetricsRoute(ApiContext& ctx, const Request&) {
     for (int h = 0; h < 2 && storageKnown; ++h) {
         try {
             ctx.device->Call(
-                "TRAX_DataStorageGetStatus", [&] { return TRAX_DataStorageGetStatus(h, &storing, &counts[h]); },
-                false);
+                "TRAX_DataStorageGetStatus", [&] { return TRAX_DataStorageGetStatus(h, &storing, &counts[h]); }, false);
         } catch (const CallFailure&) {
             storageKnown = false;
         }

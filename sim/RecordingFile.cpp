@@ -306,8 +306,9 @@ bool ParseExchange(const Object& object, RecordedExchange* e, std::string* probl
     if (!number("n", 1e15, &e->number) || !number("thread", 4294967295.0, &e->thread)) return false;
     const Value* end = Find(object, "end", Value::String);
     if (end == nullptr || !ParseEnding(end->text, &e->ending)) {
-        *problem = "\"end\" is missing or not one of \"answered\", \"no reply\", \"driver failure\", "
-                   "\"cut reply\", \"not sent\"";
+        *problem =
+            "\"end\" is missing or not one of \"answered\", \"no reply\", \"driver failure\", "
+            "\"cut reply\", \"not sent\"";
         return false;
     }
     const Value* request = Find(object, "request", Value::String);
@@ -449,7 +450,7 @@ bool ReadRecordingFile(const std::string& path, Recording* out, std::string* pro
     }
     file.seekg(0, std::ios::beg);
     std::string text(static_cast<size_t>(size), '\0');
-    if (size > 0 && !file.read(&text[0], size)) {
+    if (size > 0 && !file.read(&text[0], static_cast<std::streamsize>(size))) {
         *problem = "cannot read '" + path + "'";
         return false;
     }

@@ -79,6 +79,18 @@ void InstallInterruptHandler() {
     SetInterruptAction(OnInterrupt);
 }
 
+UnitOptions UnitsFromEnvironment() {
+    UnitOptions units;
+    const char* named = std::getenv("TRAX_UNIT");
+    if (named == nullptr || named[0] == '\0') return units;
+    const std::string value = named;
+    if (value != "mm" && value != "um" && value != "inch" && value != "mil") {
+        throw UsageError{"TRAX_UNIT takes mm, um, inch or mil, not '" + value + "'"};
+    }
+    units.name = value;
+    return units;
+}
+
 void TakeUnitOptions(std::vector<std::string>& argv, UnitOptions& units) {
     for (size_t i = 0; i < argv.size();) {
         std::string value;

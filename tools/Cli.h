@@ -24,9 +24,11 @@ struct UsageError {
 // library's reason; exit status 1.
 
 // A file could not be opened or written: exit status 1 with the system's
-// words for it. Raised before anything is sent.
+// words for it. Raised before anything is sent. A file that was read but
+// refused (a settings file with a typo) is wrong input: status 2.
 struct FileError {
     std::string message;
+    int status = 1;
 };
 
 // Ctrl-C was pressed: the call in flight has ended, nothing more is sent,
@@ -61,9 +63,13 @@ using trax::client::UnitSystem;
 // to setting mode and back. Without either, the unit is shown as not known.
 struct UnitOptions {
     UnitSystem system = UnitSystem::Unknown;
-    std::string name;  // --unit, "" when not given
+    std::string name;  // --unit, else TRAX_UNIT, "" when neither is given
     bool readCode = false;
 };
+
+// The unit named once for every run (TRAX_UNIT=mm|um|inch|mil; --unit
+// overrides it); UsageError for another value.
+UnitOptions UnitsFromEnvironment();
 
 // One parsed command line: positional words and --options.
 struct Args {

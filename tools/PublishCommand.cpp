@@ -32,7 +32,8 @@ std::string CheckedPrefix(const std::string& prefix) {
         throw UsageError{"--topic: '" + prefix.substr(0, 60) +
                          "' is not a topic prefix (1..200 characters, no + or #, no empty level)"};
     for (char c : prefix)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) throw UsageError{"--topic: control characters are not allowed"};
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            throw UsageError{"--topic: control characters are not allowed"};
     return prefix;
 }
 
@@ -70,8 +71,7 @@ int RunPublish(Context& ctx) {
     if (auto* v = ctx.args.Option("rate")) o.rateHz = ParseInt(*v, 1, 1000, "--rate");
     if (auto* v = ctx.args.Option("qos")) o.qos = ParseInt(*v, 0, 1, "--qos");
     o.link.clientId = ctx.args.Option("client-id") ? *ctx.args.Option("client-id") : "trax-" + HostName();
-    if (o.link.clientId.empty() || o.link.clientId.size() > 128)
-        throw UsageError{"--client-id: 1..128 characters"};
+    if (o.link.clientId.empty() || o.link.clientId.size() > 128) throw UsageError{"--client-id: 1..128 characters"};
     if (auto* v = ctx.args.Option("username")) o.link.username = *v;
     o.link.password = PasswordFrom(ctx.args);
     if (!o.link.password.empty() && o.link.username.empty())
@@ -80,8 +80,7 @@ int RunPublish(Context& ctx) {
         const std::string* v = ctx.args.Option(name);
         if (v == nullptr) continue;
         if (!o.link.broker.tls) throw UsageError{std::string("--") + name + " goes with an mqtts:// broker"};
-        if (::access(v->c_str(), R_OK) != 0)
-            throw FileError{std::string("--") + name + ": cannot read '" + *v + "'"};
+        if (::access(v->c_str(), R_OK) != 0) throw FileError{std::string("--") + name + ": cannot read '" + *v + "'"};
     }
     if (auto* v = ctx.args.Option("cafile")) o.link.cafile = *v;
     if (auto* v = ctx.args.Option("cert")) o.link.cert = *v;
@@ -103,10 +102,11 @@ int RunPublish(Context& ctx) {
     // Commands change a production controller: only from a broker whose
     // identity is checked (TLS) and that knows who this is (a login), unless
     // the user says otherwise in so many words.
-    if (o.allowCommands && !ctx.args.Has("insecure-commands") && (!o.link.broker.tls || o.link.username.empty()))
+    if (o.allowCommands && !ctx.args.Has("insecure-commands") &&
+        (!o.link.broker.tls || (o.link.username.empty() && o.link.cert.empty())))
         throw UsageError{
-            "--allow-commands needs an mqtts:// broker and --username (anybody on the network could otherwise "
-            "change the controller); --insecure-commands allows them all the same"};
+            "--allow-commands needs an mqtts:// broker and --username (or a client certificate): anybody on the "
+            "network could otherwise change the controller; --insecure-commands allows them all the same"};
     if (auto* v = ctx.args.Option("metrics-port")) o.metricsPort = ParseInt(*v, 0, 65535, "--metrics-port");
     if (auto* v = ctx.args.Option("connect-timeout"))
         o.connectTimeout = std::chrono::seconds(ParseInt(*v, 1, 86400, "--connect-timeout"));

@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <iostream>
 #include <set>
 #include <sstream>
 
@@ -218,7 +218,8 @@ int TakeRecordOptions(std::vector<std::string>& args) {
     }
     // The command, to know whether it needs a variable of its own.
     size_t at = 0;
-    while (at < args.size() && args[at].rfind("-", 0) == 0) at += (args[at] == "--unit" || args[at] == "--units") ? 2u : 1u;
+    while (at < args.size() && args[at].rfind("-", 0) == 0)
+        at += (args[at] == "--unit" || args[at] == "--units") ? 2u : 1u;
     const std::string command = at < args.size() ? args[at] : "";
     const std::string file = at + 1 < args.size() ? args[at + 1] : "";
     if (command == "replay-check" && !file.empty() && file.rfind("-", 0) != 0) {
@@ -251,8 +252,9 @@ int RunReplayCheck(Context& ctx) {
     const char* before = ReplayStatusText();
     if (before == nullptr) {
         // Never make a recording's calls against a real controller.
-        throw FileError{"replay-check needs the stand-in driver, which answers from the recording; the library "
-                        "loaded another driver (traxctl --version names it), so nothing was sent"};
+        throw FileError{
+            "replay-check needs the stand-in driver, which answers from the recording; the library "
+            "loaded another driver (traxctl --version names it), so nothing was sent"};
     }
     const json start = json::parse(before);
     if (!start["problem"].is_null()) {
@@ -277,7 +279,8 @@ int RunReplayCheck(Context& ctx) {
         }
         const std::optional<trax::client::Failure> failure = controller.TryCall(
             row->name, call.argumentsText, [&] { return row->call(call.arguments.data(), pointers); });
-        json entry = {{"line", call.line}, {"call", call.function}, {"args", call.argumentsText}, {"result", failure ? 0 : 1}};
+        json entry = {
+            {"line", call.line}, {"call", call.function}, {"args", call.argumentsText}, {"result", failure ? 0 : 1}};
         if (failure) {
             ++failed;
             entry["reason"] = failure->reason;
@@ -301,7 +304,7 @@ int RunReplayCheck(Context& ctx) {
     const auto exchanges = status.value("exchanges", 0ull);
     if (complete) {
         ctx.out << path << " replays to the end: " << exchanges << " exchanges in " << calls.size() << " calls ("
-                << failed << " of them returned 0, as recorded)\n";
+                << failed << " of them returned 0)\n";
         return 0;
     }
     ctx.out << path << " does not replay to the end: " << played << " of " << exchanges << " exchanges played";
@@ -328,18 +331,21 @@ int RunSupport(Context& ctx) {
     json calls = json::array();
     trax::client::Controller::BothHeads values;
     std::optional<trax::client::Failure> valuesFailure = controller.TryReadValues(values);
-    calls.push_back(valuesFailure ? json{{"call", "TRAX_GetCalcData"}, {"result", 0}, {"failure", FailureJson(*valuesFailure)}}
-                                  : json{{"call", "TRAX_GetCalcData"},
-                                         {"result", 1},
-                                         {"A", {{"status", values.a.status}, {"value", values.a.value}}},
-                                         {"B", {{"status", values.b.status}, {"value", values.b.value}}}});
+    calls.push_back(valuesFailure
+                        ? json{{"call", "TRAX_GetCalcData"}, {"result", 0}, {"failure", FailureJson(*valuesFailure)}}
+                        : json{{"call", "TRAX_GetCalcData"},
+                               {"result", 1},
+                               {"A", {{"status", values.a.status}, {"value", values.a.value}}},
+                               {"B", {{"status", values.b.status}, {"value", values.b.value}}}});
     int storing = 0;
     int count = 0;
     std::optional<trax::client::Failure> statusFailure = controller.TryCall(
         "TRAX_DataStorageGetStatus", "0", [&] { return TRAX_DataStorageGetStatus(0, &storing, &count); });
-    calls.push_back(statusFailure
-                        ? json{{"call", "TRAX_DataStorageGetStatus"}, {"result", 0}, {"failure", FailureJson(*statusFailure)}}
-                        : json{{"call", "TRAX_DataStorageGetStatus"}, {"result", 1}, {"storing", storing != 0}, {"count_A", count}});
+    calls.push_back(
+        statusFailure
+            ? json{{"call", "TRAX_DataStorageGetStatus"}, {"result", 0}, {"failure", FailureJson(*statusFailure)}}
+            : json{
+                  {"call", "TRAX_DataStorageGetStatus"}, {"result", 1}, {"storing", storing != 0}, {"count_A", count}});
     doc["calls"] = calls;
 
     // Versions: traxctl's, the library's and the driver's, and the system.
@@ -411,7 +417,8 @@ int RunSupport(Context& ctx) {
         doc["settings"] = nullptr;
     }
     json settingFailures = json::array();
-    for (const auto& f : failures) settingFailures.push_back({{"setting", f.ref.Name()}, {"failure", f.failure.Text()}});
+    for (const auto& f : failures)
+        settingFailures.push_back({{"setting", f.ref.Name()}, {"failure", f.failure.Text()}});
     doc["settings_failed"] = settingFailures;
 
     // The trace log's last lines, when one is named.

@@ -2,12 +2,16 @@
 // settings files (settings save, load, diff).
 #include <trax.h>
 
+#include <sys/stat.h>
+#include <cerrno>
 #include <cstdio>
 
 #include "Commands.h"
 #include "Identity.h"
 #include "JsonWriter.h"
 #include "Progress.h"
+#include "client/AtomicFile.h"
+#include "client/LibraryLoader.h"
 #include "client/SettingsFile.h"
 
 namespace traxctl {
@@ -156,11 +160,24 @@ void PrintDifferences(Context& ctx, const std::vector<SettingsDifference>& diffe
     }
 }
 
-SettingsDocument LoadFile(const std::string& path) {
+// A file that cannot be read: status 1 (for diff, 2: its 1 means
+// differences); a file read but refused is wrong input: status 2.
+// A batch's check of its lines cannot read a file that an earlier line is
+// still to write (settings save, then load): such a file is checked when its
+// line runs.
+bool WrittenLater(const std::string& path) {
+    struct stat st {};
+    return trax::client::CallsHeld() && ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+SettingsDocument LoadFile(const std::string& path, int unreadable = 1) {
+    std::string error;
+    (void)trax::client::ReadWholeFile(path, &error, 0);
+    if (!error.empty()) throw FileError{error, unreadable};
     try {
         return LoadSettingsFile(path);
     } catch (const SettingsFileError& e) {
-        throw FileError{e.message};
+        throw FileError{e.message, 2};
     }
 }
 
@@ -195,25 +212,31 @@ int SettingsSave(Context& ctx) {
     return 0;
 }
 
+// As diff(1): 0 no differences, 1 differences, 2 trouble.
 int SettingsDiff(Context& ctx) {
     ExpectWords(ctx.args, 2, 3);
-    const SettingsDocument left = LoadFile(ctx.args.words[1]);
+    for (size_t i = 1; i < ctx.args.words.size(); ++i)
+        if (WrittenLater(ctx.args.words[i])) return 0;
+    const SettingsDocument left = LoadFile(ctx.args.words[1], 2);
     if (ctx.args.words.size() == 3) {
-        const SettingsDocument right = LoadFile(ctx.args.words[2]);
-        PrintDifferences(ctx, DiffSettings(left, right), "file1", "file2");
-        return 0;
+        const SettingsDocument right = LoadFile(ctx.args.words[2], 2);
+        const auto differences = DiffSettings(left, right);
+        PrintDifferences(ctx, differences, "file1", "file2");
+        return differences.empty() ? 0 : 1;
     }
     const SettingsDocument now = ReadLikeFile(ctx, left);
-    PrintDifferences(ctx, DiffSettings(left, now), "file", "controller");
+    const auto differences = DiffSettings(left, now);
+    PrintDifferences(ctx, differences, "file", "controller");
     if (!ctx.json && left.program && now.program && *left.program != *now.program) {
         ctx.out << "note: the file was saved from program " << *left.program << ", the controller is on program "
                 << *now.program << "\n";
     }
-    return 0;
+    return differences.empty() ? 0 : 1;
 }
 
 int SettingsLoad(Context& ctx) {
     ExpectWords(ctx.args, 2, 2);
+    if (WrittenLater(ctx.args.words[1])) return 0;
     const SettingsDocument file = LoadFile(ctx.args.words[1]);
     if (ctx.args.Has("dry-run")) {
         const SettingsDocument now = ReadLikeFile(ctx, file);

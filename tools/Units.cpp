@@ -1,5 +1,7 @@
 #include "Units.h"
 
+#include "client/LibraryLoader.h"
+
 namespace traxctl {
 
 std::string FormatValue(const FloatValue& v, const DisplayUnit& unit) {
@@ -63,10 +65,10 @@ DisplayUnit UnitOf(const Context& ctx, int head) {
 
 void SayUnitNotKnown(const Context& ctx, const DisplayUnit& unit) {
     static bool said = false;
-    if (!unit.name.empty() || said || ctx.json) return;
+    // A batch's check of its lines says nothing; the run says it once.
+    if (!unit.name.empty() || said || ctx.json || trax::client::CallsHeld()) return;
     said = true;
-    ctx.err << "traxctl: the unit of the values is not known; name it with --unit mm|um|inch|mil, or read it with "
-               "--read-unit --units metric|inch (switches the controller to setting mode and back)\n";
+    ctx.err << "traxctl: unit not known (name it: --unit mm|um|inch|mil, or TRAX_UNIT)\n";
 }
 
 }  // namespace traxctl

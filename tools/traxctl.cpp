@@ -21,6 +21,7 @@
 #include "RecordCommands.h"
 #include "client/LibraryLoader.h"
 #include "client/SettingTable.h"
+#include "client/System.h"
 #ifdef TRAXCTL_HAS_SERVE
 #include "ServeCommand.h"
 #endif
@@ -114,9 +115,10 @@ const std::vector<Command>& Commands() {
 #ifdef TRAXCTL_HAS_SERVE
         {"serve",
          "serve [--port 8642] [--bind 127.0.0.1] [--token T] [--read-only] [--rate HZ] [--max-viewers 250] "
-         "[--idle-timeout 30]",
+         "[--idle-timeout 30] [--unit mm|um|inch|mil] [--record FILE]",
          "the controller in a web browser: serves the page and its JSON API until Ctrl-C (a token is needed, "
-         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20)",
+         "and made when not given, to listen beyond loopback; HZ: live values per second, 1..100, default 20; "
+         "--record: every exchange with the controller to FILE, and the page says so)",
          {{"port", true},
           {"bind", true},
           {"token", true},
@@ -149,10 +151,25 @@ const std::vector<Command>& Commands() {
          "[--no-settings]",
          "publishes values, status, settings, storage runs and events to an MQTT broker until Ctrl-C, keeping "
          "what the broker cannot take while it is away (the password from --password-file or TRAX_MQTT_PASSWORD)",
-         {{"broker", true}, {"topic", true}, {"rate", true}, {"qos", true}, {"client-id", true},
-          {"username", true}, {"password", true}, {"password-file", true}, {"cafile", true}, {"cert", true},
-          {"key", true}, {"spool", true}, {"spool-max", true}, {"storage", false}, {"allow-commands", false},
-          {"insecure-commands", false}, {"metrics-port", true}, {"connect-timeout", true}, {"no-settings", false}},
+         {{"broker", true},
+          {"topic", true},
+          {"rate", true},
+          {"qos", true},
+          {"client-id", true},
+          {"username", true},
+          {"password", true},
+          {"password-file", true},
+          {"cafile", true},
+          {"cert", true},
+          {"key", true},
+          {"spool", true},
+          {"spool-max", true},
+          {"storage", false},
+          {"allow-commands", false},
+          {"insecure-commands", false},
+          {"metrics-port", true},
+          {"connect-timeout", true},
+          {"no-settings", false}},
          false,
          RunPublish},
 #endif
@@ -269,6 +286,22 @@ int RunBatch(Context& ctx) {
         }
         in = &file;
     }
+    // A file (named, or standard input redirected from one) is checked whole
+    // before anything is sent; lines that come down a pipe or from a
+    // terminal run as they arrive, each checked as it comes.
+    const bool whole = file.is_open() || trax::client::system::StandardInputIsFile();
+    struct Step {
+        int number;
+        std::string line;
+        std::vector<std::string> words;
+    };
+    auto run = [&](const Step& step) {
+        if (ctx.args.Has("echo")) {
+            ctx.out << "$ traxctl " << step.line.substr(step.line.find_first_not_of(" \t")) << "\n";
+        }
+        return Dispatch(step.words, ctx.out, ctx.err, step.number, ctx.units);
+    };
+    std::vector<Step> steps;
     std::string line;
     int number = 0;
     while (std::getline(*in, line)) {
@@ -279,12 +312,40 @@ int RunBatch(Context& ctx) {
         std::vector<std::string> words = Split(line, number);
         if (words.empty()) continue;
         if (words[0] == "traxctl") words.erase(words.begin());
-        if (ctx.args.Has("echo")) ctx.out << "$ traxctl " << line.substr(line.find_first_not_of(" \t")) << "\n";
-        int status = Dispatch(words, ctx.out, ctx.err, number, ctx.units);
-        if (status != 0) return status;
+        Step step{number, line, std::move(words)};
+        if (!whole) {
+            const int status = run(step);
+            if (status != 0) return status;
+            continue;
+        }
+        steps.push_back(std::move(step));
     }
     // Ctrl-C while waiting for the next line ends the read, not only a call.
     if (InterruptRequested()) throw Interrupted{};
+    // Each line runs up to its first library call, which is held, with its
+    // output dropped: a line that fails there (wrong words, a file it cannot
+    // read) ends the batch with nothing sent.
+    for (const Step& step : steps) {
+        std::ostringstream dropped;
+        std::ostringstream said;
+        int status = 0;
+        trax::client::HoldCalls(true);
+        try {
+            status = Dispatch(step.words, dropped, said, step.number, ctx.units);
+        } catch (const trax::client::CallHeld&) {
+            status = 0;
+        }
+        trax::client::HoldCalls(false);
+        if (status != 0) {
+            ctx.err << said.str();
+            return status;
+        }
+    }
+    for (const Step& step : steps) {
+        if (InterruptRequested()) throw Interrupted{};
+        const int status = run(step);
+        if (status != 0) return status;
+    }
     return 0;
 }
 
@@ -372,7 +433,7 @@ int Dispatch(std::vector<std::string> argv, std::ostream& out, std::ostream& err
     } catch (const FileError& e) {
         out.flush();
         err << Where(batchLine, name) << e.message << "\n";
-        return 1;
+        return e.status;
     } catch (const Interrupted&) {
         out.flush();
         err << Where(batchLine, name) << "stopped by Ctrl-C\n";
@@ -400,7 +461,14 @@ int main(int argc, char** argv) {
         if (a.rfind("-", 0) != 0) break;
     }
     traxctl::InstallInterruptHandler();
-    int status = traxctl::Dispatch(args, std::cout, std::cerr, 0, traxctl::UnitOptions{});
+    traxctl::UnitOptions units;
+    try {
+        units = traxctl::UnitsFromEnvironment();
+    } catch (const traxctl::UsageError& e) {
+        std::cerr << "traxctl: " << e.message << "\n";
+        return 2;
+    }
+    int status = traxctl::Dispatch(args, std::cout, std::cerr, 0, units);
     std::cout.flush();
     return status;
 }

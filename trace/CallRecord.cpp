@@ -122,7 +122,9 @@ void AddArgumentValue(LineBuilder& line, const ArgumentValue& v, bool json) {
 // The call as one JSON object: what the tap holds, and the log's line in JSON.
 int CallJson(LineBuilder& line, const CallRecord& r, uint64_t endUs, uint64_t tookUs) {
     line.AddJsonPrefix(endUs);
-    line.Add("\"call\":\"%s\",\"args\":{", r.function);
+    // The process too: a user's own tap may be shared by several.
+    line.Add("\"process\":%lu,\"call\":\"%s\",\"args\":{", static_cast<unsigned long>(platform::CurrentProcessId()),
+             r.function);
     for (int i = 0; i < r.argumentCount; ++i) {
         const char* name = "?";
         int nameLength = 1;

@@ -13,6 +13,28 @@
 //                    per call that returned 0, whatever TRAX_LOG says: how a
 //                    tool learns the reason of a failure without taking over
 //                    the user's own log.
+//   TRAX_LOG_TAP_PROCESS  when set, the tap is opened only by the library of
+//                    the process with this id: a child that inherits both
+//                    variables leaves its parent's tap alone.
+//
+// The tap's lines are a contract (traxctl, the server, Python and .NET read
+// them; tests/data/reason-tap.jsonl holds examples that all of them parse):
+// - UTF-8, one JSON object per line, each ending in '\n'. A line is written
+//   whole under one lock, so lines of threads never mix; a reader takes only
+//   lines that end in '\n' and leaves a part line for its next look.
+// - At load, the start-up object: "trax" (version), "log", "platform",
+//   "architecture", "process" (id), "startup" {"InitQelUsbTypeParam",
+//   "SetUsbType", "InitUsb", "InitPid"}, "usable", "stand_in", "driver",
+//   "driver_calls".
+// - Then one object per exported call that returned 0, when it ends: "t_ms",
+//   "thread" (the system's id of the calling thread: gettid on Linux,
+//   GetCurrentThreadId on Windows), "process", "call" ("TRAX_SetMode"),
+//   "args" {name: value}, "result" (0), "called_ms", "took_ms", "reason" (all
+//   reasons as one text) and "reasons" [{"reason", "text", and where known
+//   "detail", "error" (the controller's error number), "command"}].
+// - A reader takes the lines of its own process and thread only, and of
+//   those the last one naming the call it asks about; other threads' lines
+//   stay for them. Keys a reader does not know are ignored; keys may be added.
 //
 // A call's line is written when the call ends, after its request and reply
 // lines, and is stamped like every line with the time it is written; it

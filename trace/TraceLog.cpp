@@ -110,6 +110,16 @@ int FirstLineJson(LineBuilder& line, const driver::StartupResults& results, bool
     return line.Finish();
 }
 
+// A tap named together with its owner (TRAX_LOG_TAP_PROCESS) belongs to that
+// process alone: a child that inherited both variables leaves it to its
+// parent, and never makes a file under a name its parent has already removed.
+bool TapIsOurs(char* owner, int size) {
+    if (!platform::EnvironmentValue("TRAX_LOG_TAP_PROCESS", owner, size) || owner[0] == '\0') return true;
+    char* end = nullptr;
+    const unsigned long process = std::strtoul(owner, &end, 10);
+    return end != owner && *end == '\0' && process == platform::CurrentProcessId();
+}
+
 }  // namespace
 
 uint64_t SinceStartUs(uint64_t nowUs) {
@@ -146,9 +156,10 @@ void StartFromEnvironment() {
     // The tap is the tools' own and independent of the user's log: a tap that
     // cannot be opened leaves the tools without reasons and nothing else.
     // The variables as the process has them now (see EnvironmentValue).
-    static char tapPath[1024], value[64], format[64], path[1024];
-    if (platform::EnvironmentValue("TRAX_LOG_TAP", tapPath, sizeof tapPath) && tapPath[0] != '\0') {
-        tapFile = std::fopen(tapPath, "ab");
+    static char tapPath[1024], tapOwner[32], value[64], format[64], path[1024];
+    if (platform::EnvironmentValue("TRAX_LOG_TAP", tapPath, sizeof tapPath) && tapPath[0] != '\0' &&
+        TapIsOurs(tapOwner, sizeof tapOwner)) {
+        tapFile = platform::OpenForAppending(tapPath);
     }
     if (!platform::EnvironmentValue("TRAX_LOG", value, sizeof value)) return;
     if (value[0] == '\0' || std::strcmp(value, "off") == 0) return;

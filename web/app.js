@@ -539,6 +539,8 @@ async function start() {
   if (!rates.includes(info.rate)) rates.push(info.rate);
   $('live-rate').innerHTML = rates.map((r) => `<option ${r === Math.min(20, info.rate) ? 'selected' : ''}>${r}</option>`).join('');
   for (const b of document.querySelectorAll('button.change')) if (info.readOnly) b.disabled = true;
+  // Started as traxctl serve --record FILE: say so, it is the controller's every byte.
+  $('recording-state').hidden = !info.recording;
   buildSettingsTable();
   setServerState('connected', 'ok');
   startLive();

@@ -28,15 +28,16 @@ using System.Text;
 
 namespace Trax
 {
-    /// <summary>A library call returned 0, or an argument was refused before anything was sent.</summary>
+    /// <summary>A library call returned 0. An argument is checked before anything is sent and
+    /// refused with ArgumentOutOfRangeException (out of its range, named by ParamName) or
+    /// ArgumentException (an unknown setting name, a wrong number of values), never with this.</summary>
     public class TraxException : Exception
     {
         /// <summary>The C function concerned, e.g. "TRAX_GetCalcData".</summary>
         public string Function { get; private set; }
 
         /// <summary>Why the call failed, as the library's trace words it, e.g. "refused by the
-        /// controller (error 5, command 8)"; empty when the trace could not be read, or for a
-        /// refused argument (which never reaches the library).</summary>
+        /// controller (error 5, command 8)"; empty when the trace could not be read.</summary>
         public string Reason { get; private set; }
 
         /// <summary>The controller's error number (0..255) when it answered with an error reply;
@@ -160,10 +161,28 @@ namespace Trax
 #endif
         }
 
+        /// <summary>Loads the library (a call with an argument out of range, which sends
+        /// nothing). DllNotFoundException says which is missing, the library or its USB driver,
+        /// and where the simulated controller is.</summary>
+        public Controller()
+        {
+            try
+            {
+                NativeMethods.TRAX_SetMode(-1);
+            }
+            catch (DllNotFoundException e)
+            {
+                throw new DllNotFoundException(LibraryProblem.Explain(e.Message), e);
+            }
+            ReasonTap.Opened();
+        }
+
         // ---- results and arguments ------------------------------------------
 
         void Check(int result, string function)
         {
+            // The first call has loaded the library, which has opened the tap.
+            ReasonTap.Opened();
             if (result == 1)
                 return;
             // 0 is the only failure; anything else is a library that does not
@@ -230,6 +249,20 @@ namespace Trax
         public void StorageStop()
         {
             Check(NativeMethods.TRAX_DataStorageStop(), "TRAX_DataStorageStop");
+        }
+
+        /// <summary>Sets up the data storage: target 0..3, count 1..65536 values per head, sampling
+        /// cycle 0..9 (the setting table's "storage" row; traxctl storage setup). Ranges are
+        /// checked before anything is sent (ArgumentOutOfRangeException).</summary>
+        public void StorageSetup(int target, int count, int cycle)
+        {
+            Set("storage", target, count, cycle);
+        }
+
+        /// <summary>The data storage's set-up: target, count, cycle.</summary>
+        public int[] GetStorageSetup()
+        {
+            return Get("storage");
         }
 
         /// <summary>Whether the controller is storing, and how many values the head holds.</summary>
@@ -409,13 +442,178 @@ namespace Trax
             return number;
         }
     }
-    /// <summary>The library's reason tap (TRAX_LOG_TAP): one JSON line per failed call.</summary>
+    /// <summary>Why the library did not load, in words that say which file is missing.</summary>
+    static class LibraryProblem
+    {
+        [DllImport("libc.so.6", EntryPoint = "dlopen")]
+        static extern IntPtr DlOpen(string file, int flags);
+
+        [DllImport("libc.so.6", EntryPoint = "dlerror")]
+        static extern IntPtr DlError();
+
+        internal static string Explain(string runtimeWords)
+        {
+            if (Environment.OSVersion.Platform == PlatformID.Win32NT)
+            {
+                string beside = Path.Combine(AppDomain.CurrentDomain.BaseDirectory, "Trax.dll");
+                if (!File.Exists(beside))
+                    return "Trax.dll was not found: put it beside the program (" + runtimeWords + ")";
+                return "Trax.dll is there, but its USB driver QelUsbDrv.dll is not: put it beside the program, " +
+                       "in a folder on PATH or in a system folder; to try without hardware, copy the kit's " +
+                       "simulator\\" + (IntPtr.Size == 8 ? "x64" : "x86") + "\\QelUsbDrv.dll beside the program";
+            }
+            string why;
+            try
+            {
+                // The loader's own words: they name the file it could not find.
+                if (DlOpen("libtrax.so.2", 2) != IntPtr.Zero)
+                    return runtimeWords;
+                why = Marshal.PtrToStringAnsi(DlError()) ?? runtimeWords;
+            }
+            catch (Exception e) when (e is DllNotFoundException || e is EntryPointNotFoundException)
+            {
+                return runtimeWords;
+            }
+            if (!why.Contains("libQelUsbDrv"))
+                return "libtrax.so.2 was not found (" + why + "): install libtrax2, or put its folder on " +
+                       "LD_LIBRARY_PATH";
+            string simulator = null;
+            var folders = new List<string>((Environment.GetEnvironmentVariable("LD_LIBRARY_PATH") ?? "").Split(':'));
+            folders.AddRange(new[] { "/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/usr/local/lib", "/usr/lib" });
+            foreach (string folder in folders)
+            {
+                string place = Path.Combine(folder, "trax", "simulator");
+                if (folder.Length > 0 && File.Exists(Path.Combine(place, "libQelUsbDrv.so")))
+                {
+                    simulator = place;
+                    break;
+                }
+            }
+            return "libtrax.so.2 is there, but its USB driver libQelUsbDrv.so is not (" + why + "): the " +
+                   "controller's driver installation puts it on the loader's path; to try without hardware, " +
+                   (simulator != null ? "LD_LIBRARY_PATH=" + simulator + " uses the simulated controller"
+                                      : "use the simulated controller of trax-tools (traxctl-sim)");
+        }
+    }
+
+    /// <summary>The tap's lines as one process reads them (the contract is in the library's
+    /// trace/Trace.h): fed what the file holds, in order, it keeps each failure line of this
+    /// process until the thread that made the call asks for it, so that no thread takes
+    /// another's reason.</summary>
+    class ReasonReader
+    {
+        const int MaxHeld = 512;  // lines of threads that never ask, oldest dropped first
+        readonly long process;
+        readonly List<byte> partial = new List<byte>();
+        readonly List<Held> held = new List<Held>();
+
+        struct Held
+        {
+            public long Thread;
+            public string Function, Reason;
+            public int? Error;
+        }
+
+        internal ReasonReader(long process)
+        {
+            this.process = process;
+        }
+
+        /// <summary>The version of this process's last start-up line; null before one.</summary>
+        internal string StartupVersion { get; private set; }
+        internal bool StartupUsable { get; private set; }
+        internal int HeldLines { get { return held.Count; } }
+
+        /// <summary>Adds bytes that followed the last ones fed; a line not yet ended waits
+        /// for its end.</summary>
+        internal void Feed(byte[] bytes, int count)
+        {
+            for (int i = 0; i < count; i++)
+            {
+                if (bytes[i] != (byte)'\n')
+                {
+                    partial.Add(bytes[i]);
+                    continue;
+                }
+                Add(Encoding.UTF8.GetString(partial.ToArray()));
+                partial.Clear();
+            }
+        }
+
+        void Add(string line)
+        {
+            if (!line.StartsWith("{", StringComparison.Ordinal))
+                return;
+            long? from = ReasonTap.JsonNumber(line, "process");
+            if (from.HasValue && from.Value != process)
+                return;  // another process sharing a user's tap
+            string version = ReasonTap.JsonString(line, "trax");
+            if (version != null)
+            {
+                StartupVersion = version;
+                StartupUsable = line.Contains("\"usable\":true");
+                return;
+            }
+            string function = ReasonTap.JsonString(line, "call");
+            if (function == null || !line.EndsWith("}", StringComparison.Ordinal))
+                return;
+            int? error = null;
+            long? number = ReasonTap.JsonNumber(line, "error");
+            if (number.HasValue && number.Value >= 0 && number.Value <= 255)
+                error = (int)number.Value;
+            held.Add(new Held
+            {
+                Thread = ReasonTap.JsonNumber(line, "thread") ?? 0,
+                Function = function,
+                Reason = ReasonTap.JsonString(line, "reason") ?? "",
+                Error = error,
+            });
+            if (held.Count > MaxHeld)
+                held.RemoveAt(0);
+        }
+
+        /// <summary>The reason and error number of the failure of function that thread just
+        /// saw: the last line of that thread naming it. Every line of that thread is used up;
+        /// other threads' lines stay.</summary>
+        internal void Take(string function, long thread, out string reason, out int? error)
+        {
+            reason = "";
+            error = null;
+            for (int i = 0; i < held.Count;)
+            {
+                if (held[i].Thread != thread)
+                {
+                    i++;
+                    continue;
+                }
+                if (held[i].Function == function)
+                {
+                    reason = held[i].Reason;
+                    error = held[i].Error;
+                }
+                held.RemoveAt(i);
+            }
+        }
+    }
+
+    /// <summary>The library's reason tap (TRAX_LOG_TAP): one JSON line per failed call. The
+    /// file never outlives the process: on Windows it is deleted when its last handle closes
+    /// (the library opens it with delete sharing), elsewhere its name goes once the library
+    /// has opened it. TRAX_LOG_TAP_PROCESS names this process as its owner, so that a child
+    /// makes a tap of its own and a child's library leaves this one alone.</summary>
     static class ReasonTap
     {
         static readonly object Gate = new object();
         static string path;
-        static bool owned;   // made here, removed when the process ends
-        static long readTo;  // what earlier failures have consumed
+        static FileStream file;  // open for reading from the start
+        static bool owned;       // made here; its name goes once the library has opened it
+        static long readTo;      // what has been fed to the reader
+        static readonly ReasonReader Reader = new ReasonReader(CurrentProcess());
+
+        static bool IsWindows
+        {
+            get { return Environment.OSVersion.Platform == PlatformID.Win32NT; }
+        }
 
         [DllImport("libc.so.6", EntryPoint = "setenv")]
         static extern int SetEnvPosix(string name, string value, int overwrite);
@@ -423,8 +621,45 @@ namespace Trax
         [DllImport("msvcrt.dll", EntryPoint = "_putenv_s", CharSet = CharSet.Ansi)]
         static extern int PutEnvWindows(string name, string value);
 
-        /// <summary>Before the library loads: use the tap the environment names (from its
-        /// current end), else make one. Without a tap the reasons stay empty, nothing else.</summary>
+        [DllImport("kernel32.dll", EntryPoint = "GetCurrentThreadId")]
+        static extern uint WindowsThreadId();
+
+        [DllImport("libc.so.6", EntryPoint = "gettid")]
+        static extern int PosixThreadId();
+
+        static long CurrentProcess()
+        {
+            return System.Diagnostics.Process.GetCurrentProcess().Id;
+        }
+
+        /// <summary>The calling thread's id as the library writes it ("thread"); -1 when not
+        /// known, which matches no line.</summary>
+        static long CurrentThread()
+        {
+            try
+            {
+                return IsWindows ? (long)WindowsThreadId() : PosixThreadId();
+            }
+            catch (Exception e) when (e is DllNotFoundException || e is EntryPointNotFoundException)
+            {
+                return -1;
+            }
+        }
+
+        static void SetVariable(string name, string value)
+        {
+            // The library reads its environment with the C run time's getenv,
+            // which keeps a copy of its own on both systems.
+            Environment.SetEnvironmentVariable(name, value);
+            if (IsWindows)
+                PutEnvWindows(name, value);
+            else
+                SetEnvPosix(name, value, 1);
+        }
+
+        /// <summary>Before the library loads: use the tap the environment names when no
+        /// other process owns it (from its current end), else make one. Without a tap the
+        /// reasons stay empty, nothing else.</summary>
         internal static void Prepare()
         {
             lock (Gate)
@@ -432,23 +667,36 @@ namespace Trax
                 try
                 {
                     string given = Environment.GetEnvironmentVariable("TRAX_LOG_TAP");
-                    if (!string.IsNullOrEmpty(given))
+                    string owner = Environment.GetEnvironmentVariable("TRAX_LOG_TAP_PROCESS");
+                    string self = CurrentProcess().ToString(CultureInfo.InvariantCulture);
+                    if (!string.IsNullOrEmpty(given) && (string.IsNullOrEmpty(owner) || owner == self))
                     {
                         path = given;
                         readTo = File.Exists(given) ? new FileInfo(given).Length : 0;
                         return;
                     }
-                    string file = Path.GetTempFileName();
-                    // The library reads its environment with the C run time's
-                    // getenv, which keeps a copy of its own on both systems.
-                    Environment.SetEnvironmentVariable("TRAX_LOG_TAP", file);
-                    if (Environment.OSVersion.Platform == PlatformID.Win32NT)
-                        PutEnvWindows("TRAX_LOG_TAP", file);
-                    else
-                        SetEnvPosix("TRAX_LOG_TAP", file, 1);
-                    path = file;
+                    string folder = Path.GetTempPath();
+                    for (int attempt = 0; file == null && attempt < 100; attempt++)
+                    {
+                        string name = Path.Combine(folder, "trax-tap-" + self + "-" + attempt + ".jsonl");
+                        try
+                        {
+                            file = new FileStream(name, FileMode.CreateNew, FileAccess.ReadWrite,
+                                                  FileShare.ReadWrite | FileShare.Delete, 4096,
+                                                  IsWindows ? FileOptions.DeleteOnClose : FileOptions.None);
+                            path = name;
+                        }
+                        catch (IOException) when (File.Exists(name))
+                        {
+                            // Someone else's: the next name.
+                        }
+                    }
+                    if (file == null)
+                        return;
+                    SetVariable("TRAX_LOG_TAP", path);
+                    SetVariable("TRAX_LOG_TAP_PROCESS", self);
                     owned = true;
-                    AppDomain.CurrentDomain.ProcessExit += (sender, e) => Remove();
+                    AppDomain.CurrentDomain.ProcessExit += (sender, e) => Opened();
                 }
                 catch (Exception e) when (e is IOException || e is UnauthorizedAccessException ||
                                           e is DllNotFoundException || e is EntryPointNotFoundException)
@@ -458,18 +706,30 @@ namespace Trax
             }
         }
 
-        static void Remove()
+        /// <summary>After a library call, so the library has loaded and opened the tap: its
+        /// name goes where the system allows it (Windows deletes it at the last close).</summary>
+        internal static void Opened()
         {
             lock (Gate)
             {
-                if (owned)
-                    File.Delete(path);
+                if (!owned)
+                    return;
                 owned = false;
+                if (!IsWindows)
+                {
+                    try
+                    {
+                        File.Delete(path);
+                    }
+                    catch (IOException)
+                    {
+                    }
+                }
             }
         }
 
-        /// <summary>The reason and error number of the latest failure of function since the
-        /// last look; "" and null when the tap has none.</summary>
+        /// <summary>The reason and error number of this thread's last failure of function;
+        /// "" and null when the tap has none.</summary>
         internal static void Take(string function, out string reason, out int? error)
         {
             reason = "";
@@ -478,44 +738,27 @@ namespace Trax
             {
                 if (path == null)
                     return;
-                string marker = "\"call\":\"" + function + "\"";
-                string last = null;
                 try
                 {
-                    using (var stream = new FileStream(path, FileMode.Open, FileAccess.Read, FileShare.ReadWrite))
+                    if (file == null)
+                        file = new FileStream(path, FileMode.Open, FileAccess.Read,
+                                              FileShare.ReadWrite | FileShare.Delete);
+                    file.Seek(readTo, SeekOrigin.Begin);
+                    var buffer = new byte[65536];
+                    int n;
+                    while ((n = file.Read(buffer, 0, buffer.Length)) > 0)
                     {
-                        if (readTo > stream.Length)
-                            readTo = 0;  // replaced or truncated by someone else
-                        stream.Seek(readTo, SeekOrigin.Begin);
-                        var bytes = new byte[stream.Length - readTo];
-                        int got = 0;
-                        while (got < bytes.Length)
-                        {
-                            int n = stream.Read(bytes, got, bytes.Length - got);
-                            if (n <= 0)
-                                break;
-                            got += n;
-                        }
-                        if (got == 0)
-                            return;
-                        // Whole lines only: a line still being written is read next time.
-                        int end = Array.LastIndexOf(bytes, (byte)'\n', got - 1);
-                        if (end < 0)
-                            return;
-                        readTo += end + 1;
-                        foreach (string line in Encoding.UTF8.GetString(bytes, 0, end).Split('\n'))
-                            if (line.Contains(marker))
-                                last = line;
+                        Reader.Feed(buffer, n);
+                        readTo += n;
                     }
                 }
                 catch (IOException)
                 {
-                    return;
                 }
-                if (last == null)
-                    return;
-                reason = JsonString(last, "reason") ?? "";
-                error = JsonNumber(last, "error");
+                catch (UnauthorizedAccessException)
+                {
+                }
+                Reader.Take(function, CurrentThread(), out reason, out error);
             }
         }
 
@@ -551,7 +794,7 @@ namespace Trax
         }
 
         /// <summary>The first integer value of key in one JSON line.</summary>
-        internal static int? JsonNumber(string line, string key)
+        internal static long? JsonNumber(string line, string key)
         {
             string marker = "\"" + key + "\":";
             int at = line.IndexOf(marker, StringComparison.Ordinal);
@@ -560,9 +803,9 @@ namespace Trax
             int start = at + marker.Length, end = start;
             while (end < line.Length && (char.IsDigit(line[end]) || (end == start && line[end] == '-')))
                 end++;
-            int value;
-            if (!int.TryParse(line.Substring(start, end - start), NumberStyles.AllowLeadingSign,
-                              CultureInfo.InvariantCulture, out value))
+            long value;
+            if (!long.TryParse(line.Substring(start, end - start), NumberStyles.AllowLeadingSign,
+                               CultureInfo.InvariantCulture, out value))
                 return null;
             return value;
         }

@@ -32,6 +32,22 @@ static class ControllerTest
 
     static int Main(string[] args)
     {
+        if (args.Length == 1 && args[0] == "--driver-missing")
+        {
+            // Run with a libtrax.so.2 whose driver cannot be found.
+            try
+            {
+                new Controller();
+            }
+            catch (DllNotFoundException e)
+            {
+                bool told = e.Message.StartsWith("libtrax.so.2 is there, but its USB driver libQelUsbDrv.so is not");
+                Console.WriteLine(told ? "driver named" : "said: " + e.Message);
+                return told ? 0 : 1;
+            }
+            Console.WriteLine("the library loaded");
+            return 1;
+        }
         if (args.Length != 3)
         {
             Console.Error.WriteLine("usage: ControllerTest.exe SIZEOF_FLOATVALUE SIZEOF_FIGUREDATA SIZEOF_LIGHTDATA");
@@ -142,6 +158,47 @@ static class ControllerTest
             Expect(ReasonTap.JsonNumber("{\"error\":255,\"command\":-3}", "error") == 255, "error 255");
             Expect(ReasonTap.JsonNumber("{\"error\":255,\"command\":-3}", "command") == -3, "command -3");
             Expect(ReasonTap.JsonNumber("{\"error\":\"x\"}", "error") == null, "no number");
+        });
+        add("the shared tap fixture gives each thread its own last reason", () =>
+        {
+            // The same lines and questions as the C++ and Python readers' tests.
+            string data = Environment.GetEnvironmentVariable("TRAX_TEST_DATA");
+            byte[] lines = System.IO.File.ReadAllBytes(System.IO.Path.Combine(data, "reason-tap.jsonl"));
+            string[] questions = System.IO.File.ReadAllLines(System.IO.Path.Combine(data, "reason-tap-takes.jsonl"));
+            foreach (int piece in new[] { lines.Length, 7 })
+            {
+                var reader = new ReasonReader(4242);
+                for (int at = 0; at < lines.Length; at += piece)
+                {
+                    int n = Math.Min(piece, lines.Length - at);
+                    var part = new byte[n];
+                    Array.Copy(lines, at, part, 0, n);
+                    reader.Feed(part, n);
+                }
+                Expect(reader.StartupVersion == ReasonTap.JsonString(questions[0], "startup"), "this process's start-up");
+                Expect(reader.StartupUsable, "usable");
+                for (int i = 1; i < questions.Length; i++)
+                {
+                    string q = questions[i];
+                    string reason;
+                    int? error;
+                    reader.Take(ReasonTap.JsonString(q, "call"), ReasonTap.JsonNumber(q, "thread").Value, out reason,
+                                out error);
+                    long? expected = ReasonTap.JsonNumber(q, "error");
+                    Expect(reason == ReasonTap.JsonString(q, "reason") && error == expected,
+                           q + " (got " + reason + ", " + error + ", pieces of " + piece + ")");
+                }
+                Expect(reader.HeldLines == 0, "lines of threads that asked are used up");
+            }
+        });
+        add("the storage is set up by its own method, its ranges checked first", () =>
+        {
+            ctl.StorageSetup(2, 500, 3);
+            int[] setup = ctl.GetStorageSetup();
+            Expect(setup.Length == 3 && setup[0] == 2 && setup[1] == 500 && setup[2] == 3,
+                   "target 2, count 500, cycle 3, got " + string.Join(",", setup));
+            ExpectThrows<ArgumentOutOfRangeException>(() => ctl.StorageSetup(2, 65537, 3), "count range",
+                                                      e => e.ParamName == "count" && e.Message.Contains("1..65536"));
         });
         add("out-of-range arguments are refused before anything is sent", () =>
         {

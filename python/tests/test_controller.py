@@ -3,7 +3,9 @@ and arguments refused before anything is sent."""
 
 from __future__ import annotations
 
+import json
 import math
+from pathlib import Path
 from typing import Callable, List, Tuple
 
 import numpy as np
@@ -299,3 +301,60 @@ def test_storage_frame_when_pandas_is_there(ctl: trax.Controller) -> None:
     assert list(frame.columns) == ["status", "value"] and len(frame) == 50
     assert frame["value"].dtype == np.float32
     assert set(frame["status"]) <= {"valid", "over+", "over-", "invalid"}
+
+
+def test_heads_by_name_as_traxctl_takes_them(ctl: trax.Controller) -> None:
+    assert ctl.figure("A") == ctl.figure(trax.A)
+    assert ctl.get("offset", "b") == ctl.get("offset", trax.B)
+    with pytest.raises(trax.ArgumentError, match="head must be A or B, not 'C'"):
+        ctl.figure("C")
+    with pytest.raises(trax.RangeError, match="head 2 is out of range 0..1"):
+        ctl.figure("both")
+
+
+def test_differences_name_their_sides(ctl: trax.Controller, tmp_path: Path) -> None:
+    path = tmp_path / "s.json"
+    ctl.save_settings(path)
+    text = path.read_text().replace('"offset": ', '"offset": 1', 1)
+    path.write_text(text)
+    (difference,) = ctl.load_settings(path, dry_run=True).differences
+    assert difference.sides == ("controller", "file")
+    assert repr(difference).startswith("SettingsDifference(offset A: controller=(")
+    assert ", file=(1" in repr(difference)
+
+
+def test_the_unit_named_once_in_the_environment(
+    ctl: trax.Controller, tmp_path: Path, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    monkeypatch.setenv("TRAX_UNIT", "um")
+    ctl.storage_to_csv(tmp_path / "a.csv", "A", max_count=1)
+    assert "# unit: um" in (tmp_path / "a.csv").read_text()
+    monkeypatch.setenv("TRAX_UNIT", "furlong")
+    with pytest.raises(trax.ArgumentError, match="TRAX_UNIT takes mm, um, inch or mil, not 'furlong'"):
+        ctl.storage_to_csv(tmp_path / "b.csv", "A")
+
+
+def test_record_writes_every_exchange_and_the_stand_in_replays_it(tmp_path) -> None:
+    from conftest import child_result, start_child
+
+    recording = tmp_path / "values.jsonl"
+    code = (
+        "import json, trax\n"
+        f"ctl = trax.Controller(record={str(recording)!r})\n"
+        "a, b = ctl.values()\n"
+        "print(json.dumps([a.value, b.value]))\n"
+    )
+    recorded = child_result(start_child(code, {}))
+    lines = recording.read_text(encoding="ascii").splitlines()
+    first = json.loads(lines[0])
+    assert (first["format"], first["version"], first["stand_in"]) == ("trax-recording", 1, True)
+    exchange = json.loads(lines[1])
+    assert (exchange["call"], exchange["end"], exchange["request"]) == ("TRAX_GetCalcData", "answered", "00 06 07 14 00 FF")
+    # The same values from the recording, without the simulated controller.
+    replay = "import json, trax\na, b = trax.Controller().values()\nprint(json.dumps([a.value, b.value]))\n"
+    assert child_result(start_child(replay, {"TRAX_SIM_REPLAY": str(recording)})) == recorded
+
+
+def test_record_after_the_library_loaded_is_refused(ctl: trax.Controller, tmp_path) -> None:
+    with pytest.raises(trax.TraxError, match="before the library loads"):
+        trax.Controller(record=tmp_path / "late.jsonl")

@@ -5,7 +5,9 @@ library's 10-second busy limit runs beside the others."""
 
 from __future__ import annotations
 
+import json
 import re
+from pathlib import Path
 from typing import Dict, Iterator
 
 import pytest
@@ -138,3 +140,89 @@ def test_a_library_without_the_functions_is_refused() -> None:
         trax.load_library("libc.so.6")
     with pytest.raises(trax.LibraryNotFoundError, match=r"tried:\n  /no/such/libtrax\.so: .*\nSet TRAX_LIBRARY"):
         trax.load_library("/no/such/libtrax.so")
+
+
+DATA = Path(__file__).resolve().parents[2] / "tests" / "data"
+
+
+def test_the_shared_tap_fixture_gives_each_thread_its_own_last_reason() -> None:
+    """The same lines and questions as the C++ and C# readers' tests."""
+    from trax._library import _ReasonReader
+
+    lines = (DATA / "reason-tap.jsonl").read_bytes()
+    questions = [json.loads(line) for line in (DATA / "reason-tap-takes.jsonl").read_text().splitlines()]
+    for piece in (len(lines), 7):
+        reader = _ReasonReader(4242)
+        for at in range(0, len(lines), piece):
+            reader.feed(lines[at : at + piece])
+        assert reader.startup is not None
+        assert (reader.startup["trax"], reader.startup["usable"]) == (
+            questions[0]["startup"],
+            questions[0]["usable"],
+        )
+        for q in questions[1:]:
+            reason, number = reader.take(q["call"], q["thread"])
+            assert ((reason or ""), number) == (q["reason"], q["error"]), (q, piece)
+
+
+def test_threads_each_get_their_own_reasons() -> None:
+    """Two threads failing at once: every failure carries its own reason."""
+    code = (
+        "import json, threading, trax\n"
+        "ctl = trax.Controller()\n"
+        "missing = []\n"
+        "def work():\n"
+        "    for _ in range(300):\n"
+        "        try:\n"
+        "            ctl.values()\n"
+        "        except trax.TraxError as e:\n"
+        "            if e.reason is None or e.error_number != 7:\n"
+        "                missing.append(str(e))\n"
+        "threads = [threading.Thread(target=work) for _ in range(2)]\n"
+        "for t in threads: t.start()\n"
+        "for t in threads: t.join()\n"
+        "print(json.dumps(missing[:5]))\n"
+    )
+    child = start_child(code, {"TRAX_SIM_ERROR_REPLY": "7", "TRAX_SIM_ERROR_COMMAND": "20"})
+    assert child_result(child, timeout=120) == []
+
+
+def test_traxctl_run_from_a_script_knows_its_reasons_and_no_file_is_left(tmp_path: Path, traxctl_path: Path) -> None:
+    """A child inherits the script's tap variables: it makes its own tap, and
+    neither leaves a file in the temporary folder, however many runs fail."""
+    folder = tmp_path / "tmp"
+    folder.mkdir()
+    code = (
+        "import json, os, subprocess, sys, trax\n"
+        "ctl = trax.Controller()\n"
+        "said = []\n"
+        "for _ in range(20):\n"
+        f"    run = subprocess.run([{str(traxctl_path)!r}, 'mode', 'setting'], capture_output=True, text=True)\n"
+        "    said.append([run.returncode, run.stderr.splitlines()[0] if run.stderr else ''])\n"
+        "print(json.dumps({'said': said, 'files': os.listdir(os.environ['TMPDIR'])}))\n"
+    )
+    env = {"TMPDIR": str(folder), "TRAX_SIM_ERROR_REPLY": "7", "TRAX_SIM_ERROR_COMMAND": "6"}
+    result = child_result(start_child(code, env))
+    said = "traxctl mode: TRAX_SetMode failed: refused by the controller (error reply, error 7, command 6)"
+    assert all(status == 1 and line.startswith(said) for status, line in result["said"]), result["said"]
+    assert len(result["said"]) == 20
+    assert result["files"] == []
+    assert list(folder.iterdir()) == []
+
+
+def test_a_missing_driver_is_told_as_the_driver_with_the_simulators_place(tmp_path: Path) -> None:
+    from trax import _library
+
+    lib = tmp_path / "lib"
+    (lib / "trax" / "simulator").mkdir(parents=True)
+    (lib / "libtrax.so.2").write_bytes(b"")
+    (lib / "trax" / "simulator" / "libQelUsbDrv.so").write_bytes(b"")
+    tried = [f"TRAX_LIBRARY={lib / 'libtrax.so.2'}: libQelUsbDrv.so: cannot open shared object file: No such file"]
+    message = _library._not_loaded_message(tried, [str(lib / "libtrax.so.2")])
+    assert message.startswith(f"the trax library was found ({lib / 'libtrax.so.2'}), but its USB driver")
+    assert f"the simulated controller is in {lib / 'trax' / 'simulator'}" in message
+    assert "Set TRAX_LIBRARY" not in message
+    # The library itself missing is still told as such.
+    assert _library._not_loaded_message(["libtrax.so.2 (system loader): not found"], ["libtrax.so.2"]).startswith(
+        "the trax library could not be loaded"
+    )

@@ -6,6 +6,7 @@ lives in a process of its own, its settings kept in a TRAX_SIM_STATE file."""
 from __future__ import annotations
 
 import json
+import os
 import subprocess
 from pathlib import Path
 from typing import Dict, List
@@ -155,3 +156,31 @@ def test_storage_csv_is_the_text_traxctl_writes(traxctl_path: Path, tmp_path: Pa
     assert mine.read_text() == theirs.read_text()
     rows = mine.read_text().splitlines()[7:]
     assert len(rows) == 500 and rows[0].startswith("0,valid,0.01235,mm")
+
+
+def test_a_file_written_whole_keeps_what_it_replaces(tmp_path: Path) -> None:
+    """Permissions of the file replaced, 0666 less the umask for a new one, a
+    link stays a link and its target gets the text; a failed write leaves no
+    temporary file."""
+    from trax._csv import write_file_atomically
+
+    before = os.umask(0o022)
+    try:
+        private = tmp_path / "private.json"
+        private.write_text("old")
+        private.chmod(0o600)
+        write_file_atomically(private, "new\n")
+        assert (private.read_text(), private.stat().st_mode & 0o777) == ("new\n", 0o600)
+        fresh = tmp_path / "fresh.json"
+        write_file_atomically(fresh, "x\n")
+        assert fresh.stat().st_mode & 0o777 == 0o644
+        (tmp_path / "real").mkdir()
+        (tmp_path / "real" / "s.json").write_text("old")
+        (tmp_path / "link.json").symlink_to("real/s.json")
+        write_file_atomically(tmp_path / "link.json", "through\n")
+        assert (tmp_path / "link.json").is_symlink()
+        assert (tmp_path / "real" / "s.json").read_text() == "through\n"
+    finally:
+        os.umask(before)
+    names = sorted(p.name for p in tmp_path.iterdir())
+    assert names == ["fresh.json", "link.json", "private.json", "real"]

@@ -16,7 +16,7 @@ if TYPE_CHECKING:
 from . import _settings_file, _table
 from ._csv import status_text, write_csv
 from ._errors import ArgumentError, RangeError, TraxError
-from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library
+from ._library import FigureData, FloatValue, Library, LightData, PathLike, load_library, start_recording
 from ._settings import Setting
 from ._types import Figure, Head, Light, Mode, StorageSettings, StorageStatus, Value, shortest_float, status_of
 
@@ -24,6 +24,9 @@ __all__ = ["Controller", "SettingValue", "STORED_RECORD", "MAX_STORED"]
 
 #: What a setting reads back: an int for one value, a tuple for several.
 SettingValue = Union[int, Tuple[int, ...]]
+
+#: A head as a number (trax.A, trax.B, trax.BOTH) or by name ("A", "B", "both").
+HeadLike = Union[int, str]
 
 #: Most values a head stores.
 MAX_STORED = 65536
@@ -42,7 +45,15 @@ def _integer(value: object, what: str) -> int:
         raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
 
 
+# Heads by name, as traxctl and the page take them.
+_HEAD_NAMES = {"a": 0, "b": 1, "both": 2}
+
+
 def _in_range(value: object, low: int, high: int, what: str, function: Optional[str]) -> int:
+    if what == "head" and isinstance(value, str):
+        if value.lower() not in _HEAD_NAMES:
+            raise ArgumentError(f"head must be A or B{' or both' if high == 2 else ''}, not {value!r}", function=function)
+        value = _HEAD_NAMES[value.lower()]
     number = _integer(value, what)
     if not low <= number <= high:
         where = f"{function}: " if function else ""
@@ -54,6 +65,20 @@ def _value(record: FloatValue) -> Value:
     return Value(status_of(record.status), shortest_float(record.value))  # type: ignore[arg-type]
 
 
+UNITS = ("mm", "um", "inch", "mil")
+
+
+def unit_from_environment() -> Optional[str]:
+    """The unit named once for every program (TRAX_UNIT), as traxctl and the
+    server read it; None when it is not set."""
+    named = os.environ.get("TRAX_UNIT")
+    if not named:
+        return None
+    if named not in UNITS:
+        raise ArgumentError(f"TRAX_UNIT takes mm, um, inch or mil, not {named!r}")
+    return named
+
+
 class Controller:
     """The controller behind the library.
 
@@ -63,10 +88,15 @@ class Controller:
     Controller may be shared between threads.
 
     ``library`` is a path to the library or a loaded Library; by default the
-    library is found as load_library() describes.
+    library is found as load_library() describes. ``record`` names a file to
+    which the library records every exchange with the controller (JSON Lines,
+    replayable by the stand-in driver: TRAX_SIM_REPLAY); the library takes it
+    when it loads, so only the first Controller of a process can ask for it.
     """
 
-    def __init__(self, library: Union[Library, PathLike, None] = None) -> None:
+    def __init__(self, library: Union[Library, PathLike, None] = None, record: Optional[PathLike] = None) -> None:
+        if record is not None:
+            start_recording(record)
         self.library = library if isinstance(library, Library) else load_library(library)
         self._settings = _table.settings()
         # When this process saw the storage start and stop; the controller does not say.
@@ -92,7 +122,7 @@ class Controller:
         self._call("TRAX_GetCalcData", ctypes.byref(a), ctypes.byref(b))
         return _value(a), _value(b)
 
-    def figure(self, head: int) -> Figure:
+    def figure(self, head: HeadLike) -> Figure:
         """The figure data of one head."""
         head = _in_range(head, 0, 1, "head", "TRAX_GetFigureData")
         data = FigureData()
@@ -166,7 +196,7 @@ class Controller:
                 )
             sleep(interval)
 
-    def storage_status(self, head: int) -> StorageStatus:
+    def storage_status(self, head: HeadLike) -> StorageStatus:
         """Whether the controller is storing, and how many values ``head`` holds."""
         head = _in_range(head, 0, 1, "head", "TRAX_DataStorageGetStatus")
         state, count = ctypes.c_int(0), ctypes.c_int(0)
@@ -175,18 +205,18 @@ class Controller:
 
     @overload
     def storage_read(
-        self, head: int, max_count: int = ..., *, with_status: Literal[False] = ...
+        self, head: HeadLike, max_count: int = ..., *, with_status: Literal[False] = ...
     ) -> npt.NDArray[np.float32]:
         ...
 
     @overload
     def storage_read(
-        self, head: int, max_count: int = ..., *, with_status: Literal[True]
+        self, head: HeadLike, max_count: int = ..., *, with_status: Literal[True]
     ) -> Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]:
         ...
 
     def storage_read(
-        self, head: int, max_count: int = MAX_STORED, *, with_status: bool = False
+        self, head: HeadLike, max_count: int = MAX_STORED, *, with_status: bool = False
     ) -> Union[npt.NDArray[np.float32], Tuple[npt.NDArray[np.float32], npt.NDArray[np.int32]]]:
         """The stored values of one head, at most ``max_count`` (1..65536).
 
@@ -212,7 +242,7 @@ class Controller:
     def storage_to_csv(
         self,
         path: Union[str, "os.PathLike[str]"],
-        head: int,
+        head: HeadLike,
         *,
         unit: Optional[str] = None,
         decimals: Optional[int] = None,
@@ -220,8 +250,12 @@ class Controller:
     ) -> int:
         """Reads one head's stored values and writes them as ``traxctl storage
         read HEAD --csv FILE`` does (same header, same text, no digit lost).
-        ``unit`` names the unit, which the library does not report. Returns
-        the number of values written."""
+        ``unit`` names the unit, which the library does not report; without
+        it, the ``TRAX_UNIT`` environment variable (mm, um, inch or mil) as
+        for traxctl. Returns the number of values written."""
+        if unit is None:
+            unit = unit_from_environment()
+        head = _in_range(head, 0, 1, "head", "TRAX_DataStorageGetData")
         values, statuses = self.storage_read(head, max_count, with_status=True)
         write_csv(
             path,
@@ -235,7 +269,7 @@ class Controller:
         )
         return len(values)
 
-    def storage_frame(self, head: int, max_count: int = MAX_STORED) -> Any:
+    def storage_frame(self, head: HeadLike, max_count: int = MAX_STORED) -> Any:
         """One head's stored values as a pandas DataFrame with the columns
         ``status`` (text: valid, over+, over-, invalid) and ``value``
         (float32). Needs pandas (Debian: python3-pandas); nothing else in
@@ -250,7 +284,7 @@ class Controller:
 
     # ---- light-intensity profile ---------------------------------------------
 
-    def light(self, head: int, selector: int = 0) -> Light:
+    def light(self, head: HeadLike, selector: int = 0) -> Light:
         """The light-intensity profile of one head (``selector`` 0..3 is passed
         to the controller)."""
         head = _in_range(head, 0, 1, "head", "TRAX_GetLight")
@@ -271,19 +305,19 @@ class Controller:
 
     # ---- control actions -----------------------------------------------------
 
-    def zero(self, head: int, on: bool = True) -> None:
+    def zero(self, head: HeadLike, on: bool = True) -> None:
         """Zero set (``on``) or zero clear of head A, B or BOTH."""
         self._call("TRAX_SetZero", _in_range(head, 0, 2, "head", "TRAX_SetZero"), 1 if on else 0)
 
-    def timing(self, head: int, on: bool) -> None:
+    def timing(self, head: HeadLike, on: bool) -> None:
         """Timing input on or off for head A, B or BOTH."""
         self._call("TRAX_SetTiming", _in_range(head, 0, 2, "head", "TRAX_SetTiming"), 1 if on else 0)
 
-    def reset(self, head: int) -> None:
+    def reset(self, head: HeadLike) -> None:
         """Resets head A, B or BOTH."""
         self._call("TRAX_SetReset", _in_range(head, 0, 2, "head", "TRAX_SetReset"))
 
-    def able_start(self, head: int) -> None:
+    def able_start(self, head: HeadLike) -> None:
         """Starts the Able adjustment of one head; the controller stays in
         setting mode until able_stop() or able_cancel()."""
         self._call("TRAX_AbleStart", _in_range(head, 0, 1, "head", "TRAX_AbleStart"))
@@ -309,7 +343,7 @@ class Controller:
         except KeyError:
             raise ArgumentError(f"unknown setting {name!r}; trax.settings() lists them") from None
 
-    def _leading(self, setting: Setting, head: Optional[int], function: str) -> Tuple[int, ...]:
+    def _leading(self, setting: Setting, head: Optional[HeadLike], function: str) -> Tuple[int, ...]:
         """The head (when the setting has one) and the fixed argument."""
         leading: Tuple[int, ...] = ()
         if setting.per_head:
@@ -329,7 +363,7 @@ class Controller:
         Head settings take the head first, then the values in the order and
         with the names of traxctl (``traxctl set --help``)."""
         setting = self._setting(name)
-        head: Optional[int] = None
+        head: Optional[HeadLike] = None
         values: Sequence[int] = args
         if setting.per_head and args:
             head, values = args[0], args[1:]
@@ -351,14 +385,14 @@ class Controller:
         self._call(setting.setter, *leading, *checked)
 
     @overload
-    def get(self, name: str, head: int) -> SettingValue:
+    def get(self, name: str, head: HeadLike) -> SettingValue:
         ...
 
     @overload
     def get(self, name: str, head: None = ...) -> Union[SettingValue, Dict[Head, SettingValue]]:
         ...
 
-    def get(self, name: str, head: Optional[int] = None) -> Union[SettingValue, Dict[Head, SettingValue]]:
+    def get(self, name: str, head: Optional[HeadLike] = None) -> Union[SettingValue, Dict[Head, SettingValue]]:
         """Reads a setting: an int for a one-value setting, else a tuple in
         the order ``set`` takes them. A head setting read without a head gives
         both heads, ``{trax.A: ..., trax.B: ...}``, as ``traxctl get`` does."""
@@ -374,7 +408,7 @@ class Controller:
             return outputs[0].value
         return tuple(o.value for o in outputs)
 
-    def settings(self, head: int) -> Dict[str, SettingValue]:
+    def settings(self, head: HeadLike) -> Dict[str, SettingValue]:
         """Every readable setting: the head settings of ``head`` and the
         controller's own."""
         return {
@@ -427,12 +461,12 @@ class Controller:
         controller is returned to measurement mode all the same.
 
         ``dry_run=True`` only reads: ``report.differences`` is what would
-        change (left: the controller, right: the file)."""
+        change (left: the controller, right: the file; so named in each)."""
         doc = path if isinstance(path, _settings_file.SettingsDocument) else _settings_file.read_settings_file(path)
         report = _settings_file.LoadReport()
         if dry_run:
             now = self._read_document(list(doc.values))
-            report.differences = _settings_file.diff_settings(now, doc)
+            report.differences = _settings_file.diff_settings(now, doc, ("controller", "file"))
             report.back_in_measurement = True
             return report
         keys = list(doc.values)

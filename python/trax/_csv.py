@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import math
 import os
+import stat
 import tempfile
 from pathlib import Path
 from typing import TYPE_CHECKING, Optional, Union
@@ -45,22 +46,64 @@ def status_text(code: int) -> str:
         return f"status {code}"
 
 
+def _umask() -> int:
+    """The process's umask; read where the system tells it without changing
+    it (another thread may be making a file meanwhile)."""
+    try:
+        with open("/proc/self/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except (OSError, ValueError, IndexError):
+        pass
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
+
+
+def _sync_folder(folder: Path) -> None:
+    """The rename lives in the folder: synced, so that a write reported done
+    survives a power loss (where the system can open a folder)."""
+    if not hasattr(os, "O_DIRECTORY"):
+        return
+    try:
+        fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+    except OSError:
+        return
+    try:
+        os.fsync(fd)
+    except OSError:
+        pass
+    finally:
+        os.close(fd)
+
+
 def write_file_atomically(path: Union[str, "os.PathLike[str]"], text: str) -> None:
     """Writes text whole or not at all: to a temporary file beside the target,
     then renamed over it. A target that is not a regular file (a pipe,
     /dev/stdout) is written directly."""
-    target = Path(path)
+    # Through a symbolic link to its target: the link stays a link.
+    target = Path(os.path.realpath(path))
     if target.exists() and not target.is_file():
         with open(target, "w", encoding="utf-8", newline="\n") as direct:
             direct.write(text)
         return
     handle, temporary = tempfile.mkstemp(prefix=target.name + ".", suffix=".tmp", dir=target.parent)
     try:
+        # mkstemp makes 0600: the file replaced keeps its permissions, a new
+        # one gets what any new file gets (0666 less the umask).
+        if target.exists():
+            mode = stat.S_IMODE(os.stat(target).st_mode)
+        else:
+            mode = 0o666 & ~_umask()
+        if hasattr(os, "fchmod"):
+            os.fchmod(handle, mode)
         with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as out:
             out.write(text)
             out.flush()
             os.fsync(out.fileno())
         os.replace(temporary, target)
+        _sync_folder(target.parent)
     except BaseException:
         try:
             os.unlink(temporary)

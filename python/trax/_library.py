@@ -168,83 +168,187 @@ class Library:
             raise TraxError(message, function=name, error_number=number, reason=reason)
 
 
+# Lines held for threads that never ask are dropped oldest first beyond this.
+_MAX_HELD_LINES = 512
+
+
+def _thread_id() -> int:
+    """The calling thread's id as the library's tap writes it ("thread")."""
+    return threading.get_native_id()
+
+
+class _ReasonReader:
+    """The tap's lines as one process reads them (the contract is in the
+    library's trace/Trace.h): fed what the file holds, in order, it keeps each
+    failure line of this process until the thread that made the call asks for
+    it, so that no thread takes another's reason."""
+
+    def __init__(self, process: int) -> None:
+        self._process = process
+        self._partial = b""
+        # (thread, function, reason, error number), oldest first
+        self._held: List[Tuple[int, str, Optional[str], Optional[int]]] = []
+        self.startup: Optional[Dict[str, object]] = None
+
+    def feed(self, data: bytes) -> None:
+        """Adds bytes that followed the last ones fed; a line not yet ended
+        waits for its end."""
+        data = self._partial + data
+        complete = data.rfind(b"\n") + 1
+        self._partial = data[complete:]
+        for line in data[:complete].splitlines():
+            self._add(line)
+
+    def _add(self, line: bytes) -> None:
+        try:
+            record = json.loads(line)
+        except ValueError:
+            return
+        if not isinstance(record, dict):
+            return
+        process = record.get("process", self._process)
+        if process != self._process:
+            return  # another process sharing a user's tap
+        if "trax" in record:
+            self.startup = record
+            return
+        function = record.get("call")
+        if not isinstance(function, str):
+            return
+        thread = record.get("thread")
+        number: Optional[int] = None
+        reasons = record.get("reasons")
+        for item in reasons if isinstance(reasons, list) else []:
+            if isinstance(item, dict) and isinstance(item.get("error"), int):
+                number = item["error"]
+                break
+        reason = record.get("reason")
+        self._held.append(
+            (thread if isinstance(thread, int) else 0, function, reason if isinstance(reason, str) else None, number)
+        )
+        if len(self._held) > _MAX_HELD_LINES:
+            del self._held[0]
+
+    def take(self, function: str, thread: int) -> Tuple[Optional[str], Optional[int]]:
+        """The reason and error number of the failure of `function` that
+        `thread` just saw: the last line of that thread naming it. Every line
+        of that thread is used up; other threads' lines stay."""
+        found: Tuple[Optional[str], Optional[int]] = (None, None)
+        kept = []
+        for held in self._held:
+            if held[0] != thread:
+                kept.append(held)
+            elif held[1] == function:
+                found = (held[2], held[3])
+        self._held = kept
+        return found
+
+
 class _ReasonTap:
     """The library's reason tap: a file named by TRAX_LOG_TAP, set before the
     library loads, into which the library writes one JSON object per failed
-    call. The user's own TRAX_LOG and TRAX_LOG_FILE are left as they are."""
+    call. The user's own TRAX_LOG and TRAX_LOG_FILE are left as they are.
+
+    The file never outlives the process: on POSIX its name goes as soon as
+    the library has opened it; on Windows it is deleted when its last handle
+    closes. TRAX_LOG_TAP_PROCESS names this process as its owner, so that a
+    child (traxctl run from a script) makes its own tap instead of taking
+    this one, and a child's library leaves this one alone."""
 
     def __init__(self) -> None:
         self._lock = threading.Lock()
         self._path: Optional[str] = None
-        self._file: Optional[BinaryIO] = None
+        self._fd: Optional[int] = None
         self._owned = False
         self._offset = 0
+        self._reader = _ReasonReader(os.getpid())
 
     def prepare(self) -> None:
         with self._lock:
             if self._path is not None:
                 return
             given = os.environ.get("TRAX_LOG_TAP")
-            if given:
-                # A parent's tap: read it from its end on.
+            owner = os.environ.get("TRAX_LOG_TAP_PROCESS")
+            if given and (not owner or owner == str(os.getpid())):
+                # The user's own tap: read from its end on.
                 self._path = given
-                try:
-                    self._file = open(given, "rb")
-                    self._offset = os.path.getsize(given)
-                except OSError:
-                    self._offset = 0
+                if self._open():
+                    self._offset = os.fstat(self._fd).st_size  # type: ignore[arg-type]
                 return
             try:
-                handle, path = tempfile.mkstemp(prefix="trax-tap-", suffix=".jsonl")
+                self._fd, self._path = _create_tap_file()
             except OSError:
                 return
-            os.close(handle)
-            self._path = path
             self._owned = True
-            self._file = open(path, "rb")
-            os.environ["TRAX_LOG_TAP"] = path
-            atexit.register(_remove_quietly, path)
+            os.environ["TRAX_LOG_TAP"] = self._path
+            os.environ["TRAX_LOG_TAP_PROCESS"] = str(os.getpid())
+            atexit.register(self.opened)
+
+    def _open(self) -> bool:
+        if self._fd is None and self._path is not None:
+            try:
+                self._fd = os.open(self._path, os.O_RDONLY | getattr(os, "O_BINARY", 0) | getattr(os, "O_NOINHERIT", 0))
+            except OSError:
+                return False
+        return self._fd is not None
 
     def opened(self) -> None:
         """After the library has loaded and opened the tap: its name goes at
-        once where the system allows it, so nothing is left behind however
-        the process ends (Windows keeps open files' names; it goes at exit)."""
+        once where the system allows it (Windows deletes it at the last close)."""
         with self._lock:
             if self._owned and self._path is not None and not IS_WINDOWS:
                 _remove_quietly(self._path)
-                self._owned = False
+            self._owned = False
+
+    def _read_new(self) -> None:
+        if not self._open():
+            return
+        try:
+            os.lseek(self._fd, self._offset, os.SEEK_SET)  # type: ignore[arg-type]
+            chunks = []
+            while True:
+                chunk = os.read(self._fd, 65536)  # type: ignore[arg-type]
+                if not chunk:
+                    break
+                chunks.append(chunk)
+        except OSError:
+            return
+        data = b"".join(chunks)
+        self._offset += len(data)
+        self._reader.feed(data)
 
     def failure_of(self, function: str) -> Tuple[Optional[str], Optional[int]]:
-        """The reason and the controller's error number of the last failure of
-        `function` written since the last look."""
+        """The reason and the controller's error number of this thread's last
+        failure of `function`."""
         with self._lock:
-            if self._file is None:
-                return None, None
-            try:
-                self._file.seek(self._offset)
-                data = self._file.read()
-            except OSError:
-                return None, None
-            complete = data.rfind(b"\n") + 1
-            self._offset += complete
-            found: Optional[Dict[str, object]] = None
-            for line in data[:complete].splitlines():
-                try:
-                    record = json.loads(line)
-                except ValueError:
-                    continue
-                if isinstance(record, dict) and record.get("call") == function:
-                    found = record
-        if found is None:
-            return None, None
-        number: Optional[int] = None
-        reasons = found.get("reasons")
-        for item in reasons if isinstance(reasons, list) else []:
-            if isinstance(item, dict) and isinstance(item.get("error"), int):
-                number = item["error"]
-                break
-        reason = found.get("reason")
-        return (reason if isinstance(reason, str) else None), number
+            self._read_new()
+            return self._reader.take(function, _thread_id())
+
+    def startup(self) -> Optional[Dict[str, object]]:
+        """The library's start-up object of this process, when it wrote one."""
+        with self._lock:
+            self._read_new()
+            return self._reader.startup
+
+
+def _create_tap_file() -> Tuple[int, str]:
+    """A fresh file for the tap, created exclusively, open for reading."""
+    if not IS_WINDOWS:
+        handle, path = tempfile.mkstemp(prefix="trax-tap-", suffix=".jsonl")
+        return handle, path
+    # Deleted when its last handle closes (O_TEMPORARY), which the C run-time
+    # opens with delete sharing, as the library opens it too.
+    flags = os.O_RDONLY | os.O_CREAT | os.O_EXCL
+    for name in ("O_TEMPORARY", "O_NOINHERIT", "O_BINARY"):
+        flags |= int(getattr(os, name, 0))
+    folder = tempfile.gettempdir()
+    for attempt in range(100):
+        path = os.path.join(folder, f"trax-tap-{os.getpid()}-{attempt}.jsonl")
+        try:
+            return os.open(path, flags), path
+        except FileExistsError:
+            continue
+    raise FileExistsError("no free name for the reason tap")
 
 
 def _remove_quietly(path: str) -> None:
@@ -275,6 +379,29 @@ def _candidates() -> List[Tuple[str, Optional[str]]]:
 
 _lock = threading.Lock()
 _loaded: Dict[str, Library] = {}
+
+
+_recording: Optional[str] = None
+
+
+def start_recording(path: PathLike) -> None:
+    """Asks the library to record every exchange with the controller to
+    ``path`` (TRAX_RECORD), which it reads when it loads: only possible before
+    the library is loaded in this process, or again with the same file."""
+    global _recording
+    target = os.fspath(path)
+    with _lock:
+        if _recording == target:
+            return
+        if _loaded:
+            raise TraxError(
+                "recording to "
+                + repr(target)
+                + " must be asked for before the library loads, and the library is loaded in this "
+                + "process already; give record= to the first Controller, or set TRAX_RECORD before starting Python"
+            )
+        os.environ["TRAX_RECORD"] = target
+        _recording = target
 
 
 def load_library(path: Optional[PathLike] = None) -> Library:
@@ -310,8 +437,74 @@ def load_library(path: Optional[PathLike] = None) -> Library:
             library = Library(cdll, target, _table.settings())
             _loaded[target] = library
             return library
-    raise LibraryNotFoundError(
+    raise LibraryNotFoundError(_not_loaded_message(tried, [t for _, t in candidates if t is not None]))
+
+
+_DRIVER_FILE = "QelUsbDrv.dll" if IS_WINDOWS else "libQelUsbDrv.so"
+_LIBRARY_FILE = "Trax.dll" if IS_WINDOWS else "libtrax.so.2"
+
+
+def _library_folders() -> List[str]:
+    """Folders that may hold the library, for telling a missing driver from a
+    missing library: the library path variables and the system's folders."""
+    variable = "PATH" if IS_WINDOWS else "LD_LIBRARY_PATH"
+    folders = [f for f in os.environ.get(variable, "").split(os.pathsep) if f]
+    if not IS_WINDOWS:
+        import sysconfig
+
+        multiarch = sysconfig.get_config_var("MULTIARCH") or ""
+        for base in ("/usr/local/lib", "/usr/lib", "/lib"):
+            if multiarch:
+                folders.append(os.path.join(base, multiarch))
+            folders.append(base)
+    return folders
+
+
+def _simulator_beside(library: str) -> Optional[str]:
+    """The simulated controller's driver that goes with a library file, when
+    it is there: a system package's lib/trax/simulator, or the Windows kit's
+    simulator folder beside the x64 and x86 folders."""
+    folder = os.path.dirname(os.path.abspath(library))
+    if IS_WINDOWS:
+        arch = "x64" if ctypes.sizeof(ctypes.c_void_p) == 8 else "x86"
+        place = os.path.join(os.path.dirname(folder), "simulator", arch, _DRIVER_FILE)
+    else:
+        place = os.path.join(folder, "trax", "simulator", _DRIVER_FILE)
+    return place if os.path.exists(place) else None
+
+
+def _not_loaded_message(tried: List[str], targets: List[str]) -> str:
+    """Which of the two is missing, the library or its USB driver, with the
+    places tried and where the simulated controller is."""
+    found = [t for t in targets if os.path.sep in t and os.path.exists(t)]
+    found += [
+        os.path.join(f, _LIBRARY_FILE) for f in _library_folders() if os.path.exists(os.path.join(f, _LIBRARY_FILE))
+    ]
+    driver_named = any("QelUsbDrv" in line for line in tried)
+    places = "\n  ".join(tried)
+    if driver_named or (IS_WINDOWS and found):
+        simulator = next((s for s in (_simulator_beside(f) for f in found) if s), None)
+        message = (
+            f"the trax library was found ({found[0] if found else _LIBRARY_FILE}), but its USB driver "
+            f"{_DRIVER_FILE} is missing; tried:\n  {places}\n"
+            f"Put {_DRIVER_FILE} "
+            + (
+                "beside the program, in a folder on PATH or in a system folder."
+                if IS_WINDOWS
+                else "in the folder of libtrax.so.2, a system library folder or on LD_LIBRARY_PATH."
+            )
+        )
+        if simulator:
+            where = os.path.dirname(simulator)
+            message += (
+                f"\nTo try without hardware, the simulated controller is in {where}"
+                + (f" (LD_LIBRARY_PATH={where}, or traxctl-sim)." if not IS_WINDOWS else ".")
+            )
+        else:
+            message += "\nTo try without hardware, use the kit's simulated controller (traxctl-sim on Linux)."
+        return message
+    return (
         "the trax library could not be loaded; tried:\n  "
-        + "\n  ".join(tried)
+        + places
         + "\nSet TRAX_LIBRARY to the library's path (libtrax.so.2 or Trax.dll)."
     )

@@ -67,11 +67,21 @@ class SettingsDocument:
 
 @dataclass(frozen=True)
 class SettingsDifference:
-    """A setting whose values differ, or that only one side holds (None)."""
+    """A setting whose values differ, or that only one side holds (None).
+    ``sides`` names the two: ("file1", "file2") between files, ("controller",
+    "file") for a dry run's differences."""
 
     key: Key
     left: Optional[Values]
     right: Optional[Values]
+    sides: Tuple[str, str] = ("file1", "file2")
+
+    def __repr__(self) -> str:
+        name, head = self.key
+        return (
+            f"SettingsDifference({name}{' ' + head if head else ''}: "
+            f"{self.sides[0]}={self.left!r}, {self.sides[1]}={self.right!r})"
+        )
 
 
 @dataclass
@@ -277,14 +287,17 @@ def _document(source: Union[SettingsDocument, PathLike]) -> SettingsDocument:
 
 
 def diff_settings(
-    a: Union[SettingsDocument, PathLike], b: Union[SettingsDocument, PathLike]
+    a: Union[SettingsDocument, PathLike],
+    b: Union[SettingsDocument, PathLike],
+    sides: Tuple[str, str] = ("file1", "file2"),
 ) -> List[SettingsDifference]:
     """The settings whose values differ between two files (or documents), or
-    that only one holds, in table order; empty when they agree."""
+    that only one holds, in table order; empty when they agree. ``sides``
+    names a and b in each difference."""
     left, right = _document(a), _document(b)
     differences = []
     for key in file_keys():
         l, r = left.values.get(key), right.values.get(key)
         if (l is not None or r is not None) and l != r:
-            differences.append(SettingsDifference(key, l, r))
+            differences.append(SettingsDifference(key, l, r, sides))
     return differences

@@ -134,7 +134,8 @@ class Subscriber:
 
     def on(self, leaf):
         with self.lock:
-            return [m for m in self.messages if m[0].endswith("/" + leaf)]
+            # The publisher's own topics, not requests seen on PREFIX/cmd/.
+            return [m for m in self.messages if m[0].endswith("/" + leaf) and "/cmd/" not in m[0]]
 
     def wait(self, predicate, timeout=15, what="messages"):
         wait_for(lambda: predicate(self), timeout, what)

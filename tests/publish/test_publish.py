@@ -2,6 +2,7 @@
 subscriber: the topic tree, the retained status and its last will, broker
 outages with and without room enough to keep everything, controller faults,
 commands, and the ways a connection can be refused."""
+import datetime
 import http.client
 import json
 import os
@@ -97,14 +98,15 @@ def test_outage_loses_nothing_within_the_spool(servers, tmp_path):
     order = first_occurrences(got)
     # Every seq once at least, in order; repeats only as QoS 1 allows.
     assert order == list(range(1, len(order) + 1)), "gap or reordering in values"
-    assert len(order) >= 50 + 10 * 100 * 0.9
     assert len(got) - len(order) < 200
     assert not [m for m in sub.on("events") if m[2].get("event") == "spool-overflow"]
     reconnected = [m[2] for m in sub.on("events") if m[2].get("event") == "reconnected"][0]
-    assert reconnected["downMs"] >= 9000 and reconnected["queued"] > 900
-    # The samples' own times show the outage was covered without a hole.
-    times = [s["time"] for m in sub.on("values") for s in m[2]["samples"]]
-    assert len(set(times)) >= 2 * len(order) * 0.9
+    assert reconnected["downMs"] >= 9000 and reconnected["queued"] > 100
+    # The samples' own times show the whole outage covered, without a hole.
+    times = sorted({datetime.datetime.strptime(s["time"], "%Y-%m-%dT%H:%M:%S.%fZ")
+                    for m in sub.on("values") for s in m[2]["samples"]})
+    assert (times[-1] - times[0]).total_seconds() > 12
+    assert max((b - a).total_seconds() for a, b in zip(times, times[1:])) < 1.0
 
 
 def test_outage_beyond_the_spool_reports_the_gap(servers, tmp_path):
@@ -117,9 +119,13 @@ def test_outage_beyond_the_spool_reports_the_gap(servers, tmp_path):
     for o in overflows:
         r = o["topics"]["values"]
         reported |= set(range(r["firstSeq"], r["lastSeq"] + 1))
-        assert o["dropped"] >= r["count"]
-    assert sum(o["topics"]["values"]["count"] for o in overflows) == len(missing)
-    assert reported == missing, "the drop report names exactly the seqs that never came"
+        assert o["dropped"] >= r["count"] + r["unconfirmed"]
+    never_sent = sum(o["topics"]["values"]["count"] for o in overflows)
+    unconfirmed = sum(o["topics"]["values"]["unconfirmed"] for o in overflows)
+    # Dropped before they were sent: certainly missing. Sent without an
+    # answer when the broker went: the broker may have taken them.
+    assert never_sent <= len(missing) <= never_sent + unconfirmed, (never_sent, unconfirmed, len(missing))
+    assert missing <= reported and len(reported) == never_sent + unconfirmed
     # The oldest went: what is left runs up to the newest without a hole.
     assert max(missing) < max(received) and min(missing) > 50
 
@@ -138,6 +144,34 @@ def test_spool_hands_unsent_messages_to_the_next_run(servers, tmp_path):
     sub.wait(lambda s: any(m[2].get("event") == "spool-recovered" for m in s.on("events")), what="recovery")
     recovered = [m[2] for m in sub.on("events") if m[2].get("event") == "spool-recovered"][0]
     assert recovered["messages"] > 0
+    assert pub.interrupt() == 130
+
+
+def test_ctrl_c_while_the_broker_is_away_keeps_the_queue_in_the_spool(servers, tmp_path):
+    broker = servers.broker()
+    pub = servers.publisher(url(broker), "line/pc16", "--rate", "50", "--no-settings", "--spool",
+                            str(tmp_path / "spool"))
+    sub = servers.subscriber(broker, "line/pc16/values")
+    sub.wait(lambda s: s.on("values"), what="values")
+    broker.stop()
+    time.sleep(1)
+    started = time.monotonic()
+    assert pub.interrupt() == 130
+    assert time.monotonic() - started < 6, "the flush is bounded"
+    assert re.search(r"stopped by Ctrl-C; \d+ messages not sent \(kept in the spool", pub.errors()), pub.errors()
+
+
+def test_storage_poll_failures_are_one_event(servers):
+    broker = servers.broker()
+    sub = servers.subscriber(broker, "line/pc17/#")
+    pub = servers.publisher(url(broker), "line/pc17", "--storage", "--no-settings",
+                            env={"TRAX_SIM_ERROR_REPLY": "7", "TRAX_SIM_ERROR_COMMAND": "42"})
+    sub.wait(lambda s: [m for m in s.on("events") if m[2].get("function") == "TRAX_DataStorageGetStatus"],
+             what="the storage poll's failure")
+    time.sleep(2.5)
+    failed = [m for m in sub.on("events") if m[2].get("function") == "TRAX_DataStorageGetStatus"]
+    assert len(failed) == 1 and failed[0][2]["errorNumber"] == 7
+    assert len(sub.on("values")) > 10, "values go on"
     assert pub.interrupt() == 130
 
 
@@ -204,7 +238,7 @@ def test_allow_commands_needs_tls_and_a_login(servers, tmp_path):
     broker = servers.broker()
     pub = servers.publisher(url(broker), "line/pc8", "--allow-commands")
     code, cpu = pub.wait_rusage(10)
-    assert code == 2 and "--allow-commands needs an mqtts:// broker and --username" in pub.errors()
+    assert code == 2 and "--allow-commands needs an mqtts:// broker and --username (or a client certificate)" in pub.errors()
 
 
 def serve_error(tmp_path, path, body):
@@ -272,6 +306,22 @@ def test_commands_answer_with_correlation_and_the_apis_refusals(servers, tmp_pat
     assert pub.interrupt() == 130
 
 
+def test_storage_runs_are_published_whole(servers):
+    broker = servers.broker()
+    pub = servers.publisher(url(broker), "line/pc15", "--storage", "--allow-commands", "--insecure-commands",
+                            "--no-settings", "--unit", "um")
+    sub = commander(servers, broker, "line/pc15")
+    sub.wait(lambda s: s.on("status"), what="status")
+    sub.request("line/pc15/cmd/storage-start", {}, "replies/me", b"go")
+    assert answer(sub, b"go")["status"] == 200
+    sub.wait(lambda s: s.on("storage"), what="the storage run")
+    run = sub.on("storage")[0][2]
+    assert run["seq"] == 1 and run["unit"] == "um" and ISO_MS.match(run["start"]) and ISO_MS.match(run["stop"])
+    assert run["A"]["count"] == len(run["A"]["values"]) > 0 and run["B"]["count"] == run["A"]["count"]
+    assert all(isinstance(v, float) or v in ("over+", "over-", "invalid") for v in run["A"]["values"])
+    assert pub.interrupt() == 130
+
+
 # payload, expected status, words in the error
 HOSTILE = [
     (b"\xff\xfe not utf-8", 400, "not valid JSON"),
@@ -296,7 +346,7 @@ def test_hostile_messages_get_clear_answers_and_change_nothing(servers):
     # Wildcards and other topics as a reply address are not published to.
     sub.request("line/pc10/cmd/zero", {"head": "A", "on": False}, "replies/#", b"w")
     time.sleep(1)
-    assert not [m for m in sub.messages if m[3] == b"w"]
+    assert not [m for m in sub.messages if m[3] == b"w" and "/cmd/" not in m[0]]
     assert pub.process.poll() is None
     assert pub.interrupt() == 130
 

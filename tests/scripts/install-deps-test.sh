@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # scripts/install-deps.sh against stand-ins for dpkg, dpkg-query, apt-get and
 # sudo that record what they are asked: which packages each group asks for,
-# and that a machine where the i386 architecture cannot be added, or whose
-# package sources lack it, still gets everything else.
+# and that a machine where the i386 architecture cannot be added, whose
+# package sources lack it, or whose i386 index cannot be fetched just now,
+# still gets everything else.
 #
 # usage: install-deps-test.sh INSTALL_DEPS_SH
 set -u
@@ -24,7 +25,7 @@ cat > "$work/bin/dpkg" << 'STUB'
 echo "dpkg $*" >> "$STUB_LOG"
 case $1 in
   --print-architecture) echo amd64 ;;
-  --print-foreign-architectures) cat "$STUB_FOREIGN" ;;
+  --print-foreign-architectures) cat "$STUB_FOREIGN"; [ -z "${STUB_PRESET:-}" ] || echo "$STUB_PRESET" ;;
   --add-architecture) [ "${STUB_ADD_ARCH:-}" != fail ] || exit 2; echo "$2" >> "$STUB_FOREIGN" ;;
   --remove-architecture) grep -vx "$2" "$STUB_FOREIGN" > "$STUB_FOREIGN.new"; mv "$STUB_FOREIGN.new" "$STUB_FOREIGN" ;;
 esac
@@ -33,9 +34,19 @@ cat > "$work/bin/apt-get" << 'STUB'
 #!/usr/bin/env bash
 echo "apt-get $*" >> "$STUB_LOG"
 case $1 in
-  update) [ "${STUB_SOURCES:-}" != native ] || ! [ -s "$STUB_FOREIGN" ] ;;
+  update) case ${STUB_SOURCES:-} in
+            native) ! [ -s "$STUB_FOREIGN" ] ;;
+            foreign-sync | broken)
+              # The i386 index of one suite is mid-sync; "broken": the native one too.
+              echo "E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (1 != 2). Mirror sync in progress?"
+              [ "$STUB_SOURCES" != broken ] ||
+                echo "E: Failed to fetch http://deb.example/debian/dists/bookworm/main/binary-amd64/Packages.xz  Hash Sum mismatch"
+              echo "E: Some index files failed to download. They have been ignored, or old ones used instead."
+              exit 100 ;;
+          esac ;;
   install) for p in "$@"; do
-             case $p in *:*) grep -qx "${p##*:}" "$STUB_FOREIGN" || exit 100 ;; esac
+             case $p in *:*) { cat "$STUB_FOREIGN"; echo "${STUB_PRESET:-}"; } | grep -qx "${p##*:}" || exit 100
+                             [ "${STUB_SOURCES:-}" != foreign-sync ] || exit 100 ;; esac
            done ;;
 esac
 STUB
@@ -53,6 +64,8 @@ cases=(
   "no group named|winodws|STUB_INSTALLED=|2||apt-get"
   "i386 cannot be added|windows|STUB_INSTALLED= STUB_ADD_ARCH=fail|0|install -y --no-install-recommends g\\+\\+-mingw-w64-x86-64 .*wine64 llvm lld$|wine32"
   "sources without i386|windows|STUB_INSTALLED= STUB_SOURCES=native|0|add-architecture i386;remove-architecture i386;wine64 llvm lld$|wine32"
+  "i386 there, its index mid-sync|windows|STUB_INSTALLED= STUB_PRESET=i386 STUB_SOURCES=foreign-sync|0|wine64 llvm lld$|wine32;add-architecture;remove-architecture"
+  "the native index broken too|windows|STUB_INSTALLED= STUB_PRESET=i386 STUB_SOURCES=broken|1|update|install"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name arguments settings want_status must must_not <<< "$entry"

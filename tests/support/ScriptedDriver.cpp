@@ -194,6 +194,10 @@ unsigned long ScriptedDriver::OnExchange(const uint8_t* request, unsigned long l
     if (action.before) action.before();
     if (action.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(action.delayMs));
     if (action.kind == Action::Fail) return 0;
+    if (action.kind == Action::Overlong) {
+        *replyLength += 1;
+        return 1;
+    }
     if (action.kind == Action::NoAnswer) {
         *replyLength = 0;
         return 1;

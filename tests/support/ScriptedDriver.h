@@ -24,7 +24,7 @@ Bytes MakeSizedReply(uint8_t code, uint8_t error, int length);
 std::string Hex(const Bytes& bytes);
 
 struct Action {
-    enum Kind { Reply, Fail, NoAnswer } kind = Reply;
+    enum Kind { Reply, Fail, NoAnswer, Overlong } kind = Reply;
     Bytes bytes;
     int delayMs = 0;
     // Runs on the I/O thread inside the exchange, before the delay.
@@ -33,6 +33,8 @@ struct Action {
     static Action Failure() { return Action{Fail, {}, 0, nullptr}; }
     // The exchange succeeds with zero reply bytes.
     static Action Empty() { return Action{Reply, {}, 0, nullptr}; }
+    // The exchange succeeds but claims one byte more than the buffer holds.
+    static Action TooLong() { return Action{Overlong, {}, 0, nullptr}; }
 };
 
 class ScriptedDriver {

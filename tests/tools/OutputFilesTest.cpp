@@ -2,13 +2,21 @@
 // light profile as CSV and SVG, and the examples' own output.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 #include <regex>
 #include <sstream>
 
 #include "Support.h"
+#include "client/AtomicFile.h"
 
 using namespace traxctl_test;
 
@@ -161,6 +169,73 @@ TEST(Examples, StorageRunToCsv) {
             << lines[i];
     }
     EXPECT_EQ(RunProgram(STORAGE_TO_CSV_PATH, {}).status, 2);
+}
+
+// A file written whole keeps what it replaces: its permissions, and a link
+// stays a link whose target gets the text. New files get 0666 less the umask.
+TEST(AtomicFile, KeepsPermissionsAndLinks) {
+    TempDir dir;
+    auto mode = [](const std::string& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+    };
+    const mode_t umaskBefore = umask(022);
+    struct Case {
+        const char* name;
+        int before;  // -1: no file yet
+        int after;
+    } const cases[] = {{"private", 0600, 0600}, {"shared", 0664, 0664}, {"script", 0755, 0755}, {"new", -1, 0644}};
+    for (const Case& c : cases) {
+        const std::string path = dir.Path(c.name);
+        if (c.before >= 0) {
+            std::ofstream(path) << "old";
+            ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(c.before)), 0);
+        }
+        EXPECT_EQ(trax::client::WriteFileAtomically(path, "new\n"), "") << c.name;
+        EXPECT_EQ(mode(path), c.after) << c.name;
+        EXPECT_EQ(ReadFile(path), "new\n") << c.name;
+    }
+    umask(umaskBefore);
+    // Through a link (relative, to a file in another folder) to its target.
+    std::filesystem::create_directory(dir.Path("real"));
+    std::ofstream(dir.Path("real/settings.json")) << "old";
+    std::filesystem::create_symlink("real/settings.json", dir.Path("link.json"));
+    EXPECT_EQ(trax::client::WriteFileAtomically(dir.Path("link.json"), "through\n"), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link.json")));
+    EXPECT_EQ(ReadFile(dir.Path("real/settings.json")), "through\n");
+    // A dangling link names where the file goes.
+    std::filesystem::create_symlink("real/later.json", dir.Path("later.json"));
+    EXPECT_EQ(trax::client::WriteFileAtomically(dir.Path("later.json"), "made\n"), "");
+    EXPECT_EQ(ReadFile(dir.Path("real/later.json")), "made\n");
+}
+
+// A write that fails after its temporary file was made leaves the old file
+// as it was and nothing beside it. The file size limit makes the write fail
+// half-way, as a full disk would.
+TEST(AtomicFile, AFailedWriteNeverLeavesItsTemporaryFile) {
+    TempDir dir;
+    const std::string path = dir.Path("kept.csv");
+    std::ofstream(path) << "previous";
+    // Taken names are passed over, and left alone.
+    std::ofstream(path + ".tmp0") << "someone else's";
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string problem = trax::client::WriteFileAtomically(path, std::string(4096, 'x'));
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, previous);
+    EXPECT_NE(problem.find("cannot write '" + path + "': File too large"), std::string::npos) << problem;
+    EXPECT_EQ(ReadFile(path), "previous");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"kept.csv", "kept.csv.tmp0"}));
+    EXPECT_EQ(ReadFile(path + ".tmp0"), "someone else's");
 }
 
 }  // namespace

@@ -64,8 +64,9 @@ TEST(SettingsFile, SavedFromOneControllerLoadsIntoAnotherWithNoDifference) {
     EXPECT_EQ(saved.at("system").size(), 7u);
     EXPECT_FALSE(saved.at("system").contains("panel-lock"));
 
+    // As diff(1): 1 when there are differences, 0 when there are none.
     Result before = Traxctl({"settings", "diff", first}, Controller(dir, "two"));
-    EXPECT_EQ(before.status, 0) << before.err;
+    EXPECT_EQ(before.status, 1) << before.err;
     EXPECT_NE(before.out.find("offset                           A    file -1500  controller 0\n"), std::string::npos)
         << before.out;
 
@@ -85,6 +86,8 @@ TEST(SettingsFile, SavedFromOneControllerLoadsIntoAnotherWithNoDifference) {
     EXPECT_EQ(Lines(after.out).at(0), "no differences");
     Result files = Traxctl({"settings", "diff", first, second});
     EXPECT_EQ(files.out, "no differences\n");
+    EXPECT_EQ(files.status, 0);
+    EXPECT_EQ(Traxctl({"settings", "diff", first, dir.Path("none.json")}).status, 2);
 }
 
 TEST(SettingsFile, AFileWithSomeSettingsWritesOnlyThose) {
@@ -134,6 +137,13 @@ TEST(SettingsFile, AFileThatCannotBeTrustedIsRefusedBeforeAnythingIsSent) {
         {head + R"("system":{"program":3}})", "system.program: the program number is where the settings belong"},
         {head + R"("program":8})", "program: 8 is out of range 0..7"},
         {head + R"("profile":{}})", "profile: not part of a settings file"},
+        // A key given twice would leave one of them unseen.
+        {head + R"("heads":{"A":{"offset":5,"offset":250}}})", "heads.A.offset: given twice"},
+        {head + R"("heads":{"A":{"offset":5}},"heads":{"B":{"offset":5}}})", "heads: given twice"},
+        {head + R"("format":"trax-settings"})", "format: given twice"},
+        {head + R"("heads":{"B":{"able-min-max":{"min":1,"max":9,"min":2}}}})",
+         "heads.B.able-min-max.min: given twice"},
+        {std::string(trax::client::kMaxSettingsFileBytes, ' ') + head + "}", "too large for a settings file"},
         // Hostile files: nothing deeper than the limit is built, nothing is
         // echoed whole, and the parser's words become plain ones.
         {head + R"("heads":{"A":{"offset":1e999}}})",
@@ -153,7 +163,7 @@ TEST(SettingsFile, AFileThatCannotBeTrustedIsRefusedBeforeAnythingIsSent) {
         std::ofstream(path, std::ios::trunc) << r.text;
         for (const char* action : {"load", "diff"}) {
             Result run = Traxctl({"settings", action, path}, {{"TRAX_SIM_TRACE", "1"}});
-            EXPECT_EQ(run.status, 1) << r.text;
+            EXPECT_EQ(run.status, 2) << r.text;  // wrong input
             EXPECT_EQ(run.err.rfind("traxctl settings: " + path + ": " + r.message, 0), 0u) << r.text << "\n"
                                                                                             << run.err;
             EXPECT_EQ(TracedRequests(run), 0) << r.text;

@@ -3,6 +3,9 @@
 // writer behind --json on its own.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -109,6 +112,15 @@ TEST(TraxctlCommands, BatchKeepsOneControllerSoASettingReadsBack) {
     EXPECT_EQ(stops.status, 2);
     EXPECT_EQ(stops.out.find(" 7\n"), std::string::npos) << "the line after the failure ran";
     EXPECT_EQ(stops.err, "traxctl batch: line 3: set: offset: 1000000 is out of range -999999..999999\n");
+    // Every line is checked before anything is sent: a typo on line 2 leaves line 1 unsent.
+    TempDir steps;
+    std::ofstream(steps.Path("steps")) << "set offset A 5\nset ofset A 5\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"batch"}, {"batch", steps.Path("steps")}}) {
+        Result typo = Traxctl(args, kTrace, "set offset A 5\nset ofset A 5\n");
+        EXPECT_EQ(typo.status, 2) << Joined(args);
+        EXPECT_NE(typo.err.find("traxctl batch: line 2: set: unknown setting 'ofset'"), std::string::npos) << typo.err;
+        EXPECT_EQ(TracedRequests(typo), 0) << Joined(args) << " sent line 1:\n" << typo.err;
+    }
     // A file name with a space, quoted either way.
     TempDir dir;
     Result quoted = Traxctl(
@@ -247,7 +259,7 @@ TEST(TraxctlCommands, AFailingCallIsNamedWithExitStatusOne) {
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"values"},
          "traxctl values: TRAX_GetCalcData failed: library unusable: the USB driver did not start\n"
-         "traxctl values: hint: the USB driver libQelUsbDrv.so must be in the folder of libtrax.so"},
+         "traxctl values: hint: the USB driver did not start: connect and power the controller"},
         {{{"TRAX_SIM_STARTUP_FAIL", "1"}},
          {"values", "--read-unit", "--units", "inch"},
          "TRAX_GetDisplayUnit failed: library unusable: the USB driver did not start\n"},
@@ -484,14 +496,27 @@ TEST(TraxctlOnARunningController, UnitLabelsAreNeverGuessed) {
         {"inch", {"values", "--units", "inch", "--read-unit"}, "A  0.01235 inch\nB  -0.02009 inch\n"},
         {"metric", {"--units", "inch", "values"}, "A  1.235\nB  -2.009\n"},
         {"metric", {"values", "--unit", "mm"}, "A  1.235 mm\nB  -2.009 mm\n"},
+        // Named once for every run; --unit still decides.
+        {"metric+env", {"values"}, "A  1.235 um\nB  -2.009 um\n"},
+        {"metric+env", {"values", "--unit", "mm"}, "A  1.235 mm\nB  -2.009 mm\n"},
     };
     for (const Case& c : cases) {
-        Result r = Traxctl(c.args, {{"TRAX_SIM_UNITS", c.simUnits}});
+        const std::string sim = c.simUnits;
+        std::map<std::string, std::string> env = {{"TRAX_SIM_UNITS", sim.substr(0, sim.find('+'))}};
+        if (sim.find("+env") != std::string::npos) env["TRAX_UNIT"] = "um";
+        Result r = Traxctl(c.args, env);
         EXPECT_EQ(r.status, 0) << Joined(c.args) << "\n" << r.err;
         EXPECT_EQ(r.out, c.out) << Joined(c.args);
-        const bool named = r.out.find(" mm") != std::string::npos || r.out.find(" inch") != std::string::npos;
-        EXPECT_EQ(r.err.find("the unit of the values is not known") == std::string::npos, named) << r.err;
+        const bool named = r.out.find(" mm") != std::string::npos || r.out.find(" inch") != std::string::npos ||
+                           r.out.find(" um") != std::string::npos;
+        EXPECT_EQ(
+            r.err.find("traxctl: unit not known (name it: --unit mm|um|inch|mil, or TRAX_UNIT)\n") == std::string::npos,
+            named)
+            << r.err;
     }
+    Result wrong = Traxctl({"values"}, {{"TRAX_UNIT", "furlong"}});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.err, "traxctl: TRAX_UNIT takes mm, um, inch or mil, not 'furlong'\n");
 }
 
 // Starts traxctl with its standard output on a pipe, waits for the first
@@ -637,6 +662,18 @@ TEST(TraxctlOnARunningController, TraceGivesTheReasonOfEachFaultOfTheSimulator) 
 }
 
 TEST(TraxctlDoctor, ChecksEachLinkInOrderAndFailsAtTheFirstBrokenOne) {
+    // A libtrax.so.2 first on the path that cannot be loaded (another
+    // architecture's where this machine has one) is passed over, as the
+    // system's loader passes it over, and doctor says so.
+    TempDir other;
+    const std::string folder = other.Path("lib"), unloadable = folder + "/libtrax.so.2";
+    std::filesystem::create_directory(folder);
+    const std::string foreign = "/usr/lib/i386-linux-gnu/libc.so.6";
+    if (std::ifstream(foreign)) {
+        std::filesystem::copy_file(foreign, unloadable);
+    } else {
+        std::ofstream(unloadable) << "not a library";
+    }
     struct Case {
         std::map<std::string, std::string> env;
         std::string input;  // run as a batch when not empty
@@ -668,6 +705,12 @@ TEST(TraxctlDoctor, ChecksEachLinkInOrderAndFailsAtTheFirstBrokenOne) {
          {"ok    library: ", "ok    driver: ", "ok    driver start-up: ",
           "FAIL  controller: TRAX_DataStorageGetStatus failed: refused by the controller (error reply, error 3, "
           "command 42)"}},
+        {{{"LD_LIBRARY_PATH", folder}},
+         "",
+         0,
+         {"ok    skipped: " + unloadable + ": ", "ok    library: libtrax 2.2.0 (/",
+          "ok    driver: ", "ok    driver start-up: ", "ok    controller: answers", "ok    mode: measurement mode",
+          "ok    display unit A: ", "ok    display unit B: ", "ok    unit system: ", "ok    storage: "}},
         {{},
          "mode setting\ndoctor\n",
          1,

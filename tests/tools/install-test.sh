@@ -15,6 +15,10 @@ for f in include/trax.h lib/libtrax.so lib/libtrax.so.2 lib/libtrax.so.2.2.0 lib
          share/doc/trax/examples/read_values.c share/doc/trax/examples/storage_to_csv.c share/doc/trax/simulator.md; do
   [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
+# Debian's own files (copyright, changelogs, manual pages) go into packages, not into a prefix.
+for f in share/doc/libtrax2 share/doc/trax-tools share/man/man1/traxctl-sim.1.gz; do
+  [ ! -e "$prefix/$f" ] || { echo "a Debian-only file installed into the prefix: $f"; exit 1; }
+done
 soname=$(objdump -p "$prefix/lib/libtrax.so.2.2.0" | awk '/SONAME/ {print $2}')
 [ "$soname" = libtrax.so.2 ] || { echo "SONAME is '$soname'"; exit 1; }
 

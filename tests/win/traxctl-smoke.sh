@@ -74,7 +74,43 @@ mkdir -p no-driver && cp "$traxctl" "$(dirname "$traxctl")/Trax.dll" no-driver/
 winepath_was=${WINEPATH-}
 unset WINEPATH
 run 1 '^FAIL  driver: the USB driver was not found; searched, in this order: 1\. ' no-driver/traxctl.exe doctor
+# ... and what to try without hardware: the kit's simulated controller.
+grep -Eq 'simulator\\x(64|86)\\QelUsbDrv\.dll' <<< "$out" || fail "doctor without a driver names no simulator: $out"
 [ -z "$winepath_was" ] || export WINEPATH=$winepath_was
+
+# The current folder is never searched: with traxctl.exe alone in its folder
+# and Trax.dll and its driver in a folder on PATH, copies planted in the
+# current folder are not the ones loaded.
+bin=$(cd "$(dirname "$traxctl")" && pwd)
+driver=$bin/QelUsbDrv.dll
+[ -f "$driver" ] || driver=${winepath_was#Z:}/QelUsbDrv.dll
+mkdir -p plant/program plant/on-path plant/current
+cp "$traxctl" plant/program/
+cp "$bin/Trax.dll" "$driver" plant/on-path/
+cp "$bin/Trax.dll" "$driver" plant/current/
+(
+  cd plant/current || exit 1
+  WINEPATH="Z:$work/plant/on-path" "${emulator[@]}" ../program/traxctl.exe doctor > ../doctor.raw 2>&1 < /dev/null
+)
+doctor=$(tr -d '\r' < plant/doctor.raw)
+grep -Eiq '^ok +library: .*plant.on-path.Trax\.dll' <<< "$doctor" || fail "Trax.dll not taken from PATH: $doctor"
+grep -Eiq '^ok +driver: .*plant.on-path.QelUsbDrv\.dll' <<< "$doctor" || fail "the driver not taken from PATH: $doctor"
+grep -iq 'plant.current' <<< "$doctor" && fail "a DLL planted in the current folder was loaded: $doctor"
+
+# The reason tap leaves nothing in the temporary folder, however many runs
+# fail (the library's file is deleted when its last handle closes).
+temp_files() {
+  find "${WINEPREFIX:-$HOME/.wine}/drive_c/users" -type f \( -name 'trax-tap-*' -o -name 'trx*.tmp' \) 2> /dev/null |
+    wc -l
+}
+before=$(temp_files)
+for _ in $(seq 20); do
+  TRAX_SIM_ERROR_REPLY=7 run 1 '' "$traxctl" values
+  grep -q 'refused by the controller (error reply, error 7, command 20)' err.txt || fail "a run lost its reason: $(cat err.txt)"
+done
+after=$(temp_files)
+echo "temporary folder: $before tap file(s) before 20 failing runs, $after after"
+[ "$after" -eq "$before" ] || fail "20 failing runs left $((after - before)) file(s) in the temporary folder"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures traxctl check(s) failed" >&2
