@@ -11,7 +11,9 @@ trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"
 # The source is copied so that the build leaves nothing in the checkout.
 mkdir -p "$work/src" "$out"
-cp -r "$source_dir/python" "$source_dir/tools" "$work/src/"
+mkdir -p "$work/src/client"
+cp -r "$source_dir/python" "$work/src/"
+cp "$source_dir/client/settings.tsv" "$work/src/client/"
 rm -rf "$work/src/python/build" "$work/src/python"/*.egg-info
 PIP_DISABLE_PIP_VERSION_CHECK=1 "$work/venv/bin/pip" wheel --quiet --no-index --no-build-isolation --no-deps \
   -w "$work/wheel" "$work/src/python"
