@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 
+#include "client/Installation.h"
 #include "client/LibraryLoader.h"
 
 namespace trax::fuzz {
@@ -32,5 +33,8 @@ const LibraryLoad& LoadTraxLibrary() {
 }
 
 std::string DriverPath() { return ""; }
+
+// The version the server's info reply names: the fake's own.
+std::string LibraryVersion() { return "fake"; }
 
 }  // namespace trax::client
