@@ -162,8 +162,10 @@ SetUsbType"
   || fail "Trax.dll imports from QelUsbDrv.dll: $(echo $driver_imports)"
 
 # ---- QelUsbDrv.dll --------------------------------------------------------------
-# The stand-in also exports the function by which it makes itself known.
-expected_standin=$(printf '%s\nQelUsbStandInDescription\n' "$expected_driver" | LC_ALL=C sort)
+# The stand-in also exports the function by which it makes itself known and
+# the two that its replay of a recording answers (both looked up by name).
+expected_standin=$(printf '%s\nQelUsbStandInDescription\nQelUsbStandInReplayStatus\nQelUsbStandInReplayWaitMs\n' \
+  "$expected_driver" | LC_ALL=C sort)
 for driver in "${drivers[@]}"; do
   [ "$(export_name "$driver")" = "QelUsbDrv.dll" ] || fail "export directory of $driver names '$(export_name "$driver")'"
   driver_exports=$(export_table "$driver" | awk '{ print $2 }' | LC_ALL=C sort)
